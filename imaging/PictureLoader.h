@@ -1,0 +1,37 @@
+// LoadPicture: the one entry that turns a picture file into a bitmap.
+// It never raises (for toolkit exceptions) and never shows a message.
+#pragma once
+
+#include <string>
+
+#include "toolkit/Bitmap.h"
+#include "toolkit/StringList.h"
+
+namespace orv {
+
+// What LoadPicture needs of the plug-in host: decode a file with the first
+// plug-in that accepts it. Leaves the bitmap unchanged when none accepts;
+// throws tk::Exception (EFOpenError, EAbort...) on failure.
+class IPluginDecoder {
+ public:
+  virtual ~IPluginDecoder() = default;
+  virtual void LoadFromFile(const std::string& fileName, tk::TBitmap& bitmap) = 0;
+};
+
+// Fills `list` from the extension list text ".bmp,.jpg,.jpeg,.png"
+// (string resource 12) as comma text.
+void FillPictureExtensions(tk::TStringList& list, const std::string& resourceText);
+
+struct LoadPictureOptions {
+  // The slideshow's copy returns at once when the file does not exist.
+  bool skipMissingFile = false;
+};
+
+// Dispatches by the position of the file's lower-cased extension in
+// `extensions` (0 BMP, 1/2 JPEG, 3 PNG, else plug-ins only). `plugins` may be
+// null (then nothing but BMP, JPEG and PNG decodes).
+void LoadPicture(const std::string& fileName, tk::TBitmap& target,
+                 const tk::TStringList& extensions, IPluginDecoder* plugins,
+                 const LoadPictureOptions& options = {});
+
+}  // namespace orv

@@ -1,0 +1,135 @@
+#include "toolkit/FileUtil.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tk {
+
+namespace {
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+bool IsDelimiter(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+// Shift-JIS lead bytes: a trail byte may equal '\\' (0x5C), so delimiters
+// must be searched character by character, not byte by byte.
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+size_t LastDelimiter(const std::string& path) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      ++i;
+      continue;
+    }
+    if (IsDelimiter(path[i])) last = i;
+  }
+  return last;
+}
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) return false;
+  out.clear();
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out.append(buf, n);
+  return !std::ferror(f.get());
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& data) {
+  const std::string temp = path + ".tmp~";
+  {
+    FilePtr f(std::fopen(temp.c_str(), "wb"));
+    if (!f) return false;
+    bool ok = std::fwrite(data.data(), 1, data.size(), f.get()) == data.size();
+    ok = std::fflush(f.get()) == 0 && ok;
+#ifndef _WIN32
+    ok = ok && fsync(fileno(f.get())) == 0;
+#endif
+    if (std::fclose(f.release()) != 0) ok = false;
+    if (!ok) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+#ifdef _WIN32
+  if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileA(temp.c_str());
+    return false;
+  }
+#else
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+#endif
+  return true;
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  size_t d = LastDelimiter(path);
+  return d == std::string::npos ? std::string() : path.substr(0, d + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  size_t d = LastDelimiter(path);
+  return d == std::string::npos ? path : path.substr(d + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  std::string name = ExtractFileName(path);
+  size_t dot = std::string::npos;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) {
+      ++i;
+      continue;
+    }
+    if (name[i] == '.') dot = i;
+  }
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+std::string AsciiLower(std::string s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (IsLeadByte(c) && i + 1 < s.size()) {
+      ++i;
+      continue;
+    }
+    if (c >= 'A' && c <= 'Z') s[i] = static_cast<char>(c + 32);
+  }
+  return s;
+}
+
+std::string AsciiUpper(std::string s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (IsLeadByte(c) && i + 1 < s.size()) {
+      ++i;
+      continue;
+    }
+    if (c >= 'a' && c <= 'z') s[i] = static_cast<char>(c - 32);
+  }
+  return s;
+}
+
+}  // namespace tk

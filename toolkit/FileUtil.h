@@ -1,0 +1,26 @@
+// Small file helpers over the C runtime (8-bit ANSI paths on Windows).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tk {
+
+bool FileExists(const std::string& path);  // a file, not a folder
+bool ReadWholeFile(const std::string& path, std::string& out);
+// Writes `data` to a temporary file beside `path`, flushes it, then replaces
+// `path` with it. On any failure the old file is left untouched and false
+// is returned.
+bool ReplaceFileContents(const std::string& path, const std::string& data);
+
+// Folder part of a path including its trailing delimiter ("" when none).
+std::string ExtractFilePath(const std::string& path);
+// Text after the last path delimiter (backslash, slash or drive colon).
+std::string ExtractFileName(const std::string& path);
+// From the last period to the end, if that period follows the last
+// delimiter; else "". The period is included.
+std::string ExtractFileExt(const std::string& path);
+std::string AsciiLower(std::string s);
+std::string AsciiUpper(std::string s);
+
+}  // namespace tk

@@ -1,0 +1,81 @@
+// DIB-section storage of bitmap pixels: GDI can draw into the same memory
+// the decoders write, so no copy is needed to put a picture on screen.
+#include <windows.h>
+
+#include "toolkit/Bitmap.h"
+#include "toolkit/Exceptions.h"
+
+namespace tk {
+
+namespace {
+struct DibInfo {
+  BITMAPINFOHEADER header;
+  RGBQUAD colors[256];
+};
+
+void FillColors(RGBQUAD* out, const TPalEntry* pal, int n) {
+  for (int i = 0; i < n; ++i) out[i] = RGBQUAD{pal[i].b, pal[i].g, pal[i].r, 0};
+}
+
+class DibSectionStore : public PixelStore {
+ public:
+  DibSectionStore(int width, int height, TPixelFormat pf, const std::vector<TPalEntry>& palette) {
+    const int bits = PixelFormatBits(pf);
+    DibInfo info = {};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = static_cast<WORD>(bits);
+    info.header.biCompression = BI_RGB;
+    if (pf == TPixelFormat::pf16bit) {
+      // 5-6-5 needs explicit masks; plain 16-bit DIBs are 5-5-5.
+      info.header.biCompression = BI_BITFIELDS;
+      DWORD* masks = reinterpret_cast<DWORD*>(info.colors);
+      masks[0] = 0xF800;
+      masks[1] = 0x07E0;
+      masks[2] = 0x001F;
+    } else if (bits <= 8) {
+      const int n = static_cast<int>(palette.size() > 256 ? 256 : palette.size());
+      FillColors(info.colors, palette.data(), n);
+      info.header.biClrUsed = 1u << bits;
+    }
+    void* bits_ptr = nullptr;
+    handle_ = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                               &bits_ptr, nullptr, 0);
+    if (!handle_ || !bits_ptr) {
+      if (handle_) DeleteObject(handle_);
+      throw EOutOfResources("Out of system resources");
+    }
+    bits_ = static_cast<uint8_t*>(bits_ptr);
+    bits_count_ = bits;
+  }
+  ~DibSectionStore() override { DeleteObject(handle_); }
+
+  void* Handle() const override { return handle_; }
+  void Flush() const override { GdiFlush(); }
+
+  void SetColorTable(const TPalEntry* pal, int n) override {
+    if (bits_count_ > 8) return;
+    RGBQUAD colors[256] = {};
+    FillColors(colors, pal, n);
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return;
+    HGDIOBJ old = SelectObject(dc, handle_);
+    SetDIBColorTable(dc, 0, 1u << bits_count_, colors);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+  }
+
+ private:
+  HBITMAP handle_ = nullptr;
+  int bits_count_ = 0;
+};
+}  // namespace
+
+std::unique_ptr<PixelStore> NewPixelStore(int width, int height, TPixelFormat pf,
+                                          const std::vector<TPalEntry>& palette) {
+  return std::make_unique<DibSectionStore>(width, height, pf, palette);
+}
+
+}  // namespace tk
