@@ -1,0 +1,141 @@
+// Forms (top-level or child windows holding windowless controls) and the
+// application object (title, message loop, terminate, message boxes and the
+// default exception display).
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "toolkit/Controls.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/Graphics.h"
+#include "toolkit/Win32Handles.h"
+
+namespace tk {
+
+enum TFormStyle { fsNormal, fsStayOnTop };
+
+struct TCreateParams {
+  std::string Caption;
+  DWORD Style = WS_POPUP | WS_CLIPCHILDREN;
+  DWORD ExStyle = 0;
+  int X = 0, Y = 0, Width = 0, Height = 0;
+  HWND WndParent = nullptr;
+};
+
+class TForm {
+ public:
+  TForm();
+  virtual ~TForm();
+  TForm(const TForm&) = delete;
+  TForm& operator=(const TForm&) = delete;
+
+  // Creates the window (CreateParams, then the window, then FormCreate).
+  void CreateForm();
+  HWND Handle() const { return handle_; }
+  // Destroys the window: FormDestroy runs first. Derived classes call this
+  // from their destructor so handlers never see half-destroyed members.
+  void DestroyForm();
+
+  int Left() const;
+  int Top() const;
+  int Width() const;
+  int Height() const;
+  int ClientWidth() const;
+  int ClientHeight() const;
+  void SetBounds(int left, int top, int width, int height);
+  void SetLeft(int v) { SetBounds(v, Top(), Width(), Height()); }
+  void SetTop(int v) { SetBounds(Left(), v, Width(), Height()); }
+  void SetWidth(int v) { SetBounds(Left(), Top(), v, Height()); }
+  void SetHeight(int v) { SetBounds(Left(), Top(), Width(), v); }
+
+  TColor Color() const { return color_; }
+  void SetColor(TColor c);
+  TFont Font;
+  void SetFormStyle(TFormStyle style);
+  TFormStyle FormStyle() const { return form_style_; }
+  void Show();
+  void Close();  // sends WM_CLOSE
+  void Invalidate();
+  void InvalidateRect(const RECT& r, bool erase);
+  void Update();
+  void Realign();
+
+  const std::vector<TControl*>& Controls() const { return controls_; }
+
+  // Events; by default they do nothing.
+  TNotifyEvent OnClick;
+  TMouseMoveEvent OnMouseMove;
+
+ protected:
+  virtual const char* ClassName() const = 0;
+  virtual void CreateParams(TCreateParams& params);
+  virtual void FormCreate() {}
+  virtual void FormDestroy() {}
+  virtual void FormPaint() {}
+  // Return false to refuse the close request.
+  virtual bool FormClose() { return true; }
+  virtual void FormKeyDown(WORD /*key*/) {}
+  // Messages not handled here; call the base for default processing.
+  virtual LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
+  virtual void PaintBackground(TCanvas& canvas, const RECT& clip);
+
+ private:
+  friend class TControl;
+  static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
+  void OnPaintMessage();
+  void OnMouseMessage(UINT msg, int x, int y);
+  TControl* ControlAt(int x, int y) const;
+  void RegisterControl(TControl* control);
+  void UnregisterControl(TControl* control);
+  void RegisterClass();
+
+  HWND handle_ = nullptr;
+  TColor color_ = clBtnFace;
+  TFormStyle form_style_ = fsNormal;
+  std::vector<TControl*> controls_;
+  bool destroying_ = false;
+  TControl* pressed_ = nullptr;
+  bool form_pressed_ = false;
+  // Back buffer of the client area, reused across paints.
+  ScopedGdiObject back_buffer_;
+  int back_width_ = 0, back_height_ = 0;
+};
+
+class TApplication {
+ public:
+  // Creates the hidden owner window (the one that would carry a task-bar
+  // button); forms are owned by it.
+  void Initialize();
+  void Finalize();
+  HWND Handle() const { return handle_; }
+  HINSTANCE Instance() const;
+
+  std::string Title;
+  TForm* MainForm = nullptr;
+
+  void Run();
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+  void ProcessMessages();
+  int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+  // The default exception display: a message box with the message; the
+  // silent abort shows nothing.
+  void ShowException(const Exception& e);
+  void HandleException(const std::exception& e);
+
+ private:
+  HWND handle_ = nullptr;
+  bool terminated_ = false;
+};
+
+extern TApplication Application;
+
+// A string of the module's string table ("" when missing).
+std::string LoadResString(UINT id);
+
+}  // namespace tk

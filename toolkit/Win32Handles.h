@@ -1,0 +1,98 @@
+// Scoped owners of Win32 handles, so no control code calls DeleteObject,
+// DeleteDC or CloseHandle by hand.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace tk {
+
+template <typename T, typename Traits>
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(T h) : h_(h) {}
+  ~ScopedHandle() { Reset(); }
+  ScopedHandle(ScopedHandle&& o) noexcept : h_(std::exchange(o.h_, Traits::Null())) {}
+  ScopedHandle& operator=(ScopedHandle&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      h_ = std::exchange(o.h_, Traits::Null());
+    }
+    return *this;
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+  T Get() const { return h_; }
+  explicit operator bool() const { return h_ != Traits::Null(); }
+  void Reset(T h = Traits::Null()) {
+    if (h_ != Traits::Null()) Traits::Close(h_);
+    h_ = h;
+  }
+  T Release() { return std::exchange(h_, Traits::Null()); }
+
+ private:
+  T h_ = Traits::Null();
+};
+
+struct GdiObjectTraits {
+  static HGDIOBJ Null() { return nullptr; }
+  static void Close(HGDIOBJ h) { DeleteObject(h); }
+};
+struct MemoryDcTraits {
+  static HDC Null() { return nullptr; }
+  static void Close(HDC h) { DeleteDC(h); }
+};
+struct KernelHandleTraits {
+  static HANDLE Null() { return nullptr; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+struct FindHandleTraits {
+  static HANDLE Null() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { FindClose(h); }
+};
+struct ModuleTraits {
+  static HMODULE Null() { return nullptr; }
+  static void Close(HMODULE h) { FreeLibrary(h); }
+};
+
+using ScopedGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits>;
+using ScopedMemoryDc = ScopedHandle<HDC, MemoryDcTraits>;
+using ScopedKernelHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
+using ScopedFindHandle = ScopedHandle<HANDLE, FindHandleTraits>;
+using ScopedModule = ScopedHandle<HMODULE, ModuleTraits>;
+
+// Selects an object into a DC for the lifetime of the guard.
+class SelectGuard {
+ public:
+  SelectGuard(HDC dc, HGDIOBJ obj) : dc_(dc), old_(obj ? SelectObject(dc, obj) : nullptr) {}
+  ~SelectGuard() {
+    if (old_) SelectObject(dc_, old_);
+  }
+  SelectGuard(const SelectGuard&) = delete;
+  SelectGuard& operator=(const SelectGuard&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ old_;
+};
+
+// A window DC released with the window.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND wnd) : wnd_(wnd), dc_(GetDC(wnd)) {}
+  ~WindowDc() {
+    if (dc_) ReleaseDC(wnd_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND wnd_;
+  HDC dc_;
+};
+
+}  // namespace tk
