@@ -1,0 +1,241 @@
+#include "imaging/JpegImage.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+
+#include "toolkit/Exceptions.h"
+
+namespace orv {
+
+namespace {
+
+// libjpeg's default error handler calls exit(). Ours jumps back to the
+// function that armed it; those functions hold nothing that needs a
+// destructor between setjmp and the libjpeg calls, so the jump is safe.
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+  int warnings;
+};
+
+// Progressive files can repeat scans without end; real files stay far
+// below this.
+constexpr int kMaxScans = 1000;
+// libjpeg's own buffers (a progressive file keeps all coefficients) may
+// take at most this much.
+constexpr long kMaxLibjpegMemory = 1L << 30;
+
+void ErrorExit(j_common_ptr cinfo) {
+  ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt or missing data libjpeg could fill in) are counted;
+// nothing is printed.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level < 0) {
+    ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    ++err->warnings;
+    ++cinfo->err->num_warnings;
+  }
+}
+
+void OutputMessage(j_common_ptr) {}
+
+void ProgressMonitor(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "Too many scans in JPEG file");
+    std::longjmp(err->jump, 1);
+  }
+}
+
+// One libjpeg decompression object. Every method that calls into libjpeg
+// arms the jump itself and reports failure by returning false.
+class Decompressor {
+ public:
+  Decompressor() {
+    std::memset(&cinfo_, 0, sizeof cinfo_);
+    std::memset(&err_, 0, sizeof err_);
+    cinfo_.err = jpeg_std_error(&err_.pub);
+    err_.pub.error_exit = ErrorExit;
+    err_.pub.emit_message = EmitMessage;
+    err_.pub.output_message = OutputMessage;
+    progress_.progress_monitor = ProgressMonitor;
+  }
+  ~Decompressor() {
+    if (created_) jpeg_destroy_decompress(&cinfo_);
+  }
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+
+  bool ReadHeader(const uint8_t* data, size_t size) {
+    if (setjmp(err_.jump)) return false;
+    jpeg_create_decompress(&cinfo_);
+    created_ = true;
+    cinfo_.mem->max_memory_to_use = kMaxLibjpegMemory;
+    cinfo_.progress = &progress_;
+    jpeg_mem_src(&cinfo_, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo_, TRUE);
+    return true;
+  }
+
+  bool Start() {
+    if (setjmp(err_.jump)) return false;
+    jpeg_start_decompress(&cinfo_);
+    return true;
+  }
+
+  // Rows go straight to `top`, the next one `stride` bytes further (the
+  // stride is negative for bottom-up bitmaps).
+  bool ReadRows(uint8_t* top, std::ptrdiff_t stride) {
+    if (setjmp(err_.jump)) return false;
+    JSAMPROW rows[16];
+    while (cinfo_.output_scanline < cinfo_.output_height) {
+      const JDIMENSION first = cinfo_.output_scanline;
+      JDIMENSION n = cinfo_.output_height - first;
+      if (n > 16) n = 16;
+      for (JDIMENSION i = 0; i < n; ++i) rows[i] = top + (std::ptrdiff_t(first) + i) * stride;
+      if (jpeg_read_scanlines(&cinfo_, rows, n) == 0) break;
+    }
+    return true;
+  }
+
+  // CMYK rows through `scratch` (4 bytes a pixel), converted to BGR.
+  // Adobe's files store the inks inverted (0 = full ink), which is what
+  // their APP14 marker announces.
+  bool ReadCmykRows(uint8_t* top, std::ptrdiff_t stride, uint8_t* scratch) {
+    if (setjmp(err_.jump)) return false;
+    const bool inverted = cinfo_.saw_Adobe_marker;
+    const JDIMENSION width = cinfo_.output_width;
+    while (cinfo_.output_scanline < cinfo_.output_height) {
+      uint8_t* out = top + std::ptrdiff_t(cinfo_.output_scanline) * stride;
+      JSAMPROW row = scratch;
+      if (jpeg_read_scanlines(&cinfo_, &row, 1) == 0) break;
+      const uint8_t* in = scratch;
+      for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+        unsigned c = in[0], m = in[1], y = in[2], k = in[3];
+        if (!inverted) {
+          c = 255 - c;
+          m = 255 - m;
+          y = 255 - y;
+          k = 255 - k;
+        }
+        // Now 255 means no ink: the light left is the product.
+        out[0] = static_cast<uint8_t>((y * k + 127) / 255);
+        out[1] = static_cast<uint8_t>((m * k + 127) / 255);
+        out[2] = static_cast<uint8_t>((c * k + 127) / 255);
+      }
+    }
+    return true;
+  }
+
+  jpeg_decompress_struct& Info() { return cinfo_; }
+  const char* Message() const { return err_.message; }
+  int Warnings() const { return err_.warnings; }
+
+ private:
+  jpeg_decompress_struct cinfo_;
+  ErrorManager err_;
+  jpeg_progress_mgr progress_ = {};
+  bool created_ = false;
+};
+
+[[noreturn]] void Fail(const Decompressor& d) {
+  throw tk::EInvalidGraphic(std::string("JPEG error: ") + d.Message());
+}
+
+}  // namespace
+
+void TJPEGImage::LoadFromFile(const std::string& fileName) {
+  tk::TMemoryStream file;
+  file.LoadFromFile(fileName);
+  Accept(std::move(file.Data()));
+}
+
+void TJPEGImage::LoadFromStream(tk::TStream& stream) {
+  const int64_t size = stream.Size() - stream.Position();
+  std::vector<uint8_t> bytes(size > 0 ? static_cast<size_t>(size) : 0);
+  stream.ReadBuffer(bytes.data(), bytes.size());
+  Accept(std::move(bytes));
+}
+
+void TJPEGImage::LoadFromMemory(const uint8_t* data, size_t size) {
+  Accept(data && size ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>());
+}
+
+void TJPEGImage::Accept(std::vector<uint8_t> bytes) {
+  if (bytes.empty()) throw tk::EInvalidGraphic("JPEG error: empty file");
+  if (bytes.size() > 0xFFFFFFFFu) throw tk::EOutOfResources("Out of system resources");
+  Decompressor d;
+  if (!d.ReadHeader(bytes.data(), bytes.size())) Fail(d);
+  const jpeg_decompress_struct& info = d.Info();
+  width_ = static_cast<int>(info.image_width);
+  height_ = static_cast<int>(info.image_height);
+  components_ = info.num_components;
+  data_ = std::move(bytes);
+}
+
+void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
+  warnings_ = 0;
+  if (data_.empty()) {
+    dest.Clear();
+    return;
+  }
+  Decompressor d;
+  if (!d.ReadHeader(data_.data(), data_.size())) Fail(d);
+  jpeg_decompress_struct& info = d.Info();
+
+  // Refused before libjpeg or the bitmap allocate anything for the pixels.
+  if (tk::RowBytes(info.image_width, 24) * int64_t(info.image_height) > tk::kMaxBitmapBytes)
+    throw tk::EOutOfResources("Out of system resources");
+
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+#ifdef JCS_EXTENSIONS
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+#else
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+#endif
+  info.scale_num = 1;
+  info.scale_denom = 1;
+  info.dct_method = JDCT_ISLOW;
+  info.do_fancy_upsampling = TRUE;
+  info.do_block_smoothing = TRUE;
+  info.quantize_colors = FALSE;
+  info.buffered_image = FALSE;
+
+  tk::TBitmap bmp;
+  bmp.Allocate(tk::TPixelFormat::pf24bit, static_cast<int>(info.image_width),
+               static_cast<int>(info.image_height));
+  std::vector<uint8_t> scratch(cmyk ? size_t(info.image_width) * 4 : 0);
+
+  if (!d.Start()) Fail(d);
+  if (static_cast<int>(info.output_width) != bmp.Width() ||
+      static_cast<int>(info.output_height) != bmp.Height() ||
+      info.out_color_components != (cmyk ? 4 : 3))
+    throw tk::EInvalidGraphic("JPEG error: unexpected output layout");
+
+  const std::ptrdiff_t stride = -static_cast<std::ptrdiff_t>(bmp.Stride());
+  const bool ok = cmyk ? d.ReadCmykRows(bmp.ScanLine(0), stride, scratch.data())
+                       : d.ReadRows(bmp.ScanLine(0), stride);
+  warnings_ = d.Warnings();
+  if (!ok) Fail(d);
+#ifndef JCS_EXTENSIONS
+  if (!cmyk) {
+    for (int y = 0; y < bmp.Height(); ++y) {
+      uint8_t* p = bmp.ScanLine(y);
+      for (int x = 0; x < bmp.Width(); ++x, p += 3) std::swap(p[0], p[2]);
+    }
+  }
+#endif
+  dest.Swap(bmp);
+}
+
+}  // namespace orv

@@ -1,0 +1,53 @@
+// JPEG picture over libjpeg: loading keeps the file's bytes and checks only
+// the header; the pixels are decoded when the image is assigned to a bitmap.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "toolkit/Bitmap.h"
+#include "toolkit/Streams.h"
+
+namespace orv {
+
+// Decoding is always full size, 24-bit colour (grayscale files become gray
+// 24-bit pixels, CMYK/YCCK files are converted to RGB), libjpeg's accurate
+// integer transform, fancy upsampling and block smoothing.
+class TJPEGImage {
+ public:
+  // Each reads all bytes and checks the header. Throws EFOpenError when the
+  // file cannot be opened and EInvalidGraphic when the header is not a
+  // JPEG header; the image is left unchanged then.
+  void LoadFromFile(const std::string& fileName);
+  void LoadFromStream(tk::TStream& stream);
+  void LoadFromMemory(const uint8_t* data, size_t size);
+
+  bool Empty() const { return data_.empty(); }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  // The file's colour components (1 gray, 3 YCbCr/RGB, 4 CMYK/YCCK).
+  int Components() const { return components_; }
+
+  // Decodes into `dest` as pf24bit. Throws EInvalidGraphic when the data
+  // cannot be decoded and EOutOfResources when the picture is too large; on
+  // any failure `dest` is unchanged. An empty image empties `dest`.
+  // Recoverable damage (such as data ending early) still gives a picture.
+  void AssignTo(tk::TBitmap& dest) const;
+
+  // How many warnings the last AssignTo met (corrupt or missing data that
+  // libjpeg filled in).
+  int LastWarnings() const { return warnings_; }
+
+ private:
+  // Takes the bytes when their header is sound.
+  void Accept(std::vector<uint8_t> bytes);
+
+  std::vector<uint8_t> data_;
+  int width_ = 0;
+  int height_ = 0;
+  int components_ = 0;
+  mutable int warnings_ = 0;
+};
+
+}  // namespace orv

@@ -1,0 +1,113 @@
+#include "imaging/PictureLoader.h"
+
+#include <new>
+
+#include "imaging/JpegImage.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/FileUtil.h"
+#include "toolkit/Streams.h"
+
+namespace orv {
+
+namespace {
+
+// Positions in the picture extension list.
+enum ExtensionSlot { kSlotBmp = 0, kSlotJpg = 1, kSlotJpeg = 2, kSlotPng = 3 };
+
+int FindExtension(const tk::TStringList& extensions, const std::string& ext) {
+  for (int i = 0; i < extensions.Count(); ++i)
+    if (extensions[i] == ext) return i;
+  return -1;
+}
+
+// The plug-in host's answer, or that of a host with no plug-ins when there
+// is none: a file that cannot be opened raises, any other leaves `bitmap`
+// as it is.
+void DecodeWithPlugins(const std::string& fileName, tk::TBitmap& bitmap, IPluginDecoder* plugins) {
+  if (plugins) {
+    plugins->LoadFromFile(fileName, bitmap);
+  } else {
+    tk::TFileStream probe(fileName, tk::FileMode::OpenRead);
+  }
+}
+
+// Plug-ins decode into a fresh bitmap, which is then assigned: when none
+// accepts the file the target ends up empty.
+void LoadThroughPlugins(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* plugins) {
+  tk::TBitmap picture;
+  DecodeWithPlugins(fileName, picture, plugins);
+  target.Swap(picture);
+}
+
+void LoadBmp(const std::string& fileName, tk::TBitmap& target) {
+  tk::TBitmap picture;
+  picture.LoadFromFile(fileName);
+  target.Swap(picture);
+}
+
+// Only reading the header decides whether the plug-ins get a chance; data
+// that fail while decoding leave the target as it was.
+void LoadJpeg(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* plugins) {
+  TJPEGImage jpeg;
+  try {
+    jpeg.LoadFromFile(fileName);
+  } catch (const tk::Exception&) {
+    LoadThroughPlugins(fileName, target, plugins);
+    return;
+  }
+  jpeg.AssignTo(target);
+}
+
+// Reads a PNG file into `image`; throws when the file is rejected. An image
+// left empty (a file the codec stops reading quietly) is a result, not a
+// rejection. No PNG codec is built in yet, so every file is rejected.
+void ReadPngFile(const std::string&, tk::TBitmap&) {
+  throw tk::EInvalidGraphic("PNG files are not supported");
+}
+
+void LoadPng(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* plugins) {
+  tk::TBitmap image;
+  try {
+    ReadPngFile(fileName, image);
+  } catch (const tk::Exception&) {
+    LoadThroughPlugins(fileName, target, plugins);
+    return;
+  }
+  target.Swap(image);
+}
+
+}  // namespace
+
+void FillPictureExtensions(tk::TStringList& list, const std::string& resourceText) {
+  list.SetCommaText(resourceText);
+}
+
+void LoadPicture(const std::string& fileName, tk::TBitmap& target,
+                 const tk::TStringList& extensions, IPluginDecoder* plugins,
+                 const LoadPictureOptions& options) {
+  if (options.skipMissingFile && !tk::FileExists(fileName)) return;
+  const std::string ext = tk::AsciiLower(tk::ExtractFileExt(fileName));
+  try {
+    switch (FindExtension(extensions, ext)) {
+      case kSlotBmp:
+        LoadBmp(fileName, target);
+        break;
+      case kSlotJpg:
+      case kSlotJpeg:
+        LoadJpeg(fileName, target, plugins);
+        break;
+      case kSlotPng:
+        LoadPng(fileName, target, plugins);
+        break;
+      default:
+        LoadThroughPlugins(fileName, target, plugins);
+        break;
+    }
+  } catch (const tk::Exception&) {
+    // Undecodable pictures are passed over without a word.
+  } catch (const std::bad_alloc&) {
+    // A picture too large for memory is just another undecodable picture.
+  }
+}
+
+}  // namespace orv
