@@ -1,0 +1,94 @@
+// Every user setting of the screen saver with the folder history and the
+// picture list. The settings live in an INI file; the two lists in text
+// files beside it. The record validates nothing but BlankScreenInterval;
+// the windows that own it read and write the fields directly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolkit/Graphics.h"
+#include "toolkit/IniFile.h"
+#include "toolkit/StringList.h"
+
+namespace orv {
+
+class TApplicationIniFile {
+ public:
+  // Flags beyond this count are never read: a broken MaxIndex must not
+  // make Load allocate and read for billions of rows. Real lists hold
+  // three rows and one per plug-in file.
+  static constexpr int32_t kMaxExtendCount = 4096;
+
+  // `ini` is the settings file; the list files are the two names in its
+  // folder. Reads nothing.
+  TApplicationIniFile(std::unique_ptr<tk::TCustomIniFile> ini, const std::string& dirListName,
+                      const std::string& fileListName);
+  TApplicationIniFile(const TApplicationIniFile&) = delete;
+  TApplicationIniFile& operator=(const TApplicationIniFile&) = delete;
+
+  const std::string& FileName() const { return ini_->FileName(); }
+  const std::string& DirListFileName() const { return dirListPath_; }
+  const std::string& FileListFileName() const { return fileListPath_; }
+
+  // Reads both lists (creating a missing list file from the list in
+  // memory), then every key. Errors leave as tk::Exception; whatever was
+  // read before the error stays read.
+  void Load();
+  // Writes both lists, then every key. Stops at the first failure.
+  void Save();
+  // Writes PreviousRowNumber and nothing else.
+  void SaveRowNumber();
+
+  // Flag of file-type row i; a row without a stored flag is enabled.
+  bool ExtendEnabled(size_t i) const { return i < Extend.size() ? bool(Extend[i]) : true; }
+
+  tk::TStringList DirList;
+  tk::TStringList FileList;
+  bool SubFolder = false;
+  bool ReportError = false;
+  bool UseSusiePlugin = false;
+  std::string PluginFolder;
+  int32_t CheckSize = 0;
+  int32_t CheckWidth = 0;
+  int32_t CheckHeight = 0;
+  int32_t MaxIndex = 0;
+  std::vector<bool> Extend;
+  tk::TFont Font;
+  bool RandamDisplay = false;
+  bool StretchDraw = false;
+  int32_t ShowTextKind = 0;
+  std::string SelectTextFileName;
+  tk::TColor BGColor = tk::clBlack;
+  bool UseBGImageCheck = false;
+  std::string BGImagePath;
+  int32_t Interval = 0;
+  int32_t WindowBorder = 0;
+  int32_t BlankScreenInterval = 0;
+  int32_t PreviousRowNumber = 0;
+  bool AlwaysFirstRowCheck = false;
+  bool MouseClick = false;
+  bool MouseMove = false;
+  bool TextWrap = false;
+  int32_t TextArrangement = 0;
+  int32_t TextAlign = 0;
+  int32_t TextLayout = 0;
+
+ private:
+  static void LoadList(tk::TStringList& list, const std::string& path);
+
+  std::unique_ptr<tk::TCustomIniFile> ini_;
+  std::string dirListPath_;
+  std::string fileListPath_;
+};
+
+#ifdef _WIN32
+// The settings of this program: `applicationTitle` + ".ini" in the folder of
+// the program file, with the list file names of string table entries 2
+// and 3, over the system's private-profile functions.
+std::unique_ptr<TApplicationIniFile> CreateApplicationIniFile(const std::string& applicationTitle);
+#endif
+
+}  // namespace orv
