@@ -20,9 +20,9 @@ constexpr TColor clMenu = clSystemColor + 4, clWindow = clSystemColor + 5,
                  clWindowText = clSystemColor + 8, clBtnFace = clSystemColor + 15,
                  clBtnShadow = clSystemColor + 16, clBtnHighlight = clSystemColor + 20;
 
-inline uint8_t GetRValue(TColor c) { return static_cast<uint8_t>(c); }
-inline uint8_t GetGValue(TColor c) { return static_cast<uint8_t>(c >> 8); }
-inline uint8_t GetBValue(TColor c) { return static_cast<uint8_t>(c >> 16); }
+inline uint8_t RedOf(TColor c) { return static_cast<uint8_t>(c); }
+inline uint8_t GreenOf(TColor c) { return static_cast<uint8_t>(c >> 8); }
+inline uint8_t BlueOf(TColor c) { return static_cast<uint8_t>(c >> 16); }
 inline TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) {
   return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
 }
