@@ -174,6 +174,7 @@ Header ParseHeader(const uint8_t* data, size_t size) {
     h.palette[i] = TPalEntry{e[0], e[1], e[2], 0};
   }
   // Indexes beyond a short table show black rather than reading past it.
+  if (h.bits <= 8) h.palette.resize(size_t(1) << h.bits);
   std::fill(h.palette.begin() + static_cast<std::ptrdiff_t>(paletteCount), h.palette.end(),
             TPalEntry{});
   if (h.pixelOffset > size) Invalid("no pixel data");
