@@ -1,0 +1,83 @@
+#include "imaging/PluginDib.h"
+
+#include <climits>
+#include <cstring>
+
+#include "toolkit/Bitmap.h"
+
+namespace orv {
+
+namespace {
+
+constexpr size_t kInfoHeaderSize = 40;
+constexpr uint32_t kBiRgb = 0;
+constexpr uint32_t kBiBitfields = 3;
+
+uint32_t ReadU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+int32_t ReadI32(const uint8_t* p) {
+  const uint32_t u = ReadU32(p);
+  int32_t v;
+  std::memcpy(&v, &u, sizeof v);
+  return v;
+}
+uint16_t ReadU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+}  // namespace
+
+PluginDibError CheckPluginDib(const void* header, size_t headerBlockSize, size_t pixelBlockSize,
+                              PluginDibLayout& layout) {
+  if (header == nullptr || headerBlockSize < kInfoHeaderSize) {
+    return PluginDibError::kHeaderBlockTooSmall;
+  }
+  const uint8_t* h = static_cast<const uint8_t*>(header);
+  const uint32_t biSize = ReadU32(h);
+  if (biSize < kInfoHeaderSize || biSize > headerBlockSize) return PluginDibError::kBadHeaderSize;
+
+  const int32_t width = ReadI32(h + 4);
+  const int32_t height = ReadI32(h + 8);
+  if (width <= 0 || height == 0 || height == INT32_MIN) return PluginDibError::kBadDimensions;
+
+  const uint16_t bits = ReadU16(h + 14);
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+    return PluginDibError::kBadBitCount;
+  }
+  const uint32_t compression = ReadU32(h + 16);
+  if (compression != kBiRgb && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
+    return PluginDibError::kBadCompression;
+  }
+
+  const uint32_t clrUsed = ReadU32(h + 32);
+  uint64_t colors = clrUsed;
+  if (bits <= 8) {
+    const uint32_t maxColors = 1u << bits;
+    if (clrUsed > maxColors) return PluginDibError::kColorTableTooLarge;
+    if (clrUsed == 0) colors = maxColors;
+  } else if (clrUsed > 256) {
+    return PluginDibError::kColorTableTooLarge;
+  }
+  // A plain BITMAPINFOHEADER keeps its three masks after the header; the
+  // larger header versions carry them inside.
+  const uint64_t masks = (compression == kBiBitfields && biSize == kInfoHeaderSize) ? 12 : 0;
+  const uint64_t headerBytes = uint64_t(biSize) + masks + colors * 4;
+  if (headerBytes > headerBlockSize) return PluginDibError::kHeaderBlockTruncated;
+
+  const uint64_t absHeight = height < 0 ? uint64_t(-int64_t(height)) : uint64_t(height);
+  const uint64_t rowBytes = (uint64_t(width) * bits + 31) / 32 * 4;
+  const uint64_t limit = uint64_t(tk::kMaxBitmapBytes);
+  // Divide before multiplying: 2^31 rows of 2^33 bytes would wrap around.
+  if (rowBytes > limit || absHeight > limit / rowBytes) return PluginDibError::kPictureTooLarge;
+  const uint64_t pixelBytes = rowBytes * absHeight;
+  if (pixelBytes > pixelBlockSize) return PluginDibError::kPixelBlockTruncated;
+
+  layout.width = width;
+  layout.height = static_cast<int>(absHeight);
+  layout.topDown = height < 0;
+  layout.bitCount = bits;
+  layout.headerBytes = static_cast<size_t>(headerBytes);
+  layout.pixelBytes = static_cast<size_t>(pixelBytes);
+  return PluginDibError::kNone;
+}
+
+}  // namespace orv

@@ -1,0 +1,97 @@
+// The Susie plug-in host: loads picture plug-ins ("00IN") and archive
+// plug-ins ("00AM") and decodes pictures the program cannot read itself
+// with the first picture plug-in that accepts them.
+//
+// Plug-in libraries stay loaded until FreePlugIn or the destructor. A host
+// is used from one thread at a time and takes no lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/PictureLoader.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/StringList.h"
+#include "toolkit/Streams.h"
+
+namespace orv {
+
+class TSpiLib32 : public IPluginDecoder {
+ public:
+  TSpiLib32();
+  ~TSpiLib32() override;
+  TSpiLib32(const TSpiLib32&) = delete;
+  TSpiLib32& operator=(const TSpiLib32&) = delete;
+
+  // Every "*.SPI" of Folder, which must end with a path delimiter.
+  void LoadPlugIn(const std::string& Folder);
+  // The picture plug-ins whose full paths are the lines of List, in order.
+  // A second call appends to the table; PFilter then lists only the plug-ins
+  // of the latest call. Libraries that do not load, lack GetPluginInfo or do
+  // not report exactly "00IN" are skipped silently.
+  void LoadPlugInFromList(const tk::TStringList& List);
+  // Every archive plug-in ("00AM") among the "*.SPI" of Folder.
+  void LoadPlugInArc(const std::string& Folder);
+  // Unloads every plug-in of both tables.
+  void FreePlugIn();
+
+  // Decode with the first picture plug-in whose IsSupported accepts the
+  // data. No plug-in accepts (or the data are empty): Bitmap is unchanged
+  // and nothing is raised. The chosen plug-in's picture cannot be converted:
+  // Bitmap is unchanged and tk::EAbort is raised. A file that cannot be
+  // opened raises tk::EFOpenError.
+  void LoadFromFile(const std::string& FileName, tk::TBitmap& Bitmap) override;
+  void LoadFromStream(tk::TStream& Stream, tk::TBitmap& Bitmap);
+  void LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& Bitmap);
+
+  // True when an archive plug-in accepts the file.
+  bool SupportArcFile(const std::string& FileName);
+  // Appends the member names of an archive, as listed by the first archive
+  // plug-in that accepts it, to Strings.
+  void ArcFileList(const std::string& FileName, tk::TStringList& Strings);
+
+  // Append the plug-in names (GetPluginInfo 1) of the picture or archive
+  // table to Strings, clearing it first when Clear is true.
+  void ListPic(tk::TStringList& Strings, bool Clear) const;
+  void ListArc(tk::TStringList& Strings, bool Clear) const;
+
+  // Each accepted plug-in's first extension filter followed by ";".
+  const std::string& PFilter() const { return pfilter_; }
+  const std::string& AFilter() const { return afilter_; }
+  const tk::TStringList& PicPlugInList() const { return picPlugInList_; }
+  const tk::TStringList& ArcPlugInList() const { return arcPlugInList_; }
+
+  // What the loaded plug-ins told about themselves, in table order.
+  struct PlugInfo {
+    std::string folder;  // with trailing delimiter; empty for archive plug-ins
+    std::string name;
+    std::string apiVersion;
+    std::string filter;
+    std::string typeName;
+  };
+  std::vector<PlugInfo> PicPlugIns() const;
+  std::vector<PlugInfo> ArcPlugIns() const;
+
+  struct TPicPlug;
+  struct TArcPlug;
+
+ private:
+  // `block` holds `length` bytes followed by zero padding up to a multiple
+  // of 8,192 bytes, so a plug-in may read ahead of a short file.
+  void DecodeBlock(uint8_t* block, int64_t length, tk::TBitmap& Bitmap);
+
+  std::vector<std::unique_ptr<TPicPlug>> picTable_;
+  std::vector<std::unique_ptr<TArcPlug>> arcTable_;
+  std::string afilter_;
+  std::string pfilter_;
+  tk::TStringList arcPlugInList_;
+  tk::TStringList picPlugInList_;
+};
+
+// The plug-in host of the tools: every picture plug-in of `folder` (with or
+// without a trailing delimiter).
+std::unique_ptr<IPluginDecoder> MakePluginDecoder(const std::string& folder);
+
+}  // namespace orv

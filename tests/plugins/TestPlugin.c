@@ -1,0 +1,259 @@
+/* Test Susie plug-ins. One source, built once per variant:
+ *   ORV_VARIANT_OK        reads ORVTEST1 files ("*.orv")
+ *   ORV_VARIANT_TWO       like OK, but declares two filters ("*.ov2", "*.ov3")
+ *   ORV_VARIANT_GREEDY    accepts anything and returns no picture
+ *   ORV_VARIANT_VERSION   answers info 0 with the text ORV_VERSION_TEXT
+ *   ORV_VARIANT_LONGNAME  fills the whole name buffer without a zero byte
+ *   ORV_VARIANT_NOINFO    exports no GetPluginInfo at all
+ *   ORV_VARIANT_ARC       archive plug-in ("00AM") for ORVARC01 files */
+#include <windows.h>
+
+#include <string.h>
+
+#include "TestPlugin.h"
+
+/* Not every variant needs every helper. */
+#define ORV_HELPER static __attribute__((unused))
+
+static OrvTestProbeData g_probe;
+
+ORV_HELPER uint32_t ReadU32(const unsigned char* p) {
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+ORV_HELPER int CopyInfo(char* buf, int buflen, const char* text) {
+  int n = (int)strlen(text);
+  if (n >= buflen) n = buflen - 1;
+  if (n < 0) return 0;
+  memcpy(buf, text, (size_t)n);
+  buf[n] = 0;
+  return n;
+}
+
+void __stdcall OrvTestProbe(OrvTestProbeData* out) { *out = g_probe; }
+
+void __stdcall OrvTestResetProbe(void) { memset(&g_probe, 0, sizeof g_probe); }
+
+#if !defined(ORV_VARIANT_NOINFO)
+int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
+#if defined(ORV_VARIANT_ARC)
+  static const char* const texts[] = {"00AM", "Orvanelle test archive", "*.orva",
+                                      "Orvanelle test archive"};
+#elif defined(ORV_VARIANT_TWO)
+  static const char* const texts[] = {"00IN",  "Orvanelle two-filter plug-in",
+                                      "*.ov2", "Orvanelle picture 2",
+                                      "*.ov3", "Orvanelle picture 3"};
+#elif defined(ORV_VARIANT_GREEDY)
+  static const char* const texts[] = {"00IN", "Orvanelle greedy plug-in", "*.*", "Anything"};
+#elif defined(ORV_VARIANT_VERSION)
+  static const char* const texts[] = {ORV_VERSION_TEXT, "Orvanelle wrong version", "*.orv",
+                                      "Orvanelle test picture"};
+#else
+  static const char* const texts[] = {"00IN", "Orvanelle test plug-in", "*.orv",
+                                      "Orvanelle test picture"};
+#endif
+#if defined(ORV_VARIANT_LONGNAME)
+  if (infono == 1) {
+    /* No terminating zero anywhere in the buffer. */
+    memset(buf, 'N', (size_t)buflen);
+    return buflen;
+  }
+#endif
+  if (infono < 0 || infono >= (int)(sizeof texts / sizeof texts[0])) return 0;
+  return CopyInfo(buf, buflen, texts[infono]);
+}
+#endif
+
+ORV_HELPER void NotePaddingAndName(LPSTR filename, const unsigned char* image, long length) {
+  g_probe.isSupportedNullName = filename == NULL;
+  if (length >= 0 && length < 8192) {
+    long i;
+    int zero = 1;
+    for (i = length; i < 8192; ++i) zero = zero && image[i] == 0;
+    g_probe.paddingZero = zero;
+  }
+}
+
+#if defined(ORV_VARIANT_ARC)
+
+int __stdcall IsSupported(LPSTR filename, DWORD dw) {
+  const unsigned char* image = (const unsigned char*)(uintptr_t)dw;
+  ++g_probe.isSupportedCalls;
+  g_probe.isSupportedNullName = filename == NULL;
+  return memcmp(image, ORV_ARC_MAGIC, 8) == 0;
+}
+
+int __stdcall GetArchiveInfo(LPSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+  const unsigned char* p = (const unsigned char*)buf;
+  uint32_t count, mode, i;
+  size_t size, offset = 16;
+  unsigned char* records;
+  g_probe.lastLength = len;
+  g_probe.lastFlag = flag;
+  if (len < 16) return 2;
+  count = ReadU32(p + 8);
+  mode = ReadU32(p + 12);
+  if (mode == kArcNoHandle || count > 1000) return 2;
+  size = (size_t)count * 428;
+  if (mode == kArcTerminated) size += 428;
+  if (mode == kArcRagged) size += 100;
+  *lphInf = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, size);
+  if (!*lphInf) return 4;
+  records = (unsigned char*)LocalLock(*lphInf);
+  for (i = 0; i < count; ++i) {
+    unsigned char* r = records + (size_t)i * 428;
+    size_t n = 0;
+    while (offset + n < (size_t)len && p[offset + n]) ++n;
+    memcpy(r, "ORVA\0\0\0\0", 8); /* method: non-zero first byte */
+    memcpy(r + 224, p + offset, n > 200 ? 200 : n);
+    offset += n + 1;
+  }
+  if (mode == kArcRagged) memset(records + (size_t)count * 428, 'R', 100);
+  LocalUnlock(*lphInf);
+  return 0;
+}
+
+#elif !defined(ORV_VARIANT_NOINFO)
+
+int __stdcall IsSupported(LPSTR filename, DWORD dw) {
+  const unsigned char* image = (const unsigned char*)(uintptr_t)dw;
+  ++g_probe.isSupportedCalls;
+#if defined(ORV_VARIANT_GREEDY)
+  g_probe.isSupportedNullName = filename == NULL;
+  (void)image;
+  return 1;
+#else
+  if (memcmp(image, ORV_TEST_MAGIC, 8) != 0) return 0;
+  {
+    uint32_t w = ReadU32(image + 8), h = ReadU32(image + 12);
+    /* The probe needs the file length; recompute it from the header (the
+     * host promises 8 KiB after the address, so reading it is safe). */
+    long length = (long)(ORV_TEST_HEADER_SIZE + (uint64_t)w * h * 3);
+    NotePaddingAndName(filename, image, length);
+  }
+  return 1;
+#endif
+}
+
+#if defined(ORV_VARIANT_GREEDY)
+
+int __stdcall GetPicture(LPSTR buf, long len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
+                         FARPROC progress, long data) {
+  (void)buf;
+  ++g_probe.getPictureCalls;
+  g_probe.lastLength = len;
+  g_probe.lastFlag = flag;
+  g_probe.progressNull = progress == NULL;
+  g_probe.lastData = data;
+  g_probe.handlesWereNull = *pHBInfo == NULL && *pHBm == NULL;
+  return 0;
+}
+
+#else
+
+static HGLOBAL AllocBlock(UINT flags, SIZE_T size) {
+  return GlobalAlloc(flags | GMEM_ZEROINIT, size ? size : 1);
+}
+
+int __stdcall GetPicture(LPSTR buf, long len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
+                         FARPROC progress, long data) {
+  const unsigned char* p = (const unsigned char*)buf;
+  uint32_t w, h, mode, x, y;
+  UINT allocFlags = GMEM_MOVEABLE;
+  int bits = 24, colors = 0;
+  SIZE_T infoSize, rowBytes, pixelSize;
+  BITMAPINFO* info;
+  unsigned char* pixels;
+
+  ++g_probe.getPictureCalls;
+  g_probe.lastLength = len;
+  g_probe.lastFlag = flag;
+  g_probe.progressNull = progress == NULL;
+  g_probe.lastData = data;
+  g_probe.handlesWereNull = *pHBInfo == NULL && *pHBm == NULL;
+
+  if (len < ORV_TEST_HEADER_SIZE) return 2;
+  w = ReadU32(p + 8);
+  h = ReadU32(p + 12);
+  mode = ReadU32(p + 16);
+  if (w == 0 || h == 0 || w > 4096 || h > 4096) return 2;
+  if ((uint64_t)len < ORV_TEST_HEADER_SIZE + (uint64_t)w * h * 3) return 2;
+  if (mode == kModeNoHandles) return 0;
+  if (mode == kModeFixedMemory) allocFlags = GMEM_FIXED;
+  if (mode == kModePalette8 || mode == kModeTooManyColors) {
+    bits = 8;
+    colors = 256;
+  }
+
+  infoSize = sizeof(BITMAPINFOHEADER) + (SIZE_T)colors * sizeof(RGBQUAD);
+  rowBytes = ((SIZE_T)w * bits + 31) / 32 * 4;
+  pixelSize = rowBytes * h;
+
+  if (mode == kModeOnlyPixels) {
+    *pHBm = AllocBlock(allocFlags, pixelSize);
+    return 0;
+  }
+  *pHBInfo = AllocBlock(allocFlags, mode == kModeTinyHeader ? 16 : infoSize);
+  if (mode == kModeOnlyInfo) return 0;
+  if (mode == kModeSameHandle) {
+    *pHBm = *pHBInfo;
+    return 0;
+  }
+  *pHBm = AllocBlock(allocFlags, mode == kModeShortPixels ? pixelSize / 2 : pixelSize);
+  if (!*pHBInfo || !*pHBm) return 4;
+
+  info = (BITMAPINFO*)GlobalLock(*pHBInfo);
+  pixels = (unsigned char*)GlobalLock(*pHBm);
+  if (mode != kModeTinyHeader) {
+    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info->bmiHeader.biWidth = (LONG)w;
+    info->bmiHeader.biHeight = mode == kModeTopDown ? -(LONG)h : (LONG)h;
+    info->bmiHeader.biPlanes = 1;
+    info->bmiHeader.biBitCount = (WORD)bits;
+    info->bmiHeader.biCompression = BI_RGB;
+    if (mode == kModeAbsurdSize) {
+      info->bmiHeader.biWidth = 100000;
+      info->bmiHeader.biHeight = 100000;
+    }
+    if (mode == kModeHugeBiSize) info->bmiHeader.biSize = 1000;
+    if (mode == kModeTooManyColors) info->bmiHeader.biClrUsed = 100000;
+    if (mode == kModeBadBitCount) info->bmiHeader.biBitCount = 7;
+  }
+  if (colors) {
+    /* Index i stands for grey level i; pixels store the red byte as index. */
+    int i;
+    for (i = 0; i < colors; ++i) {
+      info->bmiColors[i].rgbRed = info->bmiColors[i].rgbGreen = info->bmiColors[i].rgbBlue =
+          (BYTE)i;
+    }
+  }
+  if (mode != kModeShortPixels && mode != kModeAbsurdSize) {
+    for (y = 0; y < h; ++y) {
+      const uint32_t row = (mode == kModeTopDown) ? y : h - 1 - y;
+      unsigned char* out = pixels + (SIZE_T)row * rowBytes;
+      const unsigned char* in = p + ORV_TEST_HEADER_SIZE + (SIZE_T)y * w * 3;
+      for (x = 0; x < w; ++x) {
+        if (bits == 8) {
+          out[x] = in[x * 3];
+        } else {
+          out[x * 3 + 0] = in[x * 3 + 2];
+          out[x * 3 + 1] = in[x * 3 + 1];
+          out[x * 3 + 2] = in[x * 3 + 0];
+        }
+      }
+    }
+  }
+  GlobalUnlock(*pHBm);
+  GlobalUnlock(*pHBInfo);
+  return 0;
+}
+
+#endif /* GREEDY */
+#endif /* ARC / picture */
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)instance;
+  (void)reason;
+  (void)reserved;
+  return TRUE;
+}

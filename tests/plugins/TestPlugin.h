@@ -1,0 +1,59 @@
+/* The picture format and the probe shared by the test plug-ins and the
+ * tests that drive them.
+ *
+ * An "ORVTEST1" file: the 8-byte magic, then little-endian 32-bit width,
+ * height and mode, then width * height pixels of 3 bytes (red, green, blue),
+ * rows top to bottom, no padding. The mode tells the plug-in how to hand
+ * the picture back, good or hostile.
+ *
+ * An "ORVARC01" file: the magic, a 32-bit record count, a 32-bit mode, then
+ * the member names, each ended by a zero byte. */
+#ifndef ORV_TEST_PLUGIN_H
+#define ORV_TEST_PLUGIN_H
+
+#include <stdint.h>
+
+#define ORV_TEST_MAGIC "ORVTEST1"
+#define ORV_ARC_MAGIC "ORVARC01"
+#define ORV_TEST_HEADER_SIZE 20
+
+enum OrvTestMode {
+  kModeBottomUp = 0,       /* 24-bit, rows bottom-up, movable blocks */
+  kModeTopDown = 1,        /* 24-bit, negative biHeight */
+  kModeNoHandles = 2,      /* returns without setting either handle */
+  kModeOnlyInfo = 3,       /* header handle set, pixel handle not */
+  kModeTinyHeader = 4,     /* header block of 16 bytes */
+  kModeShortPixels = 5,    /* pixel block half as large as the rows need */
+  kModeAbsurdSize = 6,     /* header claims 100000 x 100000 */
+  kModeHugeBiSize = 7,     /* biSize beyond the header block */
+  kModePalette8 = 8,       /* 8-bit with a colour table, one index per pixel */
+  kModeSameHandle = 9,     /* the same block as header and pixels */
+  kModeFixedMemory = 10,   /* GMEM_FIXED blocks instead of movable ones */
+  kModeTooManyColors = 11, /* 8-bit, biClrUsed 100000 */
+  kModeOnlyPixels = 12,    /* pixel handle set, header handle not */
+  kModeBadBitCount = 13    /* biBitCount 7 */
+};
+
+/* Archive modes. */
+enum OrvArcMode {
+  kArcTerminated = 0, /* records followed by an all-zero record */
+  kArcExact = 1,      /* exactly the records, no end record */
+  kArcRagged = 2,     /* the records plus 100 stray bytes, no end record */
+  kArcNoHandle = 3    /* no list handle */
+};
+
+/* What the host passed on the latest calls, read by the tests through the
+ * extra export OrvTestProbe. */
+typedef struct OrvTestProbeData {
+  int isSupportedCalls;
+  int isSupportedNullName; /* 1 when the last name argument was null */
+  int paddingZero;         /* 1 when bytes length..8191 after the image were 0 */
+  int getPictureCalls;
+  long lastLength;
+  unsigned lastFlag;
+  int progressNull;
+  long lastData;
+  int handlesWereNull; /* both handle variables null on entry */
+} OrvTestProbeData;
+
+#endif

@@ -1,0 +1,272 @@
+#include "search/Dirsearch.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+tk::TStringList Exts(std::initializer_list<const char*> items) {
+  tk::TStringList list;
+  for (const char* s : items) list.Add(s);
+  return list;
+}
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempTree {
+ public:
+  TempTree() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string base(temp);
+    if (!base.empty() && base.back() == '\\') base.pop_back();
+    for (int i = 0;; ++i) {
+      root_ = base + "\\orvds" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(i);
+      if (CreateDirectoryA(root_.c_str(), nullptr)) break;
+    }
+  }
+  ~TempTree() { Remove(root_); }
+  const std::string& Root() const { return root_; }
+  std::string Path(const std::string& rel) const { return root_ + "\\" + rel; }
+  void Folder(const std::string& rel) const {
+    ASSERT_TRUE(CreateDirectoryA(Path(rel).c_str(), nullptr));
+  }
+  void File(const std::string& rel, DWORD attributes = FILE_ATTRIBUTE_NORMAL) const {
+    HANDLE h =
+        CreateFileA(Path(rel).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << rel;
+    CloseHandle(h);
+  }
+
+ private:
+  static void Remove(const std::string& folder) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (h != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = folder + "\\" + name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link) {
+          Remove(path);
+        } else if (!DeleteFileA(path.c_str())) {
+          RemoveDirectoryA(path.c_str());
+        }
+      } while (FindNextFileA(h, &data));
+      FindClose(h);
+    }
+    RemoveDirectoryA(folder.c_str());
+  }
+  std::string root_;
+};
+
+// The names in the platform's own enumeration order, which the functions
+// must keep (Wine returns the host's directory order, not a sorted one).
+Names RawOrder(const std::string& folder, bool folders) {
+  Names names;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::string name = data.cFileName;
+    if (isFolder == folders && name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(h, &data));
+  FindClose(h);
+  return names;
+}
+
+Names Sorted(Names v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+TEST(Dirsearch, ExtensionsMatchCaseInsensitivelyOnTheLastPeriodOnly) {
+  TempTree t;
+  for (const char* f : {"a.BMP", "b.bmp", "c.Bmp", "d.bmpx", "e.bmp.txt", ".bmp", "g.jpg", "noext",
+                        "dot.", "x.tar.BMP"}) {
+    t.File(f);
+  }
+  t.Folder("f.bmp");
+  tk::TStringList list;
+  orv::FindFiles(list, t.Root(), Exts({".BmP"}));
+  const std::string p = t.Root() + "\\";
+  EXPECT_EQ(Sorted(list.Items()),
+            Sorted({p + "a.BMP", p + "b.bmp", p + "c.Bmp", p + ".bmp", p + "x.tar.BMP"}));
+
+  // Only an empty entry matches a name without a period; "." matches a
+  // name ending in a period.
+  tk::TStringList special;
+  orv::FindFiles(special, t.Root(), Exts({""}));
+  EXPECT_EQ(special.Items(), Names({p + "noext"}));
+  special.Clear();
+  orv::FindFiles(special, t.Root(), Exts({"."}));
+  EXPECT_EQ(special.Items(), Names({p + "dot."}));
+}
+
+TEST(Dirsearch, KeepsEnumerationOrderAndOnlyAppends) {
+  TempTree t;
+  for (const char* f : {"m.jpg", "a.jpg", "z.png", "k.JPG", "q.txt"}) t.File(f);
+  Names expected;
+  for (const std::string& n : RawOrder(t.Root(), false)) {
+    if (n != "q.txt") expected.push_back(t.Root() + "\\" + n);
+  }
+  tk::TStringList list;
+  list.Add("kept");
+  orv::FindFiles(list, t.Root(), Exts({".jpg", ".png"}));
+  ASSERT_EQ(list.Count(), 5);
+  EXPECT_EQ(list[0], "kept");
+  EXPECT_EQ(Names(list.Items().begin() + 1, list.Items().end()), expected);
+
+  // A second call appends every entry again.
+  orv::FindFiles(list, t.Root(), Exts({".jpg", ".png"}));
+  ASSERT_EQ(list.Count(), 9);
+  EXPECT_EQ(Names(list.Items().begin() + 5, list.Items().end()), expected);
+
+  // The caller's extension list is left as it was.
+  tk::TStringList exts = Exts({".JPG"});
+  orv::FindFiles(list, t.Root(), exts);
+  EXPECT_EQ(exts[0], ".JPG");
+}
+
+TEST(Dirsearch, HiddenAndSystemFilesAndFoldersTakePart) {
+  TempTree t;
+  t.File("h.jpg", FILE_ATTRIBUTE_HIDDEN);
+  t.File("s.jpg", FILE_ATTRIBUTE_SYSTEM);
+  t.File("r.jpg", FILE_ATTRIBUTE_READONLY);
+  t.Folder("hid");
+  t.File("hid\\in.jpg");
+  SetFileAttributesA(t.Path("hid").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  tk::TStringList list;
+  orv::FindFilesRecursive(list, t.Root(), Exts({".jpg"}));
+  EXPECT_EQ(Sorted(list.Items()),
+            Sorted({t.Path("h.jpg"), t.Path("s.jpg"), t.Path("r.jpg"), t.Path("hid\\in.jpg")}));
+  tk::TStringList folders;
+  orv::FindSubFolders(folders, t.Root());
+  EXPECT_EQ(folders.Items(), Names({t.Path("hid")}));
+}
+
+TEST(Dirsearch, SubFoldersSkipNamesEndingInAPeriod) {
+  TempTree t;
+  t.Folder("one");
+  t.Folder("two.d");
+  t.File("file.jpg");
+  // Win32 strips a trailing period when creating, so "x." cannot be made
+  // here; "." and ".." are the entries the rule exists for.
+  tk::TStringList list;
+  orv::FindSubFolders(list, t.Root());
+  Names expected;
+  for (const std::string& n : RawOrder(t.Root(), true)) expected.push_back(t.Path(n));
+  EXPECT_EQ(list.Items(), expected);
+  EXPECT_EQ(Sorted(list.Items()), Sorted({t.Path("one"), t.Path("two.d")}));
+}
+
+TEST(Dirsearch, TreeIsWalkedInPreOrderWithEachFoldersFilesFirst) {
+  TempTree t;
+  t.Folder("a");
+  t.File("a\\1.jpg");
+  t.Folder("a\\x");
+  t.File("a\\x\\2.jpg");
+  t.Folder("a\\x\\y");
+  t.File("a\\x\\y\\3.jpg");
+  t.Folder("a\\z");
+  t.File("a\\z\\4.jpg");
+  t.File("a\\z\\5.jpg");
+  const std::string a = t.Path("a");
+
+  // Expected order from the enumeration of each folder.
+  Names expected;
+  std::vector<std::string> stack{a};
+  std::function<void(const std::string&)> walk = [&](const std::string& folder) {
+    for (const std::string& n : RawOrder(folder, false)) expected.push_back(folder + "\\" + n);
+    for (const std::string& n : RawOrder(folder, true)) walk(folder + "\\" + n);
+  };
+  walk(a);
+
+  tk::TStringList list;
+  orv::FindFilesRecursive(list, a, Exts({".jpg"}));
+  EXPECT_EQ(list.Items(), expected);
+  ASSERT_EQ(list.Count(), 5);
+  // Whatever the sibling order, a folder's own files come before its
+  // sub-folders' and 3.jpg directly follows 2.jpg.
+  EXPECT_EQ(list[0], a + "\\1.jpg");
+  const auto& items = list.Items();
+  const auto two = std::find(items.begin(), items.end(), a + "\\x\\2.jpg");
+  ASSERT_NE(two, items.end());
+  ASSERT_NE(two + 1, items.end());
+  EXPECT_EQ(*(two + 1), a + "\\x\\y\\3.jpg");
+}
+
+TEST(Dirsearch, MissingOrEmptyFoldersAddNothing) {
+  TempTree t;
+  t.Folder("empty");
+  tk::TStringList list;
+  list.Add("x");
+  orv::FindFiles(list, t.Path("missing"), Exts({".jpg"}));
+  orv::FindSubFolders(list, t.Path("missing"));
+  orv::FindFilesRecursive(list, t.Path("missing"), Exts({".jpg"}));
+  orv::FindFiles(list, t.Path("empty"), Exts({".jpg"}));
+  orv::FindSubFolders(list, t.Path("empty"));
+  orv::FindFilesRecursive(list, t.Path("empty"), Exts({".jpg"}));
+  EXPECT_EQ(list.Items(), Names({"x"}));
+}
+
+TEST(Dirsearch, TrailingSeparatorIsJoinedAsGiven) {
+  TempTree t;
+  t.File("p.png");
+  t.Folder("sub");
+  tk::TStringList files;
+  orv::FindFiles(files, t.Root() + "\\", Exts({".png"}));
+  EXPECT_EQ(files.Items(), Names({t.Root() + "\\\\p.png"}));
+  tk::TStringList folders;
+  orv::FindSubFolders(folders, t.Root() + "\\");
+  EXPECT_EQ(folders.Items(), Names({t.Root() + "\\\\sub"}));
+}
+
+TEST(Dirsearch, ManyFilesAreAllListed) {
+  TempTree t;
+  for (int i = 0; i < 300; ++i) t.File("f" + std::to_string(i) + (i % 3 ? ".jpg" : ".txt"));
+  tk::TStringList list;
+  orv::FindFiles(list, t.Root(), Exts({".jpg"}));
+  EXPECT_EQ(list.Count(), 200);
+}
+
+// Wine maps its drives onto host folders: a host symbolic link to an
+// ancestor is a folder link the walk must not loop on. Created through
+// CreateSymbolicLinkA when the system offers it.
+bool MakeFolderLink(const std::string& link, const std::string& target) {
+  typedef BOOLEAN(WINAPI * CreateLinkProc)(LPCSTR, LPCSTR, DWORD);
+  auto create = reinterpret_cast<CreateLinkProc>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+  if (create && create(link.c_str(), target.c_str(), 1 /* directory */)) return true;
+  return false;
+}
+
+TEST(Dirsearch, LinkBackToAnAncestorDoesNotLoop) {
+  TempTree t;
+  t.Folder("top");
+  t.File("top\\1.jpg");
+  t.Folder("top\\mid");
+  t.File("top\\mid\\2.jpg");
+  t.Folder("other");
+  t.File("other\\3.jpg");
+  if (!MakeFolderLink(t.Path("top\\mid\\up"), t.Path("top")) ||
+      !MakeFolderLink(t.Path("top\\mid\\side"), t.Path("other"))) {
+    GTEST_SKIP() << "no folder links on this system";
+  }
+  tk::TStringList list;
+  orv::FindFilesRecursive(list, t.Path("top"), Exts({".jpg"}));
+  // The link to an ancestor is skipped; the one to a folder off the path is
+  // followed like any folder.
+  EXPECT_EQ(Sorted(list.Items()), Sorted({t.Path("top\\1.jpg"), t.Path("top\\mid\\2.jpg"),
+                                          t.Path("top\\mid\\side\\3.jpg")}));
+}
+
+}  // namespace
