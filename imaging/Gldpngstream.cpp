@@ -680,7 +680,8 @@ void TGLDPNGReadStream::ReadPLTE() {
 // the sample indexes, so the colour matches the pixels that carry it.
 int TGLDPNGReadStream::SampleToLevel(uint16_t sample) const {
   if (depth_ == 16) return sample >> 8;
-  if (depth_ >= 8) return sample & 0xFF;
+  // The depth is validated only when the image starts.
+  if (depth_ != 1 && depth_ != 2 && depth_ != 4) return sample & 0xFF;
   const int max = (1 << depth_) - 1;
   return (sample & max) * 255 / max;
 }
