@@ -14,6 +14,10 @@
 #include "toolkit/Exceptions.h"
 #include "toolkit/StringList.h"
 
+#ifdef _WIN32
+#include "imaging/SPILib.h"
+#endif
+
 namespace {
 
 const char kExtensionList[] = ".bmp,.jpg,.jpeg,.png";
@@ -25,9 +29,13 @@ int Usage() {
 
 // The plug-in host for FOLDER, or null when this build has none.
 std::unique_ptr<orv::IPluginDecoder> CreatePluginDecoder(const std::string& folder) {
+#ifdef _WIN32
+  return orv::MakePluginDecoder(folder);
+#else
   (void)folder;
   std::fprintf(stderr, "picdump: plug-ins not supported in this build\n");
   return nullptr;
+#endif
 }
 
 }  // namespace
