@@ -73,7 +73,7 @@ void TApplication::ProcessMessages() {
 
 int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT flags) {
   HWND owner = MainForm && MainForm->Handle() ? MainForm->Handle() : handle_;
-  return MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+  return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
 }
 
 void TApplication::ShowException(const Exception& e) {

@@ -1,0 +1,133 @@
+// Entry of the screen-saver module: one instance at a time, the mode from
+// the first argument, one window, the message loop.
+#include <windows.h>
+
+#include <memory>
+
+#include "app/RunMode.h"
+#include "config/ConfigDlg.h"
+#include "settings/ApplicationIniFile.h"
+#include "slideshow/PrimaryScreen.h"
+#include "toolkit/CommandLine.h"
+#include "toolkit/Convert.h"
+#include "toolkit/Forms.h"
+
+// Module state other parts look at.
+HWND ParentHandle = nullptr;
+orv::TPrimaryWindow* PrimaryWindow = nullptr;
+orv::TConfigDlg* ConfigDlg = nullptr;
+
+namespace {
+
+constexpr char kMutexName[] = "MyOrvanelle";
+constexpr char kTitle[] = "Orvanelle";
+constexpr UINT kAppNameResource = 1;
+
+// Pictures must be drawn at the screen's real resolution, not stretched by
+// the system's scaling: declare DPI awareness with the newest call the
+// running Windows has (the module also runs on Windows 7).
+void DeclareDpiAware() {
+  if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
+    using SetContextProc = BOOL(WINAPI*)(HANDLE);
+    if (auto setContext = reinterpret_cast<SetContextProc>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
+      // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, then PER_MONITOR_AWARE.
+      if (setContext(reinterpret_cast<HANDLE>(-4)) || setContext(reinterpret_cast<HANDLE>(-3)))
+        return;
+    }
+  }
+  if (HMODULE shcore = LoadLibraryA("shcore.dll")) {
+    using SetAwarenessProc = HRESULT(WINAPI*)(int);
+    auto setAwareness = reinterpret_cast<SetAwarenessProc>(
+        reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
+    // PROCESS_PER_MONITOR_DPI_AWARE; the library stays loaded on purpose.
+    if (setAwareness && SUCCEEDED(setAwareness(2))) return;
+  }
+  if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
+    using SetAwareProc = BOOL(WINAPI*)();
+    if (auto setAware = reinterpret_cast<SetAwareProc>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware"))))
+      setAware();
+  }
+}
+
+std::unique_ptr<orv::TApplicationIniFile> MakeSettings() {
+  return orv::CreateApplicationIniFile(tk::Application.Title);
+}
+
+std::string UpperAnsi(std::string s) {
+  if (!s.empty()) CharUpperBuffA(&s[0], static_cast<DWORD>(s.size()));
+  return s;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
+  if (GetLastError() != 0) {
+    if (mutex) CloseHandle(mutex);
+    return 1;
+  }
+
+  const std::string commandLine = GetCommandLineA();
+  const orv::RunMode mode = orv::ModeFromArgument(UpperAnsi(tk::ParamStr(commandLine, 1)));
+
+  tk::Application.Title = kTitle;
+  tk::Application.Initialize();
+
+  if (mode == orv::RunMode::Preview) {
+    ShowWindow(tk::Application.Handle(), SW_HIDE);
+    int32_t handle = 0;
+    // A missing or malformed handle, or one that names no window, ends the
+    // preview quietly: the display page simply shows nothing.
+    if (!tk::TryStrToInt(tk::ParamStr(commandLine, 2), handle) ||
+        !IsWindow(reinterpret_cast<HWND>(static_cast<intptr_t>(handle)))) {
+      tk::Application.Finalize();
+      ReleaseMutex(mutex);
+      CloseHandle(mutex);
+      return 0;
+    }
+    ParentHandle = reinterpret_cast<HWND>(static_cast<intptr_t>(handle));
+    ShowWindow(ParentHandle, SW_SHOW);
+  }
+
+  if (mode == orv::RunMode::Password) {
+    tk::Application.MessageBox("Password not supported", tk::LoadResString(kAppNameResource), 0);
+    return 0;
+  }
+
+  if (mode == orv::RunMode::Run) DeclareDpiAware();
+
+  try {
+    if (mode == orv::RunMode::Configure) {
+      auto dlg = std::make_unique<orv::TConfigDlg>(MakeSettings);
+      ConfigDlg = dlg.get();
+      tk::Application.MainForm = ConfigDlg;
+      ConfigDlg->CreateForm();
+      tk::Application.Run();
+      ConfigDlg = nullptr;
+    } else {
+      auto window = std::make_unique<orv::TPrimaryWindow>(ParentHandle, MakeSettings);
+      PrimaryWindow = window.get();
+      tk::Application.MainForm = PrimaryWindow;
+      PrimaryWindow->CreateForm();
+      if (mode == orv::RunMode::Preview) {
+        RECT r = {};
+        GetWindowRect(ParentHandle, &r);
+        PrimaryWindow->SetBounds(0, 0, r.right - r.left, r.bottom - r.top);
+        PrimaryWindow->KeyDownExit = false;
+        PrimaryWindow->MouseMoveExit = false;
+        PrimaryWindow->MouseClickExit = false;
+      }
+      tk::Application.Run();
+      PrimaryWindow = nullptr;
+    }
+  } catch (const tk::Exception& e) {
+    tk::Application.ShowException(e);
+  }
+  tk::Application.MainForm = nullptr;
+  tk::Application.Finalize();
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return 0;
+}

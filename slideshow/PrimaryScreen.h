@@ -1,0 +1,116 @@
+// The screen-saver window of run and preview mode. In run mode it covers
+// the primary screen, stays on top, hides the cursor and steps the display
+// cycle over the stored picture list; in preview mode it fills the small
+// window of the display-properties page with the background and the name.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "imaging/SPILib.h"
+#include "settings/ApplicationIniFile.h"
+#include "slideshow/DisplayCycle.h"
+#include "slideshow/Layout.h"
+#include "slideshow/MMTimer.h"
+#include "slideshow/Pboxex.h"
+#include "slideshow/Random.h"
+#include "slideshow/ShadoLbl.h"
+#include "toolkit/Forms.h"
+
+namespace orv {
+
+// Makes the settings object a window loads; tests substitute their own.
+using SettingsFactory = std::function<std::unique_ptr<TApplicationIniFile>()>;
+
+class TPrimaryWindow : public tk::TForm, private ICycleActions {
+ public:
+  // parentHandle: the preview parent, or nullptr in run mode.
+  TPrimaryWindow(HWND parentHandle, SettingsFactory settingsFactory);
+  ~TPrimaryWindow() override;
+
+  // Controls, in creation (z-) order.
+  tk::TImage PrimaryBGImage{this};
+  tk::TShape TopShape{this};
+  tk::TShape LeftShape{this};
+  tk::TShape BottomShape{this};
+  tk::TShape RightShape{this};
+  TPaintBoxEx PicturePaintBoxEx{this};
+  TShadowLabel TextLabel{this};
+  TSpiLib32 SpiLib321;
+  TMMTimer DrawIntervalTimer;
+
+  bool ExitArmed = false;
+  bool KeyDownExit = false;
+  bool MouseMoveExit = false;
+  bool MouseClickExit = false;
+
+  // Observable state for tests and diagnostics.
+  TApplicationIniFile* Settings() { return settings_.get(); }
+  const tk::TStringList& FileList() const;
+  int PictureIndex() const { return picture_index_; }
+  int TextRowIndex() const { return text_row_index_; }
+  const std::string& CaptionText() const { return caption_text_; }
+  const tk::TBitmap* PictureBitmap() const { return picture_bitmap_.get(); }
+  int PicturesLoaded() const { return pictures_loaded_; }
+  CycleState State() const { return static_cast<CycleState>(DrawIntervalTimer.Tag); }
+  const CLayout& Layout() const { return layout_; }
+  // Fixes the generator's seed before the show starts (tests).
+  void SeedRandom(uint32_t seed) {
+    random_.Seed(seed);
+    seeded_ = true;
+  }
+
+  void DrawIntervalTimerTimer(TMMTimer* sender);
+  void StartShow();
+  void NextPicture();
+
+ protected:
+  const char* ClassName() const override { return "TPrimaryWindow"; }
+  void CreateParams(tk::TCreateParams& params) override;
+  void FormCreate() override;
+  void FormDestroy() override;
+  void FormPaint() override;
+  bool FormClose() override;
+  void FormKeyDown(WORD key) override;
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  bool Preview() const { return parent_handle_ != nullptr; }
+  void FormMouseMove(int screenX, int screenY);
+  void FormClick();
+  void ArrangeForPicture();
+  void LoadPlugIns();
+  void LoadBackground();
+
+  // ICycleActions
+  void HideLayout() override;
+  void ShowLayout() override;
+  void SetBackgroundVisible(bool visible) override;
+  bool BackgroundEnabled() const override;
+  void LoadNextPicture() override;
+  void ArmExit() override;
+
+  HWND parent_handle_;
+  SettingsFactory settings_factory_;
+  std::unique_ptr<TApplicationIniFile> settings_;
+  tk::TStringList picture_extensions_;
+  tk::TStringList text_rows_;
+  std::string caption_text_;
+  std::unique_ptr<tk::TBitmap> picture_bitmap_;
+  int text_row_index_ = 0;
+  int picture_index_ = 0;
+  bool side_chosen_ = false;
+  bool show_started_ = false;
+  int pictures_loaded_ = 0;
+  TRandom random_;
+  bool seeded_ = false;
+  CLayout layout_{random_};
+  DisplayCycle cycle_{*this, random_};
+  // Where the cursor was when input was armed: only real movement ends the
+  // show, not the moves the system synthesises when windows change.
+  POINT armed_cursor_ = {-1, -1};
+};
+
+}  // namespace orv
