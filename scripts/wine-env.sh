@@ -1,0 +1,145 @@
+# Wine environment for running the Windows build. Source it:
+#   source scripts/wine-env.sh
+#   orv_wine_prefix          # creates the prefix on first use
+#   orv_xvfb_start           # private 1024x768x24 X server, stopped on exit
+#   orv_wine build/win/tests/win_tests.exe
+#
+# The program is built for a Japanese Windows: strings are Shift-JIS and the
+# A functions expect code page 932. Wine takes the ANSI code page from the
+# locale, and only LC_ALL (not LANG alone) reliably overrides what the
+# caller's shell has set.
+#
+# The module ships as a 32-bit program, but some kernels (virtual machines
+# built without IA-32 emulation) cannot execute the 32-bit Wine loader at
+# all. There the Windows tests run on a 64-bit build under the 64-bit loader
+# instead; ORV_WINE_BITS says which one this machine uses.
+
+export WINEDEBUG=${ORV_WINEDEBUG:--all}
+export LC_ALL=ja_JP.UTF-8
+
+# True when this kernel itself runs 32-bit x86 Linux programs (wineserver32
+# is one; --version only prints and exits). A qemu-i386 handler registered
+# with binfmt_misc would make the probe succeed through user-mode emulation,
+# under which Wine takes minutes to start and then hangs: that counts as no.
+orv_can_run_i386() {
+  local f
+  for f in /proc/sys/fs/binfmt_misc/*; do
+    if [[ -f $f ]] && grep -q '^interpreter .*qemu-i386' "$f" 2>/dev/null &&
+      grep -qx enabled "$f" 2>/dev/null; then
+      return 1
+    fi
+  done
+  [[ -x /usr/lib/wine/wineserver32 ]] &&
+    timeout 20 /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
+}
+
+if [[ -z ${ORV_WINE_BITS:-} ]]; then
+  if orv_can_run_i386; then ORV_WINE_BITS=32; else ORV_WINE_BITS=64; fi
+fi
+export ORV_WINE_BITS
+if [[ $ORV_WINE_BITS == 32 ]]; then
+  export ORV_WINE=/usr/lib/wine/wine WINEARCH=win32
+else
+  export ORV_WINE=/usr/lib/wine/wine64 WINEARCH=win64
+fi
+# Debian's wine wrapper always prefers the 32-bit loader when installed;
+# Wine starts its helper processes through WINELOADER.
+export WINELOADER=$ORV_WINE
+
+if [[ -z ${WINEPREFIX:-} ]]; then
+  if [[ $(id -u) -eq 0 ]]; then
+    WINEPREFIX=/var/cache/orvanelle/wineprefix-$WINEARCH
+  else
+    # Wine refuses a prefix that belongs to another user.
+    WINEPREFIX=${XDG_CACHE_HOME:-$HOME/.cache}/orvanelle/wineprefix-$WINEARCH
+  fi
+fi
+export WINEPREFIX
+
+# Runs a Windows program with the loader chosen above; its exit code is the
+# program's.
+orv_wine() {
+  "$ORV_WINE" "$@"
+}
+
+# Creates the prefix when it does not exist yet and waits until Wine has
+# finished writing it, so the first test does not race the registry set-up.
+orv_wine_prefix() {
+  if [[ -f $WINEPREFIX/system.reg && -f $WINEPREFIX/.orv-ready ]]; then
+    return 0
+  fi
+  echo "wine-env: creating the Wine prefix $WINEPREFIX ($WINEARCH)" >&2
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  # No Mono or Gecko: nothing here needs them, and their installers would
+  # ask questions on the screen.
+  (
+    unset DISPLAY
+    WINEDLLOVERRIDES="mscoree,mshtml=" timeout 600 "$ORV_WINE" wineboot --init >/dev/null 2>&1 || true
+    timeout 300 wineserver -w || true
+  )
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    echo "wine-env: wineboot did not create $WINEPREFIX" >&2
+    return 1
+  fi
+  touch "$WINEPREFIX/.orv-ready"
+}
+
+# Runs a command when the calling shell exits, after any exit handlers it
+# already has.
+orv_on_exit() {
+  local prev
+  prev=$(trap -p EXIT | sed -E "s/^trap -- '(.*)' EXIT$/\1/")
+  # shellcheck disable=SC2064
+  trap "${prev:+$prev; }$1" EXIT
+}
+
+orv_xvfb_pid=
+# Starts Xvfb at 1024x768x24 on the display given (":91") or on a free one,
+# exports DISPLAY and stops the server (and Wine, which holds a connection
+# to it) when the shell exits.
+orv_xvfb_start() {
+  local want=${1:-} out n= i
+  out=$(mktemp /tmp/orv-xvfb.XXXXXX)
+  if [[ -n $want ]]; then
+    Xvfb "$want" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    orv_xvfb_pid=$!
+    n=${want#:}
+  else
+    # -displayfd: the server picks a free display and writes its number.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out" >/dev/null 2>&1 &
+    orv_xvfb_pid=$!
+  fi
+  orv_on_exit "orv_xvfb_stop"
+  for ((i = 0; i < 100; i++)); do
+    if [[ -z $want ]]; then
+      n=$(tr -dc '0-9' <"$out")
+    fi
+    if [[ -n $n ]] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
+      rm -f "$out"
+      export DISPLAY=":$n"
+      return 0
+    fi
+    if ! kill -0 "$orv_xvfb_pid" 2>/dev/null; then
+      break
+    fi
+    sleep 0.1
+  done
+  rm -f "$out"
+  echo "wine-env: Xvfb did not start${want:+ on $want}" >&2
+  return 1
+}
+
+orv_xvfb_stop() {
+  if [[ -n $orv_xvfb_pid ]]; then
+    # Wine's processes hold connections to the display: end them first.
+    wineserver -k >/dev/null 2>&1 || true
+    kill "$orv_xvfb_pid" 2>/dev/null || true
+    wait "$orv_xvfb_pid" 2>/dev/null || true
+    orv_xvfb_pid=
+  fi
+}
+
+# True when DISPLAY names an X server that answers.
+orv_display_usable() {
+  [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1
+}
