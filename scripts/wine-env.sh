@@ -72,11 +72,18 @@ orv_wine_prefix() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   # No Mono or Gecko: nothing here needs them, and their installers would
   # ask questions on the screen.
-  (
-    unset DISPLAY
-    WINEDLLOVERRIDES="mscoree,mshtml=" timeout 600 "$ORV_WINE" wineboot --init >/dev/null 2>&1 || true
-    timeout 300 wineserver -w || true
-  )
+  local boot='WINEDLLOVERRIDES="mscoree,mshtml=" timeout 600 "$ORV_WINE" wineboot --init >/dev/null 2>&1
+    timeout 300 wineserver -w'
+  if [[ $ORV_WINE_BITS == 64 && $(id -u) -eq 0 ]] && command -v unshare >/dev/null; then
+    # A 64-bit prefix also sets up its 32-bit half by starting the 32-bit
+    # loader, which fails at once where the kernel cannot run it, but takes
+    # minutes and may never end where qemu-i386 is registered to emulate it.
+    # Hide the loader from this one run in a private mount namespace.
+    boot="mount --bind /dev/null /usr/lib/wine/wine 2>/dev/null; $boot"
+    (unset DISPLAY && unshare -m --propagation private bash -c "$boot") || true
+  else
+    (unset DISPLAY && bash -c "$boot") || true
+  fi
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     echo "wine-env: wineboot did not create $WINEPREFIX" >&2
     return 1
