@@ -134,7 +134,9 @@ Header ParseHeader(const uint8_t* data, size_t size) {
       tableStart += 4u * count;
     }
     if (infoSize >= 56 && count == 3) h.masks[3] = Get32(info + 52);
-    h.hasMasks = true;
+    // Some writers declare bit fields and leave the masks zero: the
+    // format's default layout is what they meant.
+    h.hasMasks = h.masks[0] || h.masks[1] || h.masks[2];
     h.compression = kBiRgb;
   }
 

@@ -278,6 +278,10 @@ TEST(BmpRead, BitFieldMasksPickOrConvertTheFormat) {
   TBitmap rgb555;
   make16(rgb555, {0x7C00, 0x03E0, 0x001F}, 40, 0);
   EXPECT_EQ(rgb555.PixelFormat(), TPixelFormat::pf15bit);
+  TBitmap zeroMasks;
+  make16(zeroMasks, {0, 0, 0}, 40, 0x7C00);
+  EXPECT_EQ(zeroMasks.PixelFormat(), TPixelFormat::pf15bit);
+  EXPECT_EQ(zeroMasks.ScanLine(0)[1], 0x7C);
 
   // 4-4-4 without alpha becomes 24 bit, each nibble scaled to 0..255.
   TBitmap rgb444;

@@ -117,12 +117,6 @@ class LoadPictureTest : public testing::Test {
   std::vector<std::string> files_;
 };
 
-TEST_F(LoadPictureTest, ExtensionListHasTheFourEntriesInOrder) {
-  ASSERT_EQ(extensions_.Count(), 4);
-  EXPECT_EQ(extensions_[0], ".bmp");
-  EXPECT_EQ(extensions_[3], ".png");
-}
-
 TEST_F(LoadPictureTest, ExtensionsAreMatchedLowerCasedAndOnlyTheLastCounts) {
   FakePlugins plugins(FakePlugins::kAccept);
   for (const char* name : {"a.bmp", "b.BMP", "archive.png.bmp", "dotted.name.Bmp"}) {
