@@ -14,11 +14,13 @@ namespace orv {
 namespace {
 
 // The plug-in entry points, exactly as the Susie interface declares them.
+// The pointer-sized integers are DWORD and long in a 32-bit build, as the
+// interface has them; a 64-bit build (tests only) passes whole addresses.
 typedef int(__stdcall* GetPluginInfoProc)(int infono, char* buf, int buflen);
-typedef int(__stdcall* IsSupportedProc)(char* filename, DWORD dw);
-typedef int(__stdcall* GetPictureProc)(char* buf, long len, unsigned flag, HANDLE* pHBInfo,
-                                       HANDLE* pHBm, FARPROC progress, long data);
-typedef int(__stdcall* GetArchiveInfoProc)(char* buf, long len, unsigned flag, HLOCAL* lphInf);
+typedef int(__stdcall* IsSupportedProc)(char* filename, ULONG_PTR dw);
+typedef int(__stdcall* GetPictureProc)(char* buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo,
+                                       HANDLE* pHBm, FARPROC progress, LONG_PTR data);
+typedef int(__stdcall* GetArchiveInfoProc)(char* buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf);
 
 constexpr int kInfoBufferSize = 256;
 constexpr size_t kBlockGranule = 8192;
@@ -287,7 +289,7 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, tk::TBitmap& Bitmap)
   TPicPlug* chosen = nullptr;
   for (auto& plug : picTable_) {
     if (!plug->isSupported || !plug->getPicture) continue;
-    if (plug->isSupported(nullptr, static_cast<DWORD>(reinterpret_cast<uintptr_t>(image)))) {
+    if (plug->isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image))) {
       chosen = plug.get();
       break;
     }
@@ -296,7 +298,7 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, tk::TBitmap& Bitmap)
 
   HANDLE info = nullptr;
   HANDLE pixels = nullptr;
-  chosen->getPicture(image, static_cast<long>(length), 1, &info, &pixels, nullptr, 0);
+  chosen->getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels, nullptr, 0);
   const bool ok = ConvertPicture(info, pixels, Bitmap);
   if (pixels) GlobalFree(pixels);
   // The same block handed back twice is freed once.
@@ -307,7 +309,7 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, tk::TBitmap& Bitmap)
 bool TSpiLib32::SupportArcFile(const std::string& FileName) {
   PaddedBlock block = ReadWholeFile(FileName);
   if (block.Length() <= 0) return false;
-  const DWORD image = static_cast<DWORD>(reinterpret_cast<uintptr_t>(block.Data()));
+  const ULONG_PTR image = reinterpret_cast<ULONG_PTR>(block.Data());
   for (auto& plug : arcTable_) {
     if (plug->isSupported && plug->isSupported(nullptr, image)) return true;
   }
@@ -321,7 +323,7 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   TArcPlug* chosen = nullptr;
   for (auto& plug : arcTable_) {
     if (!plug->isSupported || !plug->getArchiveInfo) continue;
-    if (plug->isSupported(nullptr, static_cast<DWORD>(reinterpret_cast<uintptr_t>(image)))) {
+    if (plug->isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image))) {
       chosen = plug.get();
       break;
     }
@@ -329,7 +331,7 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   if (!chosen) return;
 
   HLOCAL list = nullptr;
-  chosen->getArchiveInfo(image, static_cast<long>(block.Length()), 0, &list);
+  chosen->getArchiveInfo(image, static_cast<LONG_PTR>(block.Length()), 0, &list);
   if (!list) return;
   const uint8_t* records = static_cast<const uint8_t*>(LocalLock(list));
   if (records) {

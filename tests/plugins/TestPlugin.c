@@ -76,19 +76,19 @@ ORV_HELPER void NotePaddingAndName(LPSTR filename, const unsigned char* image, l
 
 #if defined(ORV_VARIANT_ARC)
 
-int __stdcall IsSupported(LPSTR filename, DWORD dw) {
+int __stdcall IsSupported(LPSTR filename, ULONG_PTR dw) {
   const unsigned char* image = (const unsigned char*)(uintptr_t)dw;
   ++g_probe.isSupportedCalls;
   g_probe.isSupportedNullName = filename == NULL;
   return memcmp(image, ORV_ARC_MAGIC, 8) == 0;
 }
 
-int __stdcall GetArchiveInfo(LPSTR buf, long len, unsigned flag, HLOCAL* lphInf) {
+int __stdcall GetArchiveInfo(LPSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf) {
   const unsigned char* p = (const unsigned char*)buf;
   uint32_t count, mode, i;
   size_t size, offset = 16;
   unsigned char* records;
-  g_probe.lastLength = len;
+  g_probe.lastLength = (long)len;
   g_probe.lastFlag = flag;
   if (len < 16) return 2;
   count = ReadU32(p + 8);
@@ -115,7 +115,7 @@ int __stdcall GetArchiveInfo(LPSTR buf, long len, unsigned flag, HLOCAL* lphInf)
 
 #elif !defined(ORV_VARIANT_NOINFO)
 
-int __stdcall IsSupported(LPSTR filename, DWORD dw) {
+int __stdcall IsSupported(LPSTR filename, ULONG_PTR dw) {
   const unsigned char* image = (const unsigned char*)(uintptr_t)dw;
   ++g_probe.isSupportedCalls;
 #if defined(ORV_VARIANT_GREEDY)
@@ -137,14 +137,14 @@ int __stdcall IsSupported(LPSTR filename, DWORD dw) {
 
 #if defined(ORV_VARIANT_GREEDY)
 
-int __stdcall GetPicture(LPSTR buf, long len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
-                         FARPROC progress, long data) {
+int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
+                         FARPROC progress, LONG_PTR data) {
   (void)buf;
   ++g_probe.getPictureCalls;
-  g_probe.lastLength = len;
+  g_probe.lastLength = (long)len;
   g_probe.lastFlag = flag;
   g_probe.progressNull = progress == NULL;
-  g_probe.lastData = data;
+  g_probe.lastData = (long)data;
   g_probe.handlesWereNull = *pHBInfo == NULL && *pHBm == NULL;
   return 0;
 }
@@ -155,8 +155,8 @@ static HGLOBAL AllocBlock(UINT flags, SIZE_T size) {
   return GlobalAlloc(flags | GMEM_ZEROINIT, size ? size : 1);
 }
 
-int __stdcall GetPicture(LPSTR buf, long len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
-                         FARPROC progress, long data) {
+int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
+                         FARPROC progress, LONG_PTR data) {
   const unsigned char* p = (const unsigned char*)buf;
   uint32_t w, h, mode, x, y;
   UINT allocFlags = GMEM_MOVEABLE;
@@ -166,10 +166,10 @@ int __stdcall GetPicture(LPSTR buf, long len, unsigned flag, HANDLE* pHBInfo, HA
   unsigned char* pixels;
 
   ++g_probe.getPictureCalls;
-  g_probe.lastLength = len;
+  g_probe.lastLength = (long)len;
   g_probe.lastFlag = flag;
   g_probe.progressNull = progress == NULL;
-  g_probe.lastData = data;
+  g_probe.lastData = (long)data;
   g_probe.handlesWereNull = *pHBInfo == NULL && *pHBm == NULL;
 
   if (len < ORV_TEST_HEADER_SIZE) return 2;

@@ -37,9 +37,12 @@ class TempTree {
     ASSERT_TRUE(CreateDirectoryA(Path(rel).c_str(), nullptr));
   }
   void File(const std::string& rel, DWORD attributes = FILE_ATTRIBUTE_NORMAL) const {
+    FileAt(Path(rel), attributes);
+  }
+  static void FileAt(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     HANDLE h =
-        CreateFileA(Path(rel).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << rel;
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
     CloseHandle(h);
   }
 
@@ -56,7 +59,7 @@ class TempTree {
         const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link) {
           Remove(path);
-        } else if (!DeleteFileA(path.c_str())) {
+        } else if (!DeleteFileA(("\\\\?\\" + path).c_str())) {
           RemoveDirectoryA(path.c_str());
         }
       } while (FindNextFileA(h, &data));
@@ -90,10 +93,12 @@ Names Sorted(Names v) {
 
 TEST(Dirsearch, ExtensionsMatchCaseInsensitivelyOnTheLastPeriodOnly) {
   TempTree t;
-  for (const char* f : {"a.BMP", "b.bmp", "c.Bmp", "d.bmpx", "e.bmp.txt", ".bmp", "g.jpg", "noext",
-                        "dot.", "x.tar.BMP"}) {
+  for (const char* f :
+       {"a.BMP", "b.bmp", "c.Bmp", "d.bmpx", "e.bmp.txt", ".bmp", "g.jpg", "noext", "x.tar.BMP"}) {
     t.File(f);
   }
+  // Only the long-path form keeps a trailing period in a new name.
+  t.FileAt("\\\\?\\" + t.Path("dot."));
   t.Folder("f.bmp");
   tk::TStringList list;
   orv::FindFiles(list, t.Root(), Exts({".BmP"}));
@@ -238,15 +243,69 @@ TEST(Dirsearch, ManyFilesAreAllListed) {
   EXPECT_EQ(list.Count(), 200);
 }
 
-// Wine maps its drives onto host folders: a host symbolic link to an
-// ancestor is a folder link the walk must not loop on. Created through
-// CreateSymbolicLinkA when the system offers it.
-bool MakeFolderLink(const std::string& link, const std::string& target) {
-  typedef BOOLEAN(WINAPI * CreateLinkProc)(LPCSTR, LPCSTR, DWORD);
-  auto create = reinterpret_cast<CreateLinkProc>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
-  if (create && create(link.c_str(), target.c_str(), 1 /* directory */)) return true;
+// Under Wine, whose drives are host folders, a host symbolic link is a
+// folder link (Wine's CreateSymbolicLink makes none), so the host's ln and
+// rm make and remove them. Wine cannot wait for a host process: the callers
+// wait for its effect instead.
+typedef char*(CDECL* UnixNameProc)(LPCWSTR);
+
+UnixNameProc WineUnixName() {
+  return reinterpret_cast<UnixNameProc>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+}
+
+std::string UnixPath(UnixNameProc unixName, const std::string& path) {
+  // The name itself may be a link or missing: convert its folder only.
+  const size_t slash = path.rfind('\\');
+  WCHAR wide[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, path.substr(0, slash).c_str(), -1, wide, MAX_PATH);
+  char* name = unixName(wide);
+  std::string out = name ? name : "";
+  if (name) HeapFree(GetProcessHeap(), 0, name);
+  return out + "/" + path.substr(slash + 1);
+}
+
+void RunHost(const char* program, std::string command) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (CreateProcessA(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                     &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+}
+
+bool WaitForAttributes(const std::string& path, bool folder) {
+  for (int i = 0; i < 200; ++i) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    const bool isFolder = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    if (isFolder == folder) return true;
+    Sleep(50);
+  }
   return false;
+}
+
+bool MakeFolderLink(const std::string& link, const std::string& target) {
+  if (UnixNameProc unixName = WineUnixName()) {
+    const std::string unixTarget = UnixPath(unixName, target + "\\.");
+    RunHost("Z:\\bin\\ln", "ln -s \"" + unixTarget.substr(0, unixTarget.size() - 2) + "\" \"" +
+                               UnixPath(unixName, link) + "\"");
+  } else {
+    typedef BOOLEAN(WINAPI * CreateLinkProc)(LPCSTR, LPCSTR, DWORD);
+    auto create = reinterpret_cast<CreateLinkProc>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+    if (create) create(link.c_str(), target.c_str(), 1 /* directory */);
+  }
+  return WaitForAttributes(link, true);
+}
+
+void RemoveFolderLink(const std::string& link) {
+  if (RemoveDirectoryA(link.c_str())) return;
+  if (UnixNameProc unixName = WineUnixName()) {
+    RunHost("Z:\\bin\\rm", "rm -f \"" + UnixPath(unixName, link) + "\"");
+    WaitForAttributes(link, false);
+  }
 }
 
 TEST(Dirsearch, LinkBackToAnAncestorDoesNotLoop) {
@@ -267,6 +326,8 @@ TEST(Dirsearch, LinkBackToAnAncestorDoesNotLoop) {
   // followed like any folder.
   EXPECT_EQ(Sorted(list.Items()), Sorted({t.Path("top\\1.jpg"), t.Path("top\\mid\\2.jpg"),
                                           t.Path("top\\mid\\side\\3.jpg")}));
+  RemoveFolderLink(t.Path("top\\mid\\up"));
+  RemoveFolderLink(t.Path("top\\mid\\side"));
 }
 
 }  // namespace

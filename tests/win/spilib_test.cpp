@@ -493,8 +493,10 @@ TEST(SpiLib, LoadPictureFallsBackToPlugIns) {
   orv::LoadPicture(t.Write("w.gif", {'n', 'o', 'p', 'e'}), none, extensions, &host);
   EXPECT_TRUE(none.Empty());
 
-  // The tools' host, folder given without a delimiter.
-  auto decoder = orv::MakePluginDecoder(PluginDir());
+  // The tools' host: every plug-in of a folder given without a delimiter.
+  TempFolder only;
+  only.Copy(Plugin("orvtest"), "only.spi");
+  auto decoder = orv::MakePluginDecoder(only.Root());
   tk::TBitmap viaTool;
   decoder->LoadFromFile(t.Path("y.orv"), viaTool);
   ExpectPicture(viaTool, 4, 1);
