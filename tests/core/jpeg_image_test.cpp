@@ -320,6 +320,29 @@ TEST(JpegDamage, AbsurdSizeFailsBeforeAllocating) {
   EXPECT_THROW(jpeg.LoadFromMemory(file.data(), file.size()), tk::EInvalidGraphic);
 }
 
+TEST(JpegDamage, EndlessScansAreCutOff) {
+  jpegtest::Options o;
+  o.progressive = true;
+  const Bytes good = jpegtest::Encode(16, 16, jpegtest::Texture(16, 16, 3), o);
+  size_t lastScan = 0;
+  for (size_t i = 2; i + 1 < good.size(); ++i)
+    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
+  ASSERT_GT(lastScan, 0u);
+  const Bytes scan(good.begin() + static_cast<std::ptrdiff_t>(lastScan), good.end() - 2);
+  auto withRepeats = [&](int repeats) {
+    Bytes f(good.begin(), good.end() - 2);
+    for (int i = 0; i < repeats; ++i) f.insert(f.end(), scan.begin(), scan.end());
+    f.insert(f.end(), {0xFF, 0xD9});
+    return f;
+  };
+  // A few repeated refinement scans are only odd; thousands are an attack.
+  TBitmap bmp;
+  EXPECT_NO_THROW(Decode(withRepeats(5), bmp));
+  MakeSentinel(bmp);
+  EXPECT_THROW(Decode(withRepeats(1500), bmp), tk::EInvalidGraphic);
+  ExpectSentinel(bmp);
+}
+
 TEST(JpegDamage, ErrorsWhileDecodingLeaveTheTargetAlone) {
   Bytes file = jpegtest::Encode(16, 16, jpegtest::Texture(16, 16, 3));
   const size_t dht = jpegtest::FindMarker(file, 0xC4);
