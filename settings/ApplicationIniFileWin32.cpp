@@ -1,9 +1,10 @@
+// Project headers first: <windows.h> defines GetRValue and friends as macros.
+#include "settings/ApplicationIniFile.h"
+#include "toolkit/FileUtil.h"
+
 #include <windows.h>
 
 #include <vector>
-
-#include "settings/ApplicationIniFile.h"
-#include "toolkit/FileUtil.h"
 
 namespace orv {
 
