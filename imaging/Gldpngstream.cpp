@@ -170,17 +170,64 @@ void UnfilterPaethScalar(uint8_t* cur, const uint8_t* prev, size_t len, size_t b
 #if defined(__SSE2__)
 // Pixels of 3 to 8 bytes one at a time in 16-bit lanes: the predictors of
 // one pixel depend on the pixel before, so lanes run across channels.
+// Pixels go through general registers, not the stack: a wide load of
+// bytes just stored narrowly would stall on store forwarding. Odd sizes
+// are put together from 4-, 2- and 1-byte accesses for the same reason.
+template <size_t N>
+inline uint64_t LoadBytes(const uint8_t* p) {
+  uint64_t v = 0;
+  if constexpr (N == 8) {
+    std::memcpy(&v, p, 8);
+    return v;
+  }
+  if constexpr (N >= 4) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    v = w;
+  }
+  if constexpr (N % 4 >= 2) {
+    uint16_t h;
+    std::memcpy(&h, p + (N & 4), 2);
+    v |= uint64_t(h) << (8 * (N & 4));
+  }
+  if constexpr (N % 2) v |= uint64_t(p[N - 1]) << (8 * (N - 1));
+  return v;
+}
+template <size_t N>
+inline void StoreBytes(uint8_t* p, uint64_t v) {
+  if constexpr (N == 8) {
+    std::memcpy(p, &v, 8);
+    return;
+  }
+  if constexpr (N >= 4) {
+    const uint32_t w = static_cast<uint32_t>(v);
+    std::memcpy(p, &w, 4);
+  }
+  if constexpr (N % 4 >= 2) {
+    const uint16_t h = static_cast<uint16_t>(v >> (8 * (N & 4)));
+    std::memcpy(p + (N & 4), &h, 2);
+  }
+  if constexpr (N % 2) p[N - 1] = static_cast<uint8_t>(v >> (8 * (N - 1)));
+}
 template <size_t N>
 inline __m128i LoadPixel(const uint8_t* p) {
-  uint64_t v = 0;
-  std::memcpy(&v, p, N);
-  return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&v));
+  const uint64_t v = LoadBytes<N>(p);
+#if defined(__x86_64__)
+  return _mm_cvtsi64_si128(static_cast<long long>(v));
+#else
+  return _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(v)),
+                            _mm_cvtsi32_si128(static_cast<int>(v >> 32)));
+#endif
 }
 template <size_t N>
 inline void StorePixel(uint8_t* p, __m128i v) {
-  uint64_t t;
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(&t), v);
-  std::memcpy(p, &t, N);
+#if defined(__x86_64__)
+  StoreBytes<N>(p, static_cast<uint64_t>(_mm_cvtsi128_si64(v)));
+#else
+  const uint32_t lo = static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+  const uint32_t hi = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 4)));
+  StoreBytes<N>(p, lo | (uint64_t(hi) << 32));
+#endif
 }
 
 template <size_t N>
