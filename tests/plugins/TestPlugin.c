@@ -5,6 +5,8 @@
  *   ORV_VARIANT_VERSION   answers info 0 with the text ORV_VERSION_TEXT
  *   ORV_VARIANT_LONGNAME  fills the whole name buffer without a zero byte
  *   ORV_VARIANT_NOINFO    exports no GetPluginInfo at all
+ *   ORV_VARIANT_INFOONLY  exports GetPluginInfo but neither IsSupported nor
+ *                         GetPicture
  *   ORV_VARIANT_ARC       archive plug-in ("00AM") for ORVARC01 files */
 #include <windows.h>
 
@@ -45,6 +47,9 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
                                       "*.ov3", "Orvanelle picture 3"};
 #elif defined(ORV_VARIANT_GREEDY)
   static const char* const texts[] = {"00IN", "Orvanelle greedy plug-in", "*.*", "Anything"};
+#elif defined(ORV_VARIANT_INFOONLY)
+  static const char* const texts[] = {"00IN", "Orvanelle info-only plug-in", "*.orv",
+                                      "Orvanelle test picture"};
 #elif defined(ORV_VARIANT_VERSION)
   static const char* const texts[] = {ORV_VERSION_TEXT, "Orvanelle wrong version", "*.orv",
                                       "Orvanelle test picture"};
@@ -113,7 +118,7 @@ int __stdcall GetArchiveInfo(LPSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lph
   return 0;
 }
 
-#elif !defined(ORV_VARIANT_NOINFO)
+#elif !defined(ORV_VARIANT_NOINFO) && !defined(ORV_VARIANT_INFOONLY)
 
 int __stdcall IsSupported(LPSTR filename, ULONG_PTR dw) {
   const unsigned char* image = (const unsigned char*)(uintptr_t)dw;

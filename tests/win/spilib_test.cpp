@@ -419,6 +419,18 @@ TEST(SpiLib, FirstAcceptingPlugInDecodesAndNoOtherIsTried) {
   }
 }
 
+TEST(SpiLib, PlugInWithoutDecodingEntriesIsKeptButNeverAsked) {
+  TempFolder t;
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({Plugin("orvinfoonly"), Plugin("orvtest")}));
+  ASSERT_EQ(host.PicPlugIns().size(), 2u);
+  EXPECT_EQ(host.PicPlugIns()[0].name, "Orvanelle info-only plug-in");
+  EXPECT_EQ(host.PFilter(), "*.orv;*.orv;");
+  tk::TBitmap bmp;
+  host.LoadFromFile(t.Write("p.orv", OrvPicture(2, 3, kModeBottomUp)), bmp);
+  ExpectPicture(bmp, 2, 3);
+}
+
 TEST(SpiLib, ArchivePlugInsListTheirMembers) {
   TempFolder t;
   t.Copy(Plugin("orvarc"), "arc.spi");
