@@ -50,7 +50,11 @@ IntRect FitRect(const IntRect& r, int W, int H) {
     s = static_cast<float>(H) / static_cast<float>(h);
   }
   if (s > 1.0f) s = 1.0f;
-  auto scale = [s](int v) { return static_cast<int>(static_cast<float>(v) * s); };
+  // The scale is single precision but the product is not: 1600 x (541/1600
+  // as a float) must truncate to 540, not round up to 541 in float.
+  auto scale = [s](int v) {
+    return static_cast<int>(static_cast<double>(v) * static_cast<double>(s));
+  };
   return IntRect{scale(r.left), scale(r.top), scale(r.right), scale(r.bottom)};
 }
 

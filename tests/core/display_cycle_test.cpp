@@ -43,7 +43,7 @@ struct Tick {
   uint32_t delay;
 };
 
-std::vector<Tick> Run(DisplayCycle& cycle, const CycleTiming& timing, int ticks) {
+std::vector<Tick> RunTicks(DisplayCycle& cycle, const CycleTiming& timing, int ticks) {
   std::vector<Tick> out;
   uint32_t delay = DisplayCycle::kStartInterval;
   for (int i = 0; i < ticks; ++i) {
@@ -57,7 +57,7 @@ TEST(DisplayCycle, FirstPictureGoesThroughBlankWithHalfPauses) {
   RecordingActions actions;
   ScriptedRandom random({99});
   DisplayCycle cycle(actions, random);
-  const auto ticks = Run(cycle, CycleTiming{5, 2}, 6);
+  const auto ticks = RunTicks(cycle, CycleTiming{5, 2}, 6);
   // start keeps 100 ms; blank half pause; load asap; backdrop other half;
   // show for Interval; end asap.
   EXPECT_EQ(ticks[0].state, CycleState::Blank);
@@ -72,8 +72,8 @@ TEST(DisplayCycle, FirstPictureGoesThroughBlankWithHalfPauses) {
   EXPECT_EQ(ticks[4].delay, 5000u);
   EXPECT_EQ(ticks[5].state, CycleState::Load);  // 99 >= 15: no full blank
   EXPECT_EQ(ticks[5].delay, 0u);
-  const std::vector<std::string> expected = {"start", "hide", "bg-", "arm", "load",
-                                             "hide",  "show", "hide"};
+  const std::vector<std::string> expected = {"start", "hide", "bg-",  "arm",
+                                             "load",  "hide", "show", "hide"};
   EXPECT_EQ(actions.calls, expected);
 }
 
@@ -81,7 +81,7 @@ TEST(DisplayCycle, LaterPicturesGetTheWholeBackdropPause) {
   RecordingActions actions;
   ScriptedRandom random({50});
   DisplayCycle cycle(actions, random);
-  const auto ticks = Run(cycle, CycleTiming{5, 2}, 9);
+  const auto ticks = RunTicks(cycle, CycleTiming{5, 2}, 9);
   // Second picture: load (0), backdrop 2 s, show 5 s.
   EXPECT_EQ(ticks[6].state, CycleState::Backdrop);
   EXPECT_EQ(ticks[7].state, CycleState::Show);
@@ -94,7 +94,7 @@ TEST(DisplayCycle, FullBlankOnlyBelowFifteenAndWithAPause) {
     RecordingActions actions;
     ScriptedRandom random({r});
     DisplayCycle cycle(actions, random);
-    const auto ticks = Run(cycle, CycleTiming{1, 3}, 6);
+    const auto ticks = RunTicks(cycle, CycleTiming{1, 3}, 6);
     const bool blank = (r % 100) < 15;
     EXPECT_EQ(ticks[5].state, blank ? CycleState::Blank : CycleState::Load) << r;
   }
@@ -102,7 +102,7 @@ TEST(DisplayCycle, FullBlankOnlyBelowFifteenAndWithAPause) {
   RecordingActions actions;
   ScriptedRandom random({0});
   DisplayCycle cycle(actions, random);
-  const auto ticks = Run(cycle, CycleTiming{1, 0}, 6);
+  const auto ticks = RunTicks(cycle, CycleTiming{1, 0}, 6);
   EXPECT_EQ(ticks[5].state, CycleState::Load);
   EXPECT_EQ(ticks[1].delay, 0u);  // blank and backdrop last the minimum
   EXPECT_EQ(ticks[3].delay, 0u);
@@ -112,7 +112,7 @@ TEST(DisplayCycle, AfterAFullBlankTheBackdropIsHalved) {
   RecordingActions actions;
   ScriptedRandom random({3});
   DisplayCycle cycle(actions, random);
-  const auto ticks = Run(cycle, CycleTiming{5, 2}, 10);
+  const auto ticks = RunTicks(cycle, CycleTiming{5, 2}, 10);
   ASSERT_EQ(ticks[5].state, CycleState::Blank);
   EXPECT_EQ(ticks[6].delay, 1000u);  // blank: half
   EXPECT_EQ(ticks[8].delay, 1000u);  // backdrop: the other half
@@ -124,9 +124,8 @@ TEST(DisplayCycle, BackgroundPictureShownOnlyWhenEnabled) {
   actions.backgroundEnabled = true;
   ScriptedRandom random({99});
   DisplayCycle cycle(actions, random);
-  Run(cycle, CycleTiming{5, 2}, 4);
-  const std::vector<std::string> expected = {"start", "hide", "bg-", "arm",
-                                             "load",  "hide", "bg+"};
+  RunTicks(cycle, CycleTiming{5, 2}, 4);
+  const std::vector<std::string> expected = {"start", "hide", "bg-", "arm", "load", "hide", "bg+"};
   EXPECT_EQ(actions.calls, expected);
 }
 
