@@ -1441,7 +1441,7 @@ void TGLDPNGWriteStream::WriteImageData() {
   if (outSize < 1 || outSize > 262143) outSize = TGLDPNG::kDefaultIDATSize;
   std::unique_ptr<uint8_t[]> out(new uint8_t[static_cast<size_t>(outSize)]);
   TGLDDeflater deflater;
-  deflater.Init(level_);
+  deflater.Init(level_, (filter_ > gpfPaeth ? gpfNone : filter_) != gpfNone);
   deflater.SetOutput(out.get(), static_cast<size_t>(outSize));
   auto pump = [&](const uint8_t* data, size_t size, bool finish) {
     bool first = true, done = false;

@@ -34,11 +34,14 @@ long TGLDInflater::Inflate(uint8_t* out, size_t size, bool& ended) {
   return static_cast<long>(size - stream_.avail_out);
 }
 
-bool TGLDDeflater::Init(int level) {
+bool TGLDDeflater::Init(int level, bool filteredRows) {
   End();
   stream_ = z_stream{};
   if (level < 0 || level > 9) level = Z_DEFAULT_COMPRESSION;
-  if (deflateInit(&stream_, level) != Z_OK) return false;
+  // Filtered rows are small differences scattered over all values: zlib's
+  // filtered strategy prefers literals there and compresses them better.
+  const int strategy = filteredRows ? Z_FILTERED : Z_DEFAULT_STRATEGY;
+  if (deflateInit2(&stream_, level, Z_DEFLATED, 15, 8, strategy) != Z_OK) return false;
   active_ = true;
   return true;
 }

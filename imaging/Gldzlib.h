@@ -40,8 +40,9 @@ class TGLDDeflater {
   TGLDDeflater(const TGLDDeflater&) = delete;
   TGLDDeflater& operator=(const TGLDDeflater&) = delete;
 
-  // level 0..9, anything else the zlib default.
-  bool Init(int level);
+  // level 0..9, anything else the zlib default; `filteredRows` when the
+  // rows are filtered (not all filter type None).
+  bool Init(int level, bool filteredRows);
   void End();
   bool Active() const { return active_; }
 
