@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "imaging/PluginDib.h"
 #include "toolkit/Exceptions.h"
