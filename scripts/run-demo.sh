@@ -7,6 +7,7 @@
 #   saves a screenshot every few seconds to screenshots/ and then ends it.
 #   ORV_DEMO_SECONDS   length of the unattended run (default 20)
 #   ORV_SKIP_SETUP=1   do not run scripts/setup.sh
+#   ORV_DEMO_BUILD=dir take the module from this (configured) build tree
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -26,6 +27,7 @@ else
   echo "run-demo: this kernel cannot run 32-bit Wine; showing the 64-bit build"
   dir=build/win64 toolchain=cmake/toolchain-x86_64-mingw32.cmake target=x86_64-w64-mingw32
 fi
+dir=${ORV_DEMO_BUILD:-$dir}
 module=$dir/app/Orvanelle.scr
 
 mkdir -p build
