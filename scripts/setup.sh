@@ -65,10 +65,12 @@ enable_deb_src() {
 }
 enable_deb_src
 
+# One dpkg-query for all: a warm machine passes this step at once.
+installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null |
+  awk '$2 == "installed" { print $1 }' || true)
 missing=()
 for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
-  [[ $status == installed ]] || missing+=("$p")
+  grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 if [[ ${#missing[@]} -gt 0 ]]; then
   apt_update
@@ -93,24 +95,26 @@ else
   log "locale ja_JP.UTF-8: present"
 fi
 
+# Both caches below come from Debian's source packages, which need the
+# source lists; fetch those only when they are missing or were just enabled.
+if [[ $need_update -eq 1 ]] || ! ls /var/lib/apt/lists/*_Sources* >/dev/null 2>&1; then
+  apt_update
+fi
+
 # libjpeg-turbo for both Windows targets: i686 for the module, x86_64 for
-# the test build on machines that cannot run 32-bit Wine. apt-get source
-# needs the source lists; fetch them only when a library still has to be
-# built.
+# the test build on machines that cannot run 32-bit Wine.
 for target in i686-w64-mingw32 x86_64-w64-mingw32; do
   prefix=/var/cache/orvanelle/$target
-  if [[ ! -f $prefix/lib/libjpeg.a || ! -f $prefix/include/jpeglib.h ]]; then
-    if [[ $need_update -eq 1 ]] || ! ls /var/lib/apt/lists/*_Sources* >/dev/null 2>&1; then
-      apt_update
-      need_update=0
-    fi
+  if [[ -f $prefix/lib/libjpeg.a && -f $prefix/include/jpeglib.h ]]; then
+    log "libjpeg-turbo for $target: cached"
+  else
     as_root mkdir -p /var/cache/orvanelle
+    as_root env ORV_TARGET="$target" ORV_DEPS_PREFIX="$prefix" "$here/build-libjpeg-mingw.sh"
   fi
-  as_root env ORV_TARGET="$target" ORV_DEPS_PREFIX="$prefix" "$here/build-libjpeg-mingw.sh"
 done
 
 if [[ -f $here/fetch-pngsuite.sh ]]; then
-  bash "$here/fetch-pngsuite.sh"
+  log "PNG test images: $(as_root bash "$here/fetch-pngsuite.sh")"
 fi
 
 # A Wine prefix takes half a minute to create: do it now, not in the tests.
