@@ -83,6 +83,8 @@ run_ctest() {
   stage "run tests: $label"
   rm -rf "$results"
   mkdir -p "$results"
+  # ctest leaves the list of a past run's failures in place.
+  rm -f "$dir/Testing/Temporary/LastTestsFailed.log"
   ctest --test-dir "$dir" --output-on-failure --timeout 1500
   local names failed_names name run bad
   names=$(ctest --test-dir "$dir" -N | sed -n 's/^ *Test *#[0-9]*: //p')
