@@ -163,6 +163,23 @@ TEST_F(PrivateProfile, AnUnwritableSettingsFileIsReported) {
   EXPECT_THROW(s->SaveRowNumber(), tk::EIniFileException);
 }
 
+TEST_F(PrivateProfile, AListFileThatIsThereButCannotBeReadIsNotReplaced) {
+  const std::string list = folder_ + kFileList;
+  Write(list, "C:\\keep.jpg\r\n");
+  HANDLE lock = CreateFileA(list.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  auto s = Make();
+  try {
+    s->Load();
+    ADD_FAILURE() << "Load read a locked list";
+  } catch (const tk::EFOpenError& e) {
+    EXPECT_EQ(e.Message(), "ファイル " + list + " を開けません");
+  }
+  CloseHandle(lock);
+  EXPECT_EQ(Read(list), "C:\\keep.jpg\r\n");
+  EXPECT_EQ(s->CheckSize, 0);  // no key was read
+}
+
 TEST_F(PrivateProfile, TheProgramSettingsLiveBesideTheModule) {
   char module[MAX_PATH];
   GetModuleFileNameA(nullptr, module, MAX_PATH);
