@@ -145,21 +145,6 @@ TEST(PortableIniFile, ReadsThePrivateProfileWay) {
   EXPECT_EQ(ini.ReadString("", "Loose", "d"), "d");
 }
 
-TEST(PortableIniFile, IntegerAndBooleanReading) {
-  TempFolder dir;
-  Spit(dir.File("a.ini"),
-       "[S]\nhex=0x400\nHEX=0X1f\ndollar=$10\nyes=yes\nseven=7\nminus=-1\nzero=0\nbad=0x\n");
-  tk::TPortableIniFile ini(dir.File("a.ini"));
-  EXPECT_EQ(ini.ReadInteger("S", "hex", 0), 1024);
-  EXPECT_EQ(ini.ReadInteger("S", "dollar", 0), 16);
-  EXPECT_EQ(ini.ReadInteger("S", "bad", 5), 5);
-  EXPECT_TRUE(ini.ReadBool("S", "yes", true));
-  EXPECT_FALSE(ini.ReadBool("S", "yes", false));
-  EXPECT_TRUE(ini.ReadBool("S", "seven", false));
-  EXPECT_TRUE(ini.ReadBool("S", "minus", false));
-  EXPECT_FALSE(ini.ReadBool("S", "zero", true));
-}
-
 TEST(PortableIniFile, ValuesComeBackThroughA2048ByteBuffer) {
   TempFolder dir;
   const std::string longValue(3000, 'a');
