@@ -10,7 +10,8 @@ TPNGTime SystemPNGTime() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
 #ifdef _WIN32
-  gmtime_s(&utc, &now);
+  // The Windows C runtime keeps gmtime's result per thread.
+  if (const std::tm* t = std::gmtime(&now)) utc = *t;
 #else
   gmtime_r(&now, &utc);
 #endif
