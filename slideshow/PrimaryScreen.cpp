@@ -306,6 +306,7 @@ void TPrimaryWindow::NextPicture() {
   NextCaption(s.ShowTextKind, path, text_rows_, text_row_index_, caption_text_);
   ++picture_index_;
   if (picture_index_ >= s.FileList.Count()) picture_index_ = 0;
+  if (OnPictureLoaded) OnPictureLoaded(this);
 }
 
 void TPrimaryWindow::ArrangeForPicture() {

@@ -62,6 +62,9 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
     seeded_ = true;
   }
 
+  // Raised after each picture of the list has been loaded (diagnostics).
+  std::function<void(TPrimaryWindow* sender)> OnPictureLoaded;
+
   void DrawIntervalTimerTimer(TMMTimer* sender);
   void StartShow();
   void NextPicture();

@@ -59,6 +59,13 @@ void TApplication::Terminate() {
   terminated_ = true;
 }
 
+void TApplication::ClearTerminated() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+  terminated_ = false;
+}
+
 void TApplication::ProcessMessages() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -122,19 +129,21 @@ void TForm::CreateForm() {
                             params.X, params.Y, params.Width, params.Height, params.WndParent,
                             nullptr, Application.Instance(), this);
   if (!handle_) throw Exception("Error creating window");
+  created_ = true;
   FormCreate();
 }
 
 void TForm::DestroyForm() {
-  if (!handle_ || destroying_) return;
+  // Also when the window was already destroyed from outside: the handlers
+  // still have to release what the form holds, timer first.
+  if (!created_ || destroying_) return;
   destroying_ = true;
   try {
     FormDestroy();
   } catch (const std::exception& e) {
     Application.HandleException(e);
   }
-  HWND h = handle_;
-  DestroyWindow(h);
+  if (handle_) DestroyWindow(handle_);
   handle_ = nullptr;
 }
 
@@ -179,6 +188,11 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       if (FormClose() && Application.MainForm == this) Application.Terminate();
       return 0;
+    case WM_DESTROY:
+      // Destroyed from outside (a preview's parent window closing takes its
+      // children with it): the application has nothing left to show.
+      if (!destroying_ && Application.MainForm == this) Application.Terminate();
+      break;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
       FormKeyDown(static_cast<WORD>(wParam));

@@ -98,6 +98,7 @@ class TForm {
   TColor color_ = clBtnFace;
   TFormStyle form_style_ = fsNormal;
   std::vector<TControl*> controls_;
+  bool created_ = false;
   bool destroying_ = false;
   TControl* pressed_ = nullptr;
   bool form_pressed_ = false;
@@ -121,6 +122,9 @@ class TApplication {
   void Run();
   void Terminate();
   bool Terminated() const { return terminated_; }
+  // Lets a new main form run after an earlier one ended (tests host several
+  // windows one after another); drops a pending quit message.
+  void ClearTerminated();
   void ProcessMessages();
   int MessageBox(const std::string& text, const std::string& caption, UINT flags);
   // The default exception display: a message box with the message; the

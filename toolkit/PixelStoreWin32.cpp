@@ -2,8 +2,11 @@
 // the decoders write, so no copy is needed to put a picture on screen.
 #include <windows.h>
 
+#include <atomic>
+
 #include "toolkit/Bitmap.h"
 #include "toolkit/Exceptions.h"
+#include "toolkit/Win32Handles.h"
 
 namespace tk {
 
@@ -49,8 +52,12 @@ class DibSectionStore : public PixelStore {
     }
     bits_ = static_cast<uint8_t*>(bits_ptr);
     bits_count_ = bits;
+    CountGdiObject(1);
   }
-  ~DibSectionStore() override { DeleteObject(handle_); }
+  ~DibSectionStore() override {
+    DeleteObject(handle_);
+    CountGdiObject(-1);
+  }
 
   void* Handle() const override { return handle_; }
   void Flush() const override { GdiFlush(); }
@@ -72,6 +79,13 @@ class DibSectionStore : public PixelStore {
   int bits_count_ = 0;
 };
 }  // namespace
+
+namespace {
+std::atomic<long> g_live_gdi_objects{0};
+}  // namespace
+
+long LiveGdiObjects() { return g_live_gdi_objects.load(); }
+void CountGdiObject(long delta) { g_live_gdi_objects += delta; }
 
 std::unique_ptr<PixelStore> NewPixelStore(int width, int height, TPixelFormat pf,
                                           const std::vector<TPalEntry>& palette) {

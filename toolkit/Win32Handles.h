@@ -8,11 +8,18 @@
 
 namespace tk {
 
+// Live GDI objects and memory DCs made by the program: GDI leaks show here
+// even where the system does not report per-process GDI counts.
+long LiveGdiObjects();
+void CountGdiObject(long delta);
+
 template <typename T, typename Traits>
 class ScopedHandle {
  public:
   ScopedHandle() = default;
-  explicit ScopedHandle(T h) : h_(h) {}
+  explicit ScopedHandle(T h) : h_(h) {
+    if (h_ != Traits::Null()) Traits::Acquired();
+  }
   ~ScopedHandle() { Reset(); }
   ScopedHandle(ScopedHandle&& o) noexcept : h_(std::exchange(o.h_, Traits::Null())) {}
   ScopedHandle& operator=(ScopedHandle&& o) noexcept {
@@ -28,32 +35,48 @@ class ScopedHandle {
   T Get() const { return h_; }
   explicit operator bool() const { return h_ != Traits::Null(); }
   void Reset(T h = Traits::Null()) {
-    if (h_ != Traits::Null()) Traits::Close(h_);
+    if (h_ != Traits::Null()) {
+      Traits::Close(h_);
+      Traits::Released();
+    }
     h_ = h;
+    if (h_ != Traits::Null()) Traits::Acquired();
   }
-  T Release() { return std::exchange(h_, Traits::Null()); }
+  // Gives up ownership (the handle no longer counts as ours).
+  T Release() {
+    if (h_ != Traits::Null()) Traits::Released();
+    return std::exchange(h_, Traits::Null());
+  }
 
  private:
   T h_ = Traits::Null();
 };
 
-struct GdiObjectTraits {
+struct UncountedTraits {
+  static void Acquired() {}
+  static void Released() {}
+};
+struct CountedTraits {
+  static void Acquired() { CountGdiObject(1); }
+  static void Released() { CountGdiObject(-1); }
+};
+struct GdiObjectTraits : CountedTraits {
   static HGDIOBJ Null() { return nullptr; }
   static void Close(HGDIOBJ h) { DeleteObject(h); }
 };
-struct MemoryDcTraits {
+struct MemoryDcTraits : CountedTraits {
   static HDC Null() { return nullptr; }
   static void Close(HDC h) { DeleteDC(h); }
 };
-struct KernelHandleTraits {
+struct KernelHandleTraits : UncountedTraits {
   static HANDLE Null() { return nullptr; }
   static void Close(HANDLE h) { CloseHandle(h); }
 };
-struct FindHandleTraits {
+struct FindHandleTraits : UncountedTraits {
   static HANDLE Null() { return INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { FindClose(h); }
 };
-struct ModuleTraits {
+struct ModuleTraits : UncountedTraits {
   static HMODULE Null() { return nullptr; }
   static void Close(HMODULE h) { FreeLibrary(h); }
 };

@@ -1,0 +1,329 @@
+// The screen-saver window in this process: the display cycle over real
+// files, captions, exit rules, preview mode, and a long run that must not
+// leak memory or GDI objects.
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/ApplicationIniFile.h"
+#include "slideshow/PrimaryScreen.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/Forms.h"
+#include "toolkit/IniFile.h"
+#include "toolkit/Win32Handles.h"
+
+namespace orv {
+namespace {
+
+std::string MakeTempFolder() {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  static int counter = 0;
+  std::string dir = std::string(base) + "orv_window_test_" + std::to_string(GetCurrentProcessId()) +
+                    "_" + std::to_string(++counter) + "\\";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+}
+
+// A solid-colour 24-bit BMP.
+void WriteSolidBmp(const std::string& path, int w, int h, COLORREF color) {
+  tk::TBitmap b;
+  b.Allocate(tk::TPixelFormat::pf24bit, w, h);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = b.ScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      row[3 * x] = GetBValue(color);
+      row[3 * x + 1] = GetGValue(color);
+      row[3 * x + 2] = GetRValue(color);
+    }
+  }
+  b.SaveToFile(path);
+}
+
+class SlideshowWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempFolder();
+    tk::Application.Title = "Orvanelle";
+    tk::Application.Initialize();
+    tk::Application.ClearTerminated();
+  }
+  void TearDown() override {
+    window_.reset();
+    tk::Application.MainForm = nullptr;
+    tk::Application.ClearTerminated();
+  }
+
+  void WriteSettings(const std::string& ini, const std::vector<std::string>& files) {
+    WriteFile(dir_ + "Orvanelle.ini", ini);
+    std::string list;
+    for (const auto& f : files) list += f + "\r\n";
+    WriteFile(dir_ + "OrvanelleFileList.dat", list);
+  }
+
+  TPrimaryWindow& Start(HWND parent = nullptr) {
+    const std::string dir = dir_;
+    window_ = std::make_unique<TPrimaryWindow>(parent, [dir] {
+      return std::make_unique<TApplicationIniFile>(
+          std::make_unique<tk::TIniFile>(dir + "Orvanelle.ini"), "OrvanelleDirList.dat",
+          "OrvanelleFileList.dat");
+    });
+    window_->SeedRandom(12345);
+    tk::Application.MainForm = window_.get();
+    window_->CreateForm();
+    return *window_;
+  }
+
+  // Runs the message loop until `done` holds or the time is up.
+  bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > timeoutMs) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      tk::Application.ProcessMessages();
+    }
+    return true;
+  }
+
+  void SendKey() { SendMessageA(window_->Handle(), WM_KEYDOWN, 'A', 0); }
+
+  std::string dir_;
+  std::unique_ptr<TPrimaryWindow> window_;
+};
+
+TEST_F(SlideshowWindowTest, ShowsPicturesInListOrderWithCaptionsAndMargin) {
+  const std::string a = dir_ + "red.bmp", b = dir_ + "green.bmp", c = dir_ + "blue.bmp";
+  WriteSolidBmp(a, 300, 200, RGB(255, 0, 0));
+  WriteSolidBmp(b, 2000, 1500, RGB(0, 255, 0));
+  WriteSolidBmp(c, 64, 64, RGB(0, 0, 255));
+  WriteSettings(
+      "[Screen]\r\nRandamDisplay=0\r\nInterval=0\r\nBlankScreenInterval=0\r\nWindowBorder=10\r\n"
+      "ShowTextKind=2\r\nTextArrangement=2\r\nBGColor=clNavy\r\n",
+      {a, b, c});
+  TPrimaryWindow& w = Start();
+  EXPECT_EQ(w.ClientWidth(), GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(w.ClientHeight(), GetSystemMetrics(SM_CYSCREEN));
+
+  std::vector<std::string> captions;
+  std::vector<int> widths;
+  w.OnPictureLoaded = [&](TPrimaryWindow* sender) {
+    captions.push_back(sender->CaptionText());
+    widths.push_back(sender->PictureBitmap()->Width());
+  };
+  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 4; }, 60000));
+  captions.resize(4);
+  widths.resize(4);
+  EXPECT_EQ(captions, (std::vector<std::string>{"red", "green", "blue", "red"}));
+  EXPECT_EQ(widths, (std::vector<int>{300, 2000, 64, 300}));
+  // A 10 % border on each axis: 5 % per side.
+  const int sw = w.ClientWidth(), sh = w.ClientHeight();
+  EXPECT_EQ(w.TopShape.Height(), static_cast<int>(sh * 0.05));
+  EXPECT_EQ(w.LeftShape.Width(), static_cast<int>(sw * 0.05));
+  // Caption on the right of the picture, 0.6 / 0.4 of the area less the gap.
+  const int area = sw - 2 * static_cast<int>(sw * 0.05);
+  EXPECT_EQ(w.PicturePaintBoxEx.Width(), static_cast<int>((area - 20) * 0.6));
+  EXPECT_EQ(w.PicturePaintBoxEx.Left(), w.LeftShape.Width());
+  EXPECT_EQ(w.TextLabel.Left() + w.TextLabel.Width(), sw - w.RightShape.Width());
+  EXPECT_TRUE(w.ExitArmed);
+  EXPECT_EQ(w.Color(), tk::clNavy);
+}
+
+TEST_F(SlideshowWindowTest, TheDrawnPictureSurvivesRepaints) {
+  const std::string a = dir_ + "big.bmp";
+  WriteSolidBmp(a, 1600, 1200, RGB(255, 0, 0));
+  WriteSettings(
+      "[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nWindowBorder=0\r\nShowTextKind=0\r\n"
+      "BGColor=clBlack\r\n",
+      {a});
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.State() == CycleState::End; }, 60000));
+  // Let the show step's own repaints happen, then force another.
+  PumpUntil([] { return false; }, 300);
+  InvalidateRect(w.Handle(), nullptr, TRUE);
+  UpdateWindow(w.Handle());
+  const IntRect r = w.Layout().PictureRect();
+  // Shrunk to the screen, never enlarged, aspect kept.
+  EXPECT_LE(r.Width(), w.ClientWidth());
+  EXPECT_LE(r.Height(), w.ClientHeight());
+  EXPECT_NEAR(r.Width() * 1200.0 / r.Height(), 1600.0, 8.0);
+  tk::WindowDc dc(w.Handle());
+  const int cx = w.PicturePaintBoxEx.Left() + (r.left + r.right) / 2;
+  const int cy = w.PicturePaintBoxEx.Top() + (r.top + r.bottom) / 2;
+  EXPECT_EQ(GetPixel(dc.Get(), cx, cy), RGB(255, 0, 0));
+}
+
+TEST_F(SlideshowWindowTest, UndecodableEntriesArePassedOverSilently) {
+  const std::string good = dir_ + "good.bmp";
+  WriteSolidBmp(good, 40, 30, RGB(1, 2, 3));
+  WriteFile(dir_ + "broken.bmp", "BM this is not a bitmap");
+  WriteFile(dir_ + "cut.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));
+  WriteSettings("[Screen]\r\nRandamDisplay=0\r\nInterval=0\r\nBlankScreenInterval=0\r\n",
+                {dir_ + "broken.bmp", dir_ + "missing.png", dir_ + "cut.jpg",
+                 dir_ + "unknown.xyz", good});
+  TPrimaryWindow& w = Start();
+  std::vector<bool> empty;
+  w.OnPictureLoaded = [&](TPrimaryWindow* sender) {
+    empty.push_back(sender->PictureBitmap()->Empty());
+  };
+  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 6; }, 60000));
+  empty.resize(6);
+  EXPECT_EQ(empty, (std::vector<bool>{true, true, true, true, false, true}));
+  EXPECT_FALSE(tk::Application.Terminated());
+}
+
+TEST_F(SlideshowWindowTest, InputEndsTheShowOnlyOnceArmedAndAsConfigured) {
+  WriteSolidBmp(dir_ + "a.bmp", 10, 10, RGB(9, 9, 9));
+  WriteSettings(
+      "[Screen]\r\nInterval=5\r\nBlankScreenInterval=2\r\n[Event]\r\nMouseMove=0\r\n"
+      "MouseClick=0\r\n",
+      {dir_ + "a.bmp"});
+  TPrimaryWindow& w = Start();
+  // Before the first blank step nothing ends the show.
+  SendKey();
+  EXPECT_FALSE(tk::Application.Terminated());
+  ASSERT_TRUE(PumpUntil([&] { return w.ExitArmed; }, 30000));
+  EXPECT_TRUE(w.KeyDownExit);
+  EXPECT_FALSE(w.MouseMoveExit);
+  EXPECT_FALSE(w.MouseClickExit);
+  SendMessageA(w.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  SendMessageA(w.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  SendMessageA(w.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  EXPECT_FALSE(tk::Application.Terminated());
+  SendKey();
+  EXPECT_TRUE(tk::Application.Terminated());
+}
+
+TEST_F(SlideshowWindowTest, ClickEndsTheShowWhenConfigured) {
+  WriteSolidBmp(dir_ + "a.bmp", 10, 10, RGB(9, 9, 9));
+  WriteSettings("[Screen]\r\nBlankScreenInterval=0\r\n[Event]\r\nMouseClick=1\r\n",
+                {dir_ + "a.bmp"});
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.ExitArmed; }, 30000));
+  // In the margin or over the picture: a click is a click.
+  SendMessageA(w.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  SendMessageA(w.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_TRUE(tk::Application.Terminated());
+}
+
+TEST_F(SlideshowWindowTest, EmptyListKeepsTheBackgroundAndStillEndsOnInput) {
+  WriteSettings("[Screen]\r\nBlankScreenInterval=0\r\nBGColor=clTeal\r\n", {});
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.ExitArmed; }, 30000));
+  PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(w.PicturesLoaded(), 0);
+  EXPECT_FALSE(w.PicturePaintBoxEx.Visible());
+  tk::WindowDc dc(w.Handle());
+  EXPECT_EQ(GetPixel(dc.Get(), 10, 10), RGB(0, 0x80, 0x80));
+  SendKey();
+  EXPECT_TRUE(tk::Application.Terminated());
+}
+
+TEST_F(SlideshowWindowTest, CloseStoresTheNextCaptionRow) {
+  WriteSolidBmp(dir_ + "a.bmp", 10, 10, RGB(9, 9, 9));
+  WriteFile(dir_ + "rows.txt", "A\r\nB\r\nC\r\n");
+  WriteSettings("[Screen]\r\nInterval=0\r\nBlankScreenInterval=0\r\nShowTextKind=3\r\n"
+                "SelectTextFileName=" + dir_ + "rows.txt\r\nPreviousRowNumber=1\r\n",
+                {dir_ + "a.bmp"});
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 1; }, 30000));
+  EXPECT_EQ(w.CaptionText(), "B");  // resumed at the stored row
+  const int next = w.TextRowIndex();
+  SendMessageA(w.Handle(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(tk::Application.Terminated());
+  char value[32] = {};
+  GetPrivateProfileStringA("Screen", "PreviousRowNumber", "", value, sizeof value,
+                           (dir_ + "Orvanelle.ini").c_str());
+  EXPECT_EQ(std::string(value), std::to_string(next));
+}
+
+TEST_F(SlideshowWindowTest, PreviewShowsOnlyTheNameAndIgnoresInput) {
+  WriteSolidBmp(dir_ + "a.bmp", 10, 10, RGB(9, 9, 9));
+  WriteSettings("[Screen]\r\nBlankScreenInterval=0\r\n[Font]\r\nSize=20\r\n", {dir_ + "a.bmp"});
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "OrvPreviewHost";
+  RegisterClassA(&wc);
+  HWND host = CreateWindowExA(0, "OrvPreviewHost", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                              200, 150, nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(host, nullptr);
+  TPrimaryWindow& w = Start(host);
+  EXPECT_EQ(GetParent(w.Handle()), host);
+  EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(w.Handle(), GWL_STYLE)) & 0xFFFF0000u, 0x56000000u);
+  RECT hostRect;
+  GetWindowRect(host, &hostRect);
+  EXPECT_EQ(w.Width(), hostRect.right - hostRect.left);
+  EXPECT_EQ(w.Height(), hostRect.bottom - hostRect.top);
+  ASSERT_TRUE(PumpUntil([&] { return w.TextLabel.Visible(); }, 30000));
+  PumpUntil([] { return false; }, 500);
+  EXPECT_FALSE(w.DrawIntervalTimer.Enabled());
+  EXPECT_EQ(w.PicturesLoaded(), 0);
+  EXPECT_EQ(w.TextLabel.Caption(), "Orvanelle");
+  EXPECT_EQ(w.TextLabel.Align(), tk::alClient);
+  EXPECT_EQ(w.TextLabel.Font().Size, 8);
+  EXPECT_EQ(w.TopShape.Height(), 0);
+  SendKey();
+  SendMessageA(w.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(50, 50));
+  EXPECT_FALSE(tk::Application.Terminated());
+  // The display page closing takes the preview with it.
+  DestroyWindow(host);
+  EXPECT_TRUE(tk::Application.Terminated());
+}
+
+SIZE_T PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  pmc.cb = sizeof pmc;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                       sizeof pmc);
+  return pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;
+}
+
+TEST_F(SlideshowWindowTest, AThousandPicturesLeakNeitherMemoryNorGdiObjects) {
+  std::vector<std::string> files;
+  const COLORREF colors[] = {RGB(200, 0, 0), RGB(0, 200, 0), RGB(0, 0, 200), RGB(200, 200, 0)};
+  for (int i = 0; i < 4; ++i) {
+    files.push_back(dir_ + "p" + std::to_string(i) + ".bmp");
+    WriteSolidBmp(files.back(), 320 + 100 * i, 240 + 50 * i, colors[i]);
+  }
+  files.push_back(dir_ + "broken.bmp");
+  WriteFile(files.back(), "BMgarbage");
+  WriteSettings(
+      "[Screen]\r\nInterval=0\r\nBlankScreenInterval=0\r\nWindowBorder=5\r\nShowTextKind=1\r\n"
+      "TextArrangement=1\r\nStretchDraw=1\r\n",
+      files);
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 50; }, 300000));
+  const SIZE_T memoryAt50 = PrivateBytes();
+  const long gdiAt50 = tk::LiveGdiObjects();
+  const DWORD guiAt50 = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 1000; }, 1800000));
+  const SIZE_T memoryAt1000 = PrivateBytes();
+  const long gdiAt1000 = tk::LiveGdiObjects();
+  const DWORD guiAt1000 = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  // Give or take one picture's bitmap (the largest, 620 x 390 x 3) and its
+  // scaled copy.
+  const SIZE_T slack = 2 * 620 * 390 * 3 + 256 * 1024;
+  RecordProperty("memory_at_50", static_cast<int>(memoryAt50));
+  RecordProperty("memory_at_1000", static_cast<int>(memoryAt1000));
+  RecordProperty("gdi_at_50", static_cast<int>(gdiAt50));
+  RecordProperty("gdi_at_1000", static_cast<int>(gdiAt1000));
+  EXPECT_LE(memoryAt1000, memoryAt50 + slack);
+  EXPECT_LE(gdiAt1000, gdiAt50 + 2);
+  if (guiAt50 != 0) EXPECT_LE(guiAt1000, guiAt50 + 2);
+}
+
+}  // namespace
+}  // namespace orv
