@@ -86,8 +86,9 @@ run_ctest() {
   # ctest leaves the list of a past run's failures in place.
   rm -f "$dir/Testing/Temporary/LastTestsFailed.log"
   ctest --test-dir "$dir" --output-on-failure --timeout 1500
-  local names failed_names name run bad
+  local names gtests failed_names name run bad
   names=$(ctest --test-dir "$dir" -N | sed -n 's/^ *Test *#[0-9]*: //p')
+  gtests=$(ctest --test-dir "$dir" -N -L '^gtest$' | sed -n 's/^ *Test *#[0-9]*: //p')
   failed_names=$(sed -n 's/^[0-9]*://p' "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null || true)
   if [[ -z $names ]]; then
     echo "test: $label has no tests registered" >&2
@@ -108,6 +109,9 @@ run_ctest() {
       passed=$((passed + run - bad))
       failed=$((failed + bad))
       echo "test: $label/$name: $((run - bad)) passed, $bad failed"
+    elif grep -qxF "$name" <<<"$gtests"; then
+      echo "test: $label/$name: ended without its report (exit in the middle of a case?)" >&2
+      failed=$((failed + 1))
     elif [[ $ctest_failed -eq 1 ]]; then
       echo "test: $label/$name: failed" >&2
       failed=$((failed + 1))
