@@ -731,3 +731,34 @@ TEST(PngReader, FuzzFindingsStayFixed) {
   AddChunk(file, "IDAT", Deflate(Bytes(5, 0)));
   EXPECT_EQ(LoadError(file), "Read Header(PNG): Error Bitdepth");
 }
+
+TEST(PngReader, ProgressRisesFromZeroToOneHundred) {
+  TGLDPNG out;
+  out.OwnImage().Allocate(tk::TPixelFormat::pf24bit, 16, 64);
+  out.Interlace = orv::gptAdam7;
+  const Bytes file = SaveBytes(out);
+  std::vector<std::pair<orv::TProgressStage, int>> events;
+  TGLDPNG in;
+  in.OnProgress = [&](TGLDPNG&, orv::TProgressStage stage, int percent) {
+    events.emplace_back(stage, percent);
+  };
+  LoadBytes(in, file);
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events.front().first, orv::TProgressStage::psStarting);
+  EXPECT_EQ(events.front().second, 0);
+  EXPECT_EQ(events.back().first, orv::TProgressStage::psEnding);
+  EXPECT_EQ(events.back().second, 100);
+  int rowEvents = 0;
+  for (size_t i = 1; i + 1 < events.size(); ++i) {
+    EXPECT_EQ(events[i].first, orv::TProgressStage::psRunning);
+    EXPECT_GT(events[i].second, events[i - 1].second) << "only growing percentages are sent";
+    EXPECT_LE(events[i].second, 99);
+    if (events[i].second >= 29 && events[i].second <= 97) ++rowEvents;
+  }
+  EXPECT_GT(rowEvents, 5) << "rows report while they are decoded";
+  // The form-streaming variant reports nothing.
+  events.clear();
+  tk::TMemoryStream stream(file);
+  in.ReadData(stream);
+  EXPECT_TRUE(events.empty());
+}
