@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "imaging/Gldpng.h"
 #include "imaging/JpegImage.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
@@ -61,8 +62,11 @@ void LoadJpeg(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* 
 // Reads a PNG file into `image`; throws when the file is rejected. An image
 // left empty (a file the codec stops reading quietly) is a result, not a
 // rejection. No PNG codec is built in yet, so every file is rejected.
-void ReadPngFile(const std::string&, tk::TBitmap&) {
-  throw tk::EInvalidGraphic("PNG files are not supported");
+void ReadPngFile(const std::string& fileName, tk::TBitmap& image) {
+  TGLDPNG png;
+  png.LoadFromFile(fileName);
+  // Only the colour picture: the alpha bitmap stays behind with the codec.
+  image.Swap(png.GetImage());
 }
 
 void LoadPng(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* plugins) {

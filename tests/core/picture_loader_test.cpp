@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imaging/PictureLoader.h"
+#include "imaging/Gldpng.h"
 #include "tests/core/jpeg_test_encoder.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
@@ -224,6 +225,30 @@ TEST_F(LoadPictureTest, SoundJpegHeaderWithBadDataLeavesTheTargetAlone) {
   Bytes cut(jpeg_.begin(), jpeg_.begin() + static_cast<std::ptrdiff_t>(keep));
   Load(Write("cut.jpg", cut), &plugins);
   EXPECT_TRUE(TargetIsJpeg());
+}
+
+TEST_F(LoadPictureTest, PngFilesDecodeThroughTheProgramsCodec) {
+  tk::TBitmap source;
+  source.Allocate(tk::TPixelFormat::pf24bit, 7, 5);
+  source.ScanLine(2)[3 * 4 + 2] = 0xEE;  // one red pixel
+  orv::TGLDPNG png;
+  png.Assign(source);
+  const std::string path = dir_ + "real.png";
+  png.SaveToFile(path);
+  FakePlugins plugins(FakePlugins::kAccept);
+  Load(path, &plugins);
+  ASSERT_EQ(target_.Width(), 7);
+  EXPECT_EQ(target_.Height(), 5);
+  EXPECT_EQ(target_.ScanLine(2)[3 * 4 + 2], 0xEE);
+  EXPECT_EQ(target_.ScanLine(2)[3 * 3 + 2], 0);
+  EXPECT_TRUE(plugins.calls.empty());
+
+  // A PNG that ends before its image data stops quietly: empty, and not
+  // offered to the plug-ins.
+  const Bytes signatureOnly = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Load(Write("header_only.png", signatureOnly), &plugins);
+  EXPECT_TRUE(target_.Empty());
+  EXPECT_TRUE(plugins.calls.empty());
 }
 
 TEST_F(LoadPictureTest, PngFilesTheCodecRejectsGoToPlugins) {
