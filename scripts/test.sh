@@ -87,9 +87,9 @@ run_ctest() {
   rm -f "$dir/Testing/Temporary/LastTestsFailed.log"
   ctest --test-dir "$dir" --output-on-failure --timeout 1500
   local names gtests failed_names name run bad
+  failed_names=$(sed -n 's/^[0-9]*://p' "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null || true)
   names=$(ctest --test-dir "$dir" -N | sed -n 's/^ *Test *#[0-9]*: //p')
   gtests=$(ctest --test-dir "$dir" -N -L '^gtest$' | sed -n 's/^ *Test *#[0-9]*: //p')
-  failed_names=$(sed -n 's/^[0-9]*://p' "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null || true)
   if [[ -z $names ]]; then
     echo "test: $label has no tests registered" >&2
     failed=$((failed + 1))
