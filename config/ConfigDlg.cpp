@@ -34,14 +34,14 @@ void TConfigDlg::FormCreate() {
   tk::WindowDc dc(Handle());
   font_.Reset(tk::CreateFontHandle(Font, dc.Get()));
   const int y = kClientHeight - kButtonHeight - 12;
-  ok_btn_ = CreateWindowExA(0, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                            kClientWidth - 2 * kButtonWidth - 20, y, kButtonWidth, kButtonHeight,
-                            Handle(), reinterpret_cast<HMENU>(kOkId), tk::Application.Instance(),
-                            nullptr);
-  cancel_btn_ = CreateWindowExA(0, "BUTTON", "キャンセル", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                kClientWidth - kButtonWidth - 12, y, kButtonWidth, kButtonHeight,
-                                Handle(), reinterpret_cast<HMENU>(kCancelId),
-                                tk::Application.Instance(), nullptr);
+  ok_btn_ = CreateWindowExA(
+      0, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+      kClientWidth - 2 * kButtonWidth - 20, y, kButtonWidth, kButtonHeight, Handle(),
+      reinterpret_cast<HMENU>(kOkId), tk::Application.Instance(), nullptr);
+  cancel_btn_ =
+      CreateWindowExA(0, "BUTTON", "キャンセル", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                      kClientWidth - kButtonWidth - 12, y, kButtonWidth, kButtonHeight, Handle(),
+                      reinterpret_cast<HMENU>(kCancelId), tk::Application.Instance(), nullptr);
   for (HWND b : {ok_btn_, cancel_btn_})
     SendMessageA(b, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Get()), TRUE);
   ShowWindow(Handle(), SW_SHOW);

@@ -8,7 +8,12 @@
 
 namespace orv {
 
-enum ShowTextKindValue : int { stkNone = 0, stkFileName = 1, stkFileNameNoExt = 2, stkTextRows = 3 };
+enum ShowTextKindValue : int {
+  stkNone = 0,
+  stkFileName = 1,
+  stkFileNameNoExt = 2,
+  stkTextRows = 3
+};
 
 // File name part of a path (after the last backslash or drive colon).
 std::string CaptionFileName(const std::string& path);

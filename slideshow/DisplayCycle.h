@@ -16,12 +16,12 @@ class ICycleActions {
  public:
   virtual ~ICycleActions() = default;
   virtual void StartShow() = 0;
-  virtual void HideLayout() = 0;           // layout Show(false), errors swallowed
-  virtual void ShowLayout() = 0;           // layout Show(true), errors swallowed
+  virtual void HideLayout() = 0;                        // layout Show(false), errors swallowed
+  virtual void ShowLayout() = 0;                        // layout Show(true), errors swallowed
   virtual void SetBackgroundVisible(bool visible) = 0;  // only called with true when enabled
   virtual bool BackgroundEnabled() const = 0;           // UseBGImageCheck
-  virtual void LoadNextPicture() = 0;      // NextPicture + SetPicture/SetText + Arrange
-  virtual void ArmExit() = 0;              // ExitArmed := true
+  virtual void LoadNextPicture() = 0;  // NextPicture + SetPicture/SetText + Arrange
+  virtual void ArmExit() = 0;          // ExitArmed := true
 };
 
 struct CycleTiming {

@@ -39,7 +39,9 @@ void GradBitmapRgb(tk::TBitmap& bitmap, const Rgb& c1, const Rgb& c2, bool verti
   for (int y = 1; y < h; ++y) std::memcpy(bitmap.ScanLine(y), first, static_cast<size_t>(w) * 3);
 }
 
-bool IsSjisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsSjisLeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 int CountChars(const std::string& text) {
   int n = 0;

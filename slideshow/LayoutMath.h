@@ -16,7 +16,12 @@ struct IntRect {
 };
 
 // Arrangement kinds; 3 is not used.
-enum LayoutKind : int { lkPictureOnly = 0, lkCaptionLeft = 1, lkCaptionRight = 2, lkCaptionBelow = 4 };
+enum LayoutKind : int {
+  lkPictureOnly = 0,
+  lkCaptionLeft = 1,
+  lkCaptionRight = 2,
+  lkCaptionBelow = 4
+};
 
 constexpr int kCaptionGap = 20;
 constexpr const char* kCaptionSampleText = "test.jpg";

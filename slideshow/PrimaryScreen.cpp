@@ -66,9 +66,9 @@ TPrimaryWindow::TPrimaryWindow(HWND parentHandle, SettingsFactory settingsFactor
   OnClick = click;
   OnMouseMove = move;
   // A click in the margin ends the show like a click anywhere else.
-  for (tk::TControl* c : std::initializer_list<tk::TControl*>{
-           &PrimaryBGImage, &TopShape, &LeftShape, &BottomShape, &RightShape,
-           &PicturePaintBoxEx, &TextLabel}) {
+  for (tk::TControl* c :
+       std::initializer_list<tk::TControl*>{&PrimaryBGImage, &TopShape, &LeftShape, &BottomShape,
+                                            &RightShape, &PicturePaintBoxEx, &TextLabel}) {
     c->OnClick = click;
     c->OnMouseMove = move;
   }
@@ -262,7 +262,9 @@ void TPrimaryWindow::StartShow() {
     const int count = s.FileList.Count();
     for (int i = 0; i < count; ++i) s.FileList.Exchange(i, random_.Next() % count);
   }
-  TextLabel.SetLayout(s.TextLayout == 1 ? tk::tlCenter : s.TextLayout == 2 ? tk::tlBottom : tk::tlTop);
+  TextLabel.SetLayout(s.TextLayout == 1   ? tk::tlCenter
+                      : s.TextLayout == 2 ? tk::tlBottom
+                                          : tk::tlTop);
   TextLabel.SetAlignment(s.TextAlign == 1   ? tk::taCenter
                          : s.TextAlign == 2 ? tk::taRightJustify
                                             : tk::taLeftJustify);

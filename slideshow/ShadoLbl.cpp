@@ -136,8 +136,9 @@ void TShadowLabel::SetTextMidColor(TColor c) {
 }
 
 UINT TShadowLabel::FormatFlags() const {
-  UINT flags = alignment_ == tk::taCenter ? DT_CENTER : alignment_ == tk::taRightJustify ? DT_RIGHT
-                                                                                          : DT_LEFT;
+  UINT flags = alignment_ == tk::taCenter         ? DT_CENTER
+               : alignment_ == tk::taRightJustify ? DT_RIGHT
+                                                  : DT_LEFT;
   flags |= DT_EXPANDTABS;
   if (word_wrap_) flags |= DT_WORDBREAK;
   if (!show_accel_char_) flags |= DT_NOPREFIX;
@@ -209,7 +210,8 @@ void TShadowLabel::Paint(tk::TCanvas& target) {
   OffsetRect(&shadowRect, shadow_.OffsetLeft(), shadow_.OffsetTop());
   OffsetRect(&highlightRect, highlight_.OffsetLeft(), highlight_.OffsetTop());
 
-  TColor shadowColor = shadow_.Color(), highlightColor = highlight_.Color(), textColor = font_.Color;
+  TColor shadowColor = shadow_.Color(), highlightColor = highlight_.Color(),
+         textColor = font_.Color;
   if (!enabled_) {
     shadowColor = tk::clGray;
     highlightColor = tk::clBtnHighlight;

@@ -15,7 +15,17 @@ namespace tk {
 
 class TStream;
 
-enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum class TPixelFormat {
+  pfDevice,
+  pf1bit,
+  pf4bit,
+  pf8bit,
+  pf15bit,
+  pf16bit,
+  pf24bit,
+  pf32bit,
+  pfCustom
+};
 
 // One colour-table entry, RGBQUAD layout: blue, green, red, reserved.
 struct TPalEntry {

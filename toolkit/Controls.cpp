@@ -51,7 +51,8 @@ void TControl::SetFillParent(bool v) {
 }
 
 void TControl::Invalidate() {
-  if (parent_ && visible_ && width_ > 0 && height_ > 0) parent_->InvalidateRect(BoundsRect(), false);
+  if (parent_ && visible_ && width_ > 0 && height_ > 0)
+    parent_->InvalidateRect(BoundsRect(), false);
 }
 
 HWND TControl::ParentHandle() const { return parent_ ? parent_->Handle() : nullptr; }

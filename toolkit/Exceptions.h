@@ -59,8 +59,8 @@ std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The toolkit's fixed message texts (Shift-JIS in the built program).
 std::string FileCreateErrorText(const std::string& path);  // "ファイル %s を作成できません"
-std::string FileOpenErrorText(const std::string& path);    // "ファイル %s を開けません"
-std::string NotIntegerText(const std::string& text);       // "'%s' は整数ではありません"
-std::string CannotWriteText(const std::string& path);      // "%s に書き込めません"
+std::string FileOpenErrorText(const std::string& path);  // "ファイル %s を開けません"
+std::string NotIntegerText(const std::string& text);     // "'%s' は整数ではありません"
+std::string CannotWriteText(const std::string& path);    // "%s に書き込めません"
 
 }  // namespace tk

@@ -72,7 +72,8 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
     }
   }
 #ifdef _WIN32
-  if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExA(temp.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileA(temp.c_str());
     return false;
   }

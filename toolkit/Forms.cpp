@@ -117,9 +117,7 @@ void TForm::RegisterClass() {
   RegisterClassExA(&wc);
 }
 
-void TForm::CreateParams(TCreateParams& params) {
-  params.WndParent = Application.Handle();
-}
+void TForm::CreateParams(TCreateParams& params) { params.WndParent = Application.Handle(); }
 
 void TForm::CreateForm() {
   RegisterClass();
@@ -173,7 +171,9 @@ LRESULT CALLBACK TForm::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM 
   }
 }
 
-LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) { return Dispatch(msg, wParam, lParam); }
+LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  return Dispatch(msg, wParam, lParam);
+}
 
 LRESULT TForm::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -367,7 +367,8 @@ int TForm::Left() const {
   RECT r = {};
   GetWindowRect(handle_, &r);
   HWND parent = GetParent(handle_);
-  if (parent && (GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD)) MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  if (parent && (GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD))
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
   return r.left;
 }
 
@@ -375,7 +376,8 @@ int TForm::Top() const {
   RECT r = {};
   GetWindowRect(handle_, &r);
   HWND parent = GetParent(handle_);
-  if (parent && (GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD)) MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  if (parent && (GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD))
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
   return r.top;
 }
 

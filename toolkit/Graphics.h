@@ -35,7 +35,7 @@ struct TFont {
   uint8_t CharSet = 128;  // SHIFTJIS_CHARSET
   int Size = 9;           // points
   TColor Color = clWindowText;
-  uint8_t Style = 0;      // TFontStyle bits
+  uint8_t Style = 0;  // TFontStyle bits
 
   bool operator==(const TFont& o) const {
     return Name == o.Name && CharSet == o.CharSet && Size == o.Size && Color == o.Color &&

@@ -19,8 +19,8 @@ class HeapPixelStore : public PixelStore {
 
 std::unique_ptr<PixelStore> NewPixelStore(int width, int height, TPixelFormat pf,
                                           const std::vector<TPalEntry>&) {
-  return std::make_unique<HeapPixelStore>(static_cast<size_t>(RowBytes(width, PixelFormatBits(pf))) *
-                                          static_cast<size_t>(height));
+  return std::make_unique<HeapPixelStore>(
+      static_cast<size_t>(RowBytes(width, PixelFormatBits(pf))) * static_cast<size_t>(height));
 }
 
 }  // namespace tk

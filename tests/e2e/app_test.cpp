@@ -151,8 +151,8 @@ class AppTest : public ::testing::Test {
     std::string cmd = "\"" + scr_ + "\" " + args;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               dir_.c_str(), &si, &p.pi));
+    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(),
+                               &si, &p.pi));
     p.started = true;
   }
   void Settings(const std::string& ini, const std::vector<std::string>& files) {
@@ -163,9 +163,9 @@ class AppTest : public ::testing::Test {
   }
   HWND WaitWindow(Process& p, const char* cls) {
     HWND w = nullptr;
-    WaitFor([&] { return (w = TopLevelOf(p.pi.dwProcessId, cls)) != nullptr ||
-                         p.WaitExit(0) != -1; },
-            kStartTimeoutMs);
+    WaitFor(
+        [&] { return (w = TopLevelOf(p.pi.dwProcessId, cls)) != nullptr || p.WaitExit(0) != -1; },
+        kStartTimeoutMs);
     return w;
   }
   std::string dir_, scr_;
@@ -173,8 +173,8 @@ class AppTest : public ::testing::Test {
 
 TEST_F(AppTest, RunModeShowsThePicturesWithMarginAndCaptionUntilAKey) {
   const std::string big = dir_ + "big.bmp", small = dir_ + "small.bmp", wide = dir_ + "wide.bmp";
-  WriteSolidBmp(big, 1600, 1200, RGB(230, 20, 20));   // larger than the screen
-  WriteSolidBmp(small, 300, 200, RGB(20, 230, 20));   // smaller
+  WriteSolidBmp(big, 1600, 1200, RGB(230, 20, 20));  // larger than the screen
+  WriteSolidBmp(small, 300, 200, RGB(20, 230, 20));  // smaller
   WriteSolidBmp(wide, 2400, 600, RGB(20, 20, 230));
   Settings(
       "[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\nWindowBorder=10\r\n"
@@ -271,8 +271,9 @@ TEST_F(AppTest, PreviewFillsTheGivenWindowAndIgnoresInput) {
   Process p;
   Launch(p, "/p " + std::to_string(reinterpret_cast<uintptr_t>(host)));
   HWND child = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (child = FindWindowExA(host, nullptr, "TPrimaryWindow", nullptr)); },
-                      kStartTimeoutMs));
+  ASSERT_TRUE(
+      WaitFor([&] { return (child = FindWindowExA(host, nullptr, "TPrimaryWindow", nullptr)); },
+              kStartTimeoutMs));
   RECT r;
   ASSERT_TRUE(WaitFor(
       [&] {

@@ -175,8 +175,8 @@ TEST(ShadowLabel, DefaultsAndFormatFlags) {
   l.SetWordWrap(true);
   l.SetShowAccelChar(false);
   l.SetEllipsis(elPath);
-  EXPECT_EQ(l.FormatFlags(),
-            static_cast<UINT>(DT_RIGHT | DT_EXPANDTABS | DT_WORDBREAK | DT_NOPREFIX | DT_PATH_ELLIPSIS));
+  EXPECT_EQ(l.FormatFlags(), static_cast<UINT>(DT_RIGHT | DT_EXPANDTABS | DT_WORDBREAK |
+                                               DT_NOPREFIX | DT_PATH_ELLIPSIS));
 }
 
 TEST(ShadowLabel, TransparentLabelPaintsNoBackgroundEvenWithGradation) {
@@ -260,7 +260,7 @@ TEST(ShadowLabel, DisabledLabelUsesButtonShadowForTextAndGreyForShadow) {
   l.Shadow().SetShadowLeft(5);
   l.SetEnabled(false);
   const auto& b = p.Paint(RGB(0, 0, 1));
-  EXPECT_LT(LabelPainter::Extent(b, RGB(255, 0, 0)).right, 0);     // not its own colour
+  EXPECT_LT(LabelPainter::Extent(b, RGB(255, 0, 0)).right, 0);  // not its own colour
   EXPECT_LT(LabelPainter::Extent(b, RGB(255, 255, 255)).right, 0);
   EXPECT_GE(LabelPainter::Extent(b, GetSysColor(COLOR_BTNSHADOW)).right, 0);
 }
