@@ -51,6 +51,14 @@ mkdir -p "$demo"
 cp "$module" "$demo/Orvanelle.scr"
 
 orv_wine_prefix
+# Choose the display before the first Wine program: the Wine session it
+# starts keeps the display it found for the programs that follow.
+interactive=0
+if orv_display_usable; then
+  interactive=1
+else
+  orv_xvfb_start
+fi
 crlf_sjis() { sed 's/$/\r/' | iconv -f UTF-8 -t CP932; }
 
 crlf_sjis >"$demo/Orvanelle.ini" <<'EOF'
@@ -79,7 +87,7 @@ if [[ $(wc -l <"$demo/OrvanelleFileList.dat") -ne ${#pictures[@]} ]]; then
 fi
 : >"$demo/OrvanelleDirList.dat"
 
-if orv_display_usable; then
+if [[ $interactive -eq 1 ]]; then
   echo "run-demo: starting the screen saver on $DISPLAY; press a key to end it"
   cd "$demo"
   orv_wine Orvanelle.scr /s
@@ -90,7 +98,6 @@ seconds=${ORV_DEMO_SECONDS:-20}
 shots=$root/screenshots
 rm -rf "$shots"
 mkdir -p "$shots"
-orv_xvfb_start
 echo "run-demo: no display; running $seconds s on a private X server ($DISPLAY)"
 (cd "$demo" && exec "$ORV_WINE" Orvanelle.scr /s) &
 pid=$!
