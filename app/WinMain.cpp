@@ -1,6 +1,7 @@
 // Entry of the screen-saver module: one instance at a time, the mode from
 // the first argument, one window, the message loop.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <memory>
 
@@ -68,6 +69,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (mutex) CloseHandle(mutex);
     return 1;
   }
+
+  // The manifest asks for version 6 of the common controls; its window
+  // classes (message boxes' static text among them) exist only once the
+  // library is initialised.
+  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&icc);
 
   const std::string commandLine = GetCommandLineA();
   const orv::RunMode mode = orv::ModeFromArgument(UpperAnsi(tk::ParamStr(commandLine, 1)));
