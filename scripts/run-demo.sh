@@ -67,6 +67,13 @@ Interval=3
 BlankScreenInterval=1
 WindowBorder=10
 ShowTextKind=1
+TextArrangement=3
+TextAlign=1
+BGColor=$00302018
+[Font]
+Name=IPAGothic
+Size=20
+Color=clWhite
 [Event]
 MouseMove=0
 EOF
