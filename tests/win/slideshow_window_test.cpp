@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "settings/ApplicationIniFile.h"
+#include "tests/plugins/TestPlugin.h"
 #include "slideshow/PrimaryScreen.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Forms.h"
@@ -286,6 +287,53 @@ TEST_F(SlideshowWindowTest, PreviewShowsOnlyTheNameAndIgnoresInput) {
   EXPECT_TRUE(tk::Application.Terminated());
 }
 
+// A picture only the test plug-in reads, under a name libjpeg rejects.
+void WritePluginPicture(const std::string& path, int w, int h) {
+  std::string v(ORV_TEST_MAGIC, 8);
+  for (uint32_t x :
+       {static_cast<uint32_t>(w), static_cast<uint32_t>(h), static_cast<uint32_t>(kModeBottomUp)})
+    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+  v.append(static_cast<size_t>(w) * h * 3, '\x55');
+  WriteFile(path, v);
+}
+
+std::string TestPluginDir() {
+  std::string dir = ORV_TEST_PLUGIN_DIR;
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+  for (char& c : dir)
+    if (c == '/') c = '\\';
+  return dir;
+}
+
+TEST_F(SlideshowWindowTest, PluginsOfThePluginFolderLoadByTheirFileTypeFlags) {
+  // A plug-in folder of its own, so the flag numbering is known: one file,
+  // flag 3.
+  const std::string plugins = dir_ + "spi";
+  CreateDirectoryA(plugins.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((TestPluginDir() + "\\orvtest.spi").c_str(),
+                        (plugins + "\\orvtest.spi").c_str(), FALSE));
+  const std::string picture = dir_ + "only_a_plugin_reads_this.jpg";
+  WritePluginPicture(picture, 33, 21);
+  for (const char* flag : {"1", "0"}) {
+    WriteSettings("[Search]\r\nPluginFolder=" + plugins + "\r\n[Extend]\r\nMaxIndex=4\r\nExtend3=" +
+                      flag + "\r\n[Screen]\r\nInterval=0\r\nBlankScreenInterval=0\r\n",
+                  {picture});
+    TPrimaryWindow& w = Start();
+    ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 1; }, 30000));
+    if (std::string(flag) == "1") {
+      EXPECT_EQ(w.SpiLib321.PicPlugInList().Count(), 1);
+      ASSERT_FALSE(w.PictureBitmap()->Empty());
+      EXPECT_EQ(w.PictureBitmap()->Width(), 33);
+      EXPECT_EQ(w.PictureBitmap()->Height(), 21);
+    } else {
+      EXPECT_EQ(w.SpiLib321.PicPlugInList().Count(), 0);
+      EXPECT_TRUE(w.PictureBitmap()->Empty());
+    }
+    window_.reset();
+    tk::Application.ClearTerminated();
+  }
+}
+
 SIZE_T PrivateBytes() {
   PROCESS_MEMORY_COUNTERS_EX pmc = {};
   pmc.cb = sizeof pmc;
@@ -329,7 +377,9 @@ TEST_F(SlideshowWindowTest, AThousandPicturesLeakNeitherMemoryNorGdiObjects) {
   RecordProperty("gdi_at_1000", static_cast<int>(gdiAt1000));
   EXPECT_LE(memoryAt1000, memoryAt50 + slack);
   EXPECT_LE(gdiAt1000, gdiAt50 + 2);
-  if (guiAt50 != 0) EXPECT_LE(guiAt1000, guiAt50 + 2);
+  if (guiAt50 != 0) {
+    EXPECT_LE(guiAt1000, guiAt50 + 2);
+  }
 }
 
 }  // namespace
