@@ -7,13 +7,12 @@ namespace orv {
 namespace {
 // Captions split at backslash and drive colon only: a slash is an ordinary
 // character in a Windows file name list entry.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 size_t NameStart(const std::string& path) {
   size_t start = 0;
   for (size_t i = 0; i < path.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsLeadByte(c) && i + 1 < path.size()) {
+    if (tk::IsSjisLeadByte(c) && i + 1 < path.size()) {
       ++i;
       continue;
     }
@@ -30,7 +29,7 @@ std::string CaptionFileNameWithoutExt(const std::string& path) {
   size_t dot = std::string::npos;
   for (size_t i = 0; i < name.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (IsLeadByte(c) && i + 1 < name.size()) {
+    if (tk::IsSjisLeadByte(c) && i + 1 < name.size()) {
       ++i;
       continue;
     }

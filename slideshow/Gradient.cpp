@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "toolkit/FileUtil.h"
+
 namespace orv {
 
 Rgb Blend(const Rgb& from, const Rgb& to, double t) {
@@ -39,15 +41,11 @@ void GradBitmapRgb(tk::TBitmap& bitmap, const Rgb& c1, const Rgb& c2, bool verti
   for (int y = 1; y < h; ++y) std::memcpy(bitmap.ScanLine(y), first, static_cast<size_t>(w) * 3);
 }
 
-bool IsSjisLeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 int CountChars(const std::string& text) {
   int n = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     ++n;
-    if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ++i;
+    if (tk::IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ++i;
   }
   return n;
 }
@@ -63,7 +61,8 @@ std::vector<TextPiece> GradientPieces(const std::string& text, const Rgb& start,
   int k = 0;
   for (size_t j = 0; j < text.size(); ++k) {
     const double t = static_cast<double>(k) / (n - 1);
-    const bool dbcs = IsSjisLeadByte(static_cast<unsigned char>(text[j])) && j + 1 < text.size();
+    const bool dbcs =
+        tk::IsSjisLeadByte(static_cast<unsigned char>(text[j])) && j + 1 < text.size();
     const size_t len = dbcs ? 2 : 1;
     pieces.push_back(TextPiece{j, len, Blend(start, end, t)});
     j += len;
@@ -76,7 +75,8 @@ size_t ThreeColorSplit(const std::string& text) {
   // Is byte n (1-based) a lead byte? Walk from the start: only a walk knows
   // whether a byte is a lead or a trail byte.
   for (size_t i = 0; i < text.size(); ++i) {
-    const bool lead = IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size();
+    const bool lead =
+        tk::IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size();
     if (i + 1 == n) return lead ? n + 1 : n;
     if (lead) {
       ++i;
@@ -88,7 +88,7 @@ size_t ThreeColorSplit(const std::string& text) {
 
 bool IsSingleChar(const std::string& part) {
   return part.size() == 1 ||
-         (part.size() == 2 && IsSjisLeadByte(static_cast<unsigned char>(part[0])));
+         (part.size() == 2 && tk::IsSjisLeadByte(static_cast<unsigned char>(part[0])));
 }
 
 }  // namespace orv

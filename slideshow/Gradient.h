@@ -24,8 +24,6 @@ Rgb Blend(const Rgb& from, const Rgb& to, double t);
 // replicated. Other pixel formats and empty bitmaps are left alone.
 void GradBitmapRgb(tk::TBitmap& bitmap, const Rgb& c1, const Rgb& c2, bool vertical);
 
-// Shift-JIS: lead bytes of double-byte characters.
-bool IsSjisLeadByte(unsigned char c);
 // Characters of a text: bytes that are not the trail byte of a double-byte
 // character.
 int CountChars(const std::string& text);

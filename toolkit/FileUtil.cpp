@@ -23,14 +23,10 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 bool IsDelimiter(char c) { return c == '\\' || c == '/' || c == ':'; }
 
-// Shift-JIS lead bytes: a trail byte may equal '\\' (0x5C), so delimiters
-// must be searched character by character, not byte by byte.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 size_t LastDelimiter(const std::string& path) {
   size_t last = std::string::npos;
   for (size_t i = 0; i < path.size(); ++i) {
-    if (IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
       ++i;
       continue;
     }
@@ -39,6 +35,10 @@ size_t LastDelimiter(const std::string& path) {
   return last;
 }
 }  // namespace
+
+bool IsSjisLeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 bool FileExists(const std::string& path) {
   struct stat st;
@@ -100,7 +100,7 @@ std::string ExtractFileExt(const std::string& path) {
   std::string name = ExtractFileName(path);
   size_t dot = std::string::npos;
   for (size_t i = 0; i < name.size(); ++i) {
-    if (IsLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) {
       ++i;
       continue;
     }
@@ -112,7 +112,7 @@ std::string ExtractFileExt(const std::string& path) {
 std::string AsciiLower(std::string s) {
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (IsLeadByte(c) && i + 1 < s.size()) {
+    if (IsSjisLeadByte(c) && i + 1 < s.size()) {
       ++i;
       continue;
     }
@@ -124,7 +124,7 @@ std::string AsciiLower(std::string s) {
 std::string AsciiUpper(std::string s) {
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (IsLeadByte(c) && i + 1 < s.size()) {
+    if (IsSjisLeadByte(c) && i + 1 < s.size()) {
       ++i;
       continue;
     }

@@ -6,6 +6,10 @@
 
 namespace tk {
 
+// Lead bytes of Shift-JIS double-byte characters: a trail byte may equal
+// '\\' or a letter, so text must be walked character by character.
+bool IsSjisLeadByte(unsigned char c);
+
 bool FileExists(const std::string& path);  // a file, not a folder
 bool ReadWholeFile(const std::string& path, std::string& out);
 // Writes `data` to a temporary file beside `path`, flushes it, then replaces

@@ -41,7 +41,6 @@ void TCustomIniFile::ThrowWriteError() const {
 
 namespace {
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string Trim(const std::string& s, size_t begin, size_t end) {
@@ -59,7 +58,7 @@ std::string CutToBuffer(const std::string& s, size_t limit) {
   if (s.size() <= limit) return s;
   size_t i = 0;
   while (i < limit) {
-    size_t width = IsLeadByte(static_cast<unsigned char>(s[i])) ? 2 : 1;
+    size_t width = IsSjisLeadByte(static_cast<unsigned char>(s[i])) ? 2 : 1;
     if (i + width > limit) break;
     i += width;
   }
@@ -82,7 +81,7 @@ struct Line {
 size_t LastCloseBracket(const std::string& s, size_t begin, size_t end) {
   size_t found = std::string::npos;
   for (size_t i = begin; i < end; ++i) {
-    if (IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < end) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < end) {
       ++i;
       continue;
     }
