@@ -75,12 +75,12 @@ struct FileSpec {
   Bytes pixels;                                       // unfiltered rows, no filter bytes
 };
 
-inline Bytes MakePng(const FileSpec& spec) {
+inline Bytes MakePng(const FileSpec& desc) {
   Bytes file = Signature();
-  AddChunk(file, "IHDR", Ihdr(spec.width, spec.height, spec.depth, spec.colorType));
-  for (const auto& c : spec.before) AddChunk(file, c.first.c_str(), c.second);
-  const size_t rowBytes = spec.height ? spec.pixels.size() / spec.height : 0;
-  AddChunk(file, "IDAT", Deflate(RawRows(spec.pixels, rowBytes, spec.height)));
+  AddChunk(file, "IHDR", Ihdr(desc.width, desc.height, desc.depth, desc.colorType));
+  for (const auto& c : desc.before) AddChunk(file, c.first.c_str(), c.second);
+  const size_t rowBytes = desc.height ? desc.pixels.size() / desc.height : 0;
+  AddChunk(file, "IDAT", Deflate(RawRows(desc.pixels, rowBytes, desc.height)));
   AddChunk(file, "IEND", {});
   return file;
 }
