@@ -846,6 +846,30 @@ void TGLDPNGReadStream::ReadtpNG() {
   ChunkByte();
 }
 
+namespace {
+// Gray and palette rows of 1, 2, 4 and 8 bits share their layouts: indices
+// copied as they are, 2-bit values widened to 4-bit ones.
+bool ChooseIndexedRows(int depth, tk::TPixelFormat& format, pngrow::ConvertFn& convert) {
+  using pf = tk::TPixelFormat;
+  switch (depth) {
+    case 1:
+      format = pf::pf1bit, convert = pngrow::CopyBits1;
+      return true;
+    case 2:
+      format = pf::pf4bit, convert = pngrow::Widen2To4;
+      return true;
+    case 4:
+      format = pf::pf4bit, convert = pngrow::CopyBits4;
+      return true;
+    case 8:
+      format = pf::pf8bit, convert = pngrow::CopyBits8;
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
 void TGLDPNGReadStream::ChooseFormat() {
   using pf = tk::TPixelFormat;
   storedDepth_ = depth_;
@@ -859,24 +883,10 @@ void TGLDPNGReadStream::ChooseFormat() {
       pixelBits_ = depth_ * 2;
       alphaOut_ = true;
     } else {
-      switch (depth_) {
-        case 1:
-          format_ = pf::pf1bit, convert_ = pngrow::CopyBits1;
-          break;
-        case 2:
-          format_ = pf::pf4bit, convert_ = pngrow::Widen2To4;
-          break;
-        case 4:
-          format_ = pf::pf4bit, convert_ = pngrow::CopyBits4;
-          break;
-        case 8:
-          format_ = pf::pf8bit, convert_ = pngrow::CopyBits8;
-          break;
-        case 16:
-          format_ = pf::pf8bit, convert_ = pngrow::Gray16;
-          break;
-        default:
-          RaisePng(PngError::BadGrayDepth);
+      if (depth_ == 16) {
+        format_ = pf::pf8bit, convert_ = pngrow::Gray16;
+      } else if (!ChooseIndexedRows(depth_, format_, convert_)) {
+        RaisePng(PngError::BadGrayDepth);
       }
       pixelBits_ = depth_;
     }
@@ -897,22 +907,7 @@ void TGLDPNGReadStream::ChooseFormat() {
     alphaOut_ = hasAlpha_;
     storedDepth_ = reduce ? (g == 5 ? 15 : 16) : depth_ * 3;
   } else {
-    switch (depth_) {
-      case 1:
-        format_ = pf::pf1bit, convert_ = pngrow::CopyBits1;
-        break;
-      case 2:
-        format_ = pf::pf4bit, convert_ = pngrow::Widen2To4;
-        break;
-      case 4:
-        format_ = pf::pf4bit, convert_ = pngrow::CopyBits4;
-        break;
-      case 8:
-        format_ = pf::pf8bit, convert_ = pngrow::CopyBits8;
-        break;
-      default:
-        RaisePng(PngError::BadColorDepth);
-    }
+    if (!ChooseIndexedRows(depth_, format_, convert_)) RaisePng(PngError::BadColorDepth);
     pixelBits_ = depth_;
   }
   bitmapBits_ = tk::PixelFormatBits(format_);

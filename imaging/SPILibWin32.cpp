@@ -156,9 +156,9 @@ bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
   return ok;
 }
 
-}  // namespace
-
-struct TSpiLib32::TPicPlug {
+// What picture and archive plug-ins have in common; the library stays
+// loaded for as long as its record lives.
+struct PlugRecord {
   HMODULE module = nullptr;
   std::string folder;
   std::string name;
@@ -167,31 +167,28 @@ struct TSpiLib32::TPicPlug {
   std::string typeName;
   GetPluginInfoProc getPluginInfo = nullptr;
   IsSupportedProc isSupported = nullptr;
-  FARPROC getPictureInfo = nullptr;
-  GetPictureProc getPicture = nullptr;
-  FARPROC getPreview = nullptr;
-  FARPROC configurationDlg = nullptr;
-  ~TPicPlug() {
+  PlugRecord() = default;
+  PlugRecord(const PlugRecord&) = delete;
+  PlugRecord& operator=(const PlugRecord&) = delete;
+  ~PlugRecord() {
     if (module) FreeLibrary(module);
   }
 };
 
-struct TSpiLib32::TArcPlug {
-  HMODULE module = nullptr;
-  std::string folder;
-  std::string name;
-  std::string apiVersion;
-  std::string filter;
-  std::string typeName;
-  GetPluginInfoProc getPluginInfo = nullptr;
-  IsSupportedProc isSupported = nullptr;
+}  // namespace
+
+struct TSpiLib32::TPicPlug : PlugRecord {
+  FARPROC getPictureInfo = nullptr;
+  GetPictureProc getPicture = nullptr;
+  FARPROC getPreview = nullptr;
+  FARPROC configurationDlg = nullptr;
+};
+
+struct TSpiLib32::TArcPlug : PlugRecord {
   GetArchiveInfoProc getArchiveInfo = nullptr;
   FARPROC getFileInfo = nullptr;
   FARPROC getFile = nullptr;
   FARPROC configurationDlg = nullptr;
-  ~TArcPlug() {
-    if (module) FreeLibrary(module);
-  }
 };
 
 namespace {
