@@ -1,6 +1,7 @@
 #include "settings/ApplicationIniFile.h"
 
 #include <stdexcept>
+#include <variant>
 
 #include "toolkit/Colors.h"
 #include "toolkit/Exceptions.h"
@@ -17,6 +18,43 @@ const char kEvent[] = "Event";
 
 std::string ExtendKey(int32_t i) { return "Extend" + std::to_string(i); }
 }  // namespace
+
+// Every key once, in the order Load reads and Save writes them. Strings and
+// colours default to the field's current value; the file-type flags and the
+// font are groups of keys with rules of their own.
+const std::vector<TApplicationIniFile::Key>& TApplicationIniFile::Keys() {
+  using T = TApplicationIniFile;
+  static const std::vector<Key> keys = {
+      {kSearch, "SubFolder", &T::SubFolder, 1},
+      {kSearch, "ReportError", &T::ReportError, 0},
+      {kSearch, "UseSusiePlugin", &T::UseSusiePlugin, 0},
+      {kSearch, "PluginFolder", &T::PluginFolder, 0},
+      {kSearch, "CheckSize", &T::CheckSize, 10240},
+      {kSearch, "CheckWidth", &T::CheckWidth, 50},
+      {kSearch, "CheckHeight", &T::CheckHeight, 50},
+      {kExtend, "MaxIndex", ExtendGroup{}, 0},
+      {kScreen, "RandamDisplay", &T::RandamDisplay, 1},
+      {kScreen, "StretchDraw", &T::StretchDraw, 1},
+      {kScreen, "BGColor", &T::BGColor, 0},
+      {kScreen, "UseBGImageCheck", &T::UseBGImageCheck, 0},
+      {kScreen, "BGImagePath", &T::BGImagePath, 0},
+      {kScreen, "ShowTextKind", &T::ShowTextKind, 0},
+      {kScreen, "SelectTextFileName", &T::SelectTextFileName, 0},
+      {kScreen, "TextArrangement", &T::TextArrangement, 0},
+      {kScreen, "TextAlign", &T::TextAlign, 0},
+      {kScreen, "TextLayout", &T::TextLayout, 0},
+      {kScreen, "TextWrap", &T::TextWrap, 0},
+      {kScreen, "Interval", &T::Interval, 5},
+      {kScreen, "BlankScreenInterval", &T::BlankScreenInterval, 2},
+      {kScreen, "WindowBorder", &T::WindowBorder, 0},
+      {kScreen, "PreviousRowNumber", &T::PreviousRowNumber, 0},
+      {kScreen, "AlwaysFirstRowCheck", &T::AlwaysFirstRowCheck, 0},
+      {kFont, "Name", FontGroup{}, 0},
+      {kEvent, "MouseClick", &T::MouseClick, 1},
+      {kEvent, "MouseMove", &T::MouseMove, 1},
+  };
+  return keys;
+}
 
 TApplicationIniFile::TApplicationIniFile(std::unique_ptr<tk::TCustomIniFile> ini,
                                          const std::string& dirListName,
@@ -39,106 +77,93 @@ void TApplicationIniFile::LoadList(tk::TStringList& list, const std::string& pat
   }
 }
 
-void TApplicationIniFile::Load() {
+void TApplicationIniFile::ApplyDefaults() {
+  for (const Key& k : Keys()) {
+    if (auto b = std::get_if<bool TApplicationIniFile::*>(&k.field)) {
+      this->*(*b) = k.def != 0;
+    } else if (auto i = std::get_if<int32_t TApplicationIniFile::*>(&k.field)) {
+      this->*(*i) = k.def;
+    } else if (std::holds_alternative<ExtendGroup>(k.field)) {
+      MaxIndex = 0;
+      Extend.clear();
+    }
+  }
+}
+
+void TApplicationIniFile::ReadKey(const Key& k) {
   tk::TCustomIniFile& ini = *ini_;
+  if (auto b = std::get_if<bool TApplicationIniFile::*>(&k.field)) {
+    this->*(*b) = ini.ReadBool(k.section, k.name, k.def != 0);
+  } else if (auto i = std::get_if<int32_t TApplicationIniFile::*>(&k.field)) {
+    this->*(*i) = ini.ReadInteger(k.section, k.name, k.def);
+  } else if (auto str = std::get_if<std::string TApplicationIniFile::*>(&k.field)) {
+    this->*(*str) = ini.ReadString(k.section, k.name, this->*(*str));
+  } else if (auto c = std::get_if<tk::TColor TApplicationIniFile::*>(&k.field)) {
+    this->*(*c) = tk::StringToColor(ini.ReadString(k.section, k.name, tk::ColorToString(this->*(*c))));
+  } else if (std::holds_alternative<ExtendGroup>(k.field)) {
+    MaxIndex = ini.ReadInteger(kExtend, "MaxIndex", 0);
+    if (MaxIndex < 0) MaxIndex = 0;
+    if (MaxIndex > kMaxExtendCount) MaxIndex = kMaxExtendCount;
+    Extend.assign(static_cast<size_t>(MaxIndex), true);
+    for (int32_t n = 0; n < MaxIndex; ++n)
+      Extend[static_cast<size_t>(n)] = ini.ReadBool(kExtend, ExtendKey(n), true);
+  } else {
+    // A font ignores an empty face name, as the toolkit's font does.
+    std::string name = ini.ReadString(kFont, "Name", Font.Name);
+    if (!name.empty()) Font.Name = name;
+    Font.CharSet = static_cast<uint8_t>(ini.ReadInteger(kFont, "CharSet", Font.CharSet) & 0xFF);
+    Font.Size = ini.ReadInteger(kFont, "Size", Font.Size);
+    Font.Color = tk::StringToColor(ini.ReadString(kFont, "Color", tk::ColorToString(Font.Color)));
+    // Styles are only ever added: a style that reads false stays as it was.
+    if (ini.ReadBool(kFont, "Bold", false)) Font.Style |= tk::fsBold;
+    if (ini.ReadBool(kFont, "Italic", false)) Font.Style |= tk::fsItalic;
+    if (ini.ReadBool(kFont, "Underline", false)) Font.Style |= tk::fsUnderline;
+    if (ini.ReadBool(kFont, "StrikeOut", false)) Font.Style |= tk::fsStrikeOut;
+  }
+}
+
+void TApplicationIniFile::WriteKey(const Key& k) {
+  tk::TCustomIniFile& ini = *ini_;
+  if (auto b = std::get_if<bool TApplicationIniFile::*>(&k.field)) {
+    ini.WriteBool(k.section, k.name, this->*(*b));
+  } else if (auto i = std::get_if<int32_t TApplicationIniFile::*>(&k.field)) {
+    ini.WriteInteger(k.section, k.name, this->*(*i));
+  } else if (auto str = std::get_if<std::string TApplicationIniFile::*>(&k.field)) {
+    ini.WriteString(k.section, k.name, this->*(*str));
+  } else if (auto c = std::get_if<tk::TColor TApplicationIniFile::*>(&k.field)) {
+    ini.WriteString(k.section, k.name, tk::ColorToString(this->*(*c)));
+  } else if (std::holds_alternative<ExtendGroup>(k.field)) {
+    ini.WriteInteger(kExtend, "MaxIndex", MaxIndex);
+    for (int32_t n = 0; n < MaxIndex; ++n)
+      ini.WriteBool(kExtend, ExtendKey(n), ExtendEnabled(static_cast<size_t>(n)));
+  } else {
+    ini.WriteString(kFont, "Name", Font.Name);
+    ini.WriteInteger(kFont, "CharSet", Font.CharSet);
+    ini.WriteInteger(kFont, "Size", Font.Size);
+    ini.WriteString(kFont, "Color", tk::ColorToString(Font.Color));
+    ini.WriteBool(kFont, "Bold", (Font.Style & tk::fsBold) != 0);
+    ini.WriteBool(kFont, "Italic", (Font.Style & tk::fsItalic) != 0);
+    ini.WriteBool(kFont, "Underline", (Font.Style & tk::fsUnderline) != 0);
+    ini.WriteBool(kFont, "StrikeOut", (Font.Style & tk::fsStrikeOut) != 0);
+  }
+}
+
+void TApplicationIniFile::Load() {
+  // A Load stopped by an error (a broken colour text, an uncreatable list
+  // file) leaves the keys after it unread; they must still mean what a
+  // missing key means, or the show would flash every picture at the
+  // timer's minimum with mouse exits off.
+  ApplyDefaults();
   LoadList(DirList, dirListPath_);
   LoadList(FileList, fileListPath_);
-
-  SubFolder = ini.ReadBool(kSearch, "SubFolder", true);
-  ReportError = ini.ReadBool(kSearch, "ReportError", false);
-  UseSusiePlugin = ini.ReadBool(kSearch, "UseSusiePlugin", false);
-  PluginFolder = ini.ReadString(kSearch, "PluginFolder", PluginFolder);
-  CheckSize = ini.ReadInteger(kSearch, "CheckSize", 10240);
-  CheckWidth = ini.ReadInteger(kSearch, "CheckWidth", 50);
-  CheckHeight = ini.ReadInteger(kSearch, "CheckHeight", 50);
-
-  MaxIndex = ini.ReadInteger(kExtend, "MaxIndex", 0);
-  if (MaxIndex < 0) MaxIndex = 0;
-  if (MaxIndex > kMaxExtendCount) MaxIndex = kMaxExtendCount;
-  Extend.assign(static_cast<size_t>(MaxIndex), true);
-  for (int32_t i = 0; i < MaxIndex; ++i)
-    Extend[static_cast<size_t>(i)] = ini.ReadBool(kExtend, ExtendKey(i), true);
-
-  RandamDisplay = ini.ReadBool(kScreen, "RandamDisplay", true);
-  StretchDraw = ini.ReadInteger(kScreen, "StretchDraw", 1) != 0;
-  BGColor = tk::StringToColor(ini.ReadString(kScreen, "BGColor", tk::ColorToString(BGColor)));
-  UseBGImageCheck = ini.ReadBool(kScreen, "UseBGImageCheck", false);
-  BGImagePath = ini.ReadString(kScreen, "BGImagePath", BGImagePath);
-  ShowTextKind = ini.ReadInteger(kScreen, "ShowTextKind", 0);
-  SelectTextFileName = ini.ReadString(kScreen, "SelectTextFileName", SelectTextFileName);
-  TextArrangement = ini.ReadInteger(kScreen, "TextArrangement", 0);
-  TextAlign = ini.ReadInteger(kScreen, "TextAlign", 0);
-  TextLayout = ini.ReadInteger(kScreen, "TextLayout", 0);
-  TextWrap = ini.ReadBool(kScreen, "TextWrap", false);
-  Interval = ini.ReadInteger(kScreen, "Interval", 5);
-  BlankScreenInterval = ini.ReadInteger(kScreen, "BlankScreenInterval", 2);
-  WindowBorder = ini.ReadInteger(kScreen, "WindowBorder", 0);
-  PreviousRowNumber = ini.ReadInteger(kScreen, "PreviousRowNumber", 0);
-  AlwaysFirstRowCheck = ini.ReadInteger(kScreen, "AlwaysFirstRowCheck", 0) != 0;
-
-  // A font ignores an empty face name, as the toolkit's font does.
-  std::string name = ini.ReadString(kFont, "Name", Font.Name);
-  if (!name.empty()) Font.Name = name;
-  Font.CharSet = static_cast<uint8_t>(ini.ReadInteger(kFont, "CharSet", Font.CharSet) & 0xFF);
-  Font.Size = ini.ReadInteger(kFont, "Size", Font.Size);
-  Font.Color = tk::StringToColor(ini.ReadString(kFont, "Color", tk::ColorToString(Font.Color)));
-  // Styles are only ever added: a style that reads false stays as it was.
-  if (ini.ReadBool(kFont, "Bold", false)) Font.Style |= tk::fsBold;
-  if (ini.ReadBool(kFont, "Italic", false)) Font.Style |= tk::fsItalic;
-  if (ini.ReadBool(kFont, "Underline", false)) Font.Style |= tk::fsUnderline;
-  if (ini.ReadBool(kFont, "StrikeOut", false)) Font.Style |= tk::fsStrikeOut;
-
-  MouseClick = ini.ReadBool(kEvent, "MouseClick", true);
-  MouseMove = ini.ReadBool(kEvent, "MouseMove", true);
-
+  for (const Key& k : Keys()) ReadKey(k);
   if (BlankScreenInterval < 0) BlankScreenInterval = 0;
 }
 
 void TApplicationIniFile::Save() {
-  tk::TCustomIniFile& ini = *ini_;
   DirList.SaveToFile(dirListPath_);
   FileList.SaveToFile(fileListPath_);
-
-  ini.WriteBool(kSearch, "SubFolder", SubFolder);
-  ini.WriteBool(kSearch, "ReportError", ReportError);
-  ini.WriteBool(kSearch, "UseSusiePlugin", UseSusiePlugin);
-  ini.WriteString(kSearch, "PluginFolder", PluginFolder);
-  ini.WriteInteger(kSearch, "CheckSize", CheckSize);
-  ini.WriteInteger(kSearch, "CheckWidth", CheckWidth);
-  ini.WriteInteger(kSearch, "CheckHeight", CheckHeight);
-
-  ini.WriteInteger(kExtend, "MaxIndex", MaxIndex);
-  for (int32_t i = 0; i < MaxIndex; ++i)
-    ini.WriteBool(kExtend, ExtendKey(i), ExtendEnabled(static_cast<size_t>(i)));
-
-  ini.WriteBool(kScreen, "RandamDisplay", RandamDisplay);
-  ini.WriteBool(kScreen, "StretchDraw", StretchDraw);
-  ini.WriteString(kScreen, "BGColor", tk::ColorToString(BGColor));
-  ini.WriteBool(kScreen, "UseBGImageCheck", UseBGImageCheck);
-  ini.WriteString(kScreen, "BGImagePath", BGImagePath);
-  ini.WriteInteger(kScreen, "ShowTextKind", ShowTextKind);
-  ini.WriteString(kScreen, "SelectTextFileName", SelectTextFileName);
-  ini.WriteInteger(kScreen, "TextArrangement", TextArrangement);
-  ini.WriteInteger(kScreen, "TextAlign", TextAlign);
-  ini.WriteInteger(kScreen, "TextLayout", TextLayout);
-  ini.WriteBool(kScreen, "TextWrap", TextWrap);
-  ini.WriteInteger(kScreen, "Interval", Interval);
-  ini.WriteInteger(kScreen, "BlankScreenInterval", BlankScreenInterval);
-  ini.WriteInteger(kScreen, "WindowBorder", WindowBorder);
-  ini.WriteInteger(kScreen, "PreviousRowNumber", PreviousRowNumber);
-  ini.WriteBool(kScreen, "AlwaysFirstRowCheck", AlwaysFirstRowCheck);
-
-  ini.WriteString(kFont, "Name", Font.Name);
-  ini.WriteInteger(kFont, "CharSet", Font.CharSet);
-  ini.WriteInteger(kFont, "Size", Font.Size);
-  ini.WriteString(kFont, "Color", tk::ColorToString(Font.Color));
-  ini.WriteBool(kFont, "Bold", (Font.Style & tk::fsBold) != 0);
-  ini.WriteBool(kFont, "Italic", (Font.Style & tk::fsItalic) != 0);
-  ini.WriteBool(kFont, "Underline", (Font.Style & tk::fsUnderline) != 0);
-  ini.WriteBool(kFont, "StrikeOut", (Font.Style & tk::fsStrikeOut) != 0);
-
-  ini.WriteBool(kEvent, "MouseClick", MouseClick);
-  ini.WriteBool(kEvent, "MouseMove", MouseMove);
+  for (const Key& k : Keys()) WriteKey(k);
 }
 
 void TApplicationIniFile::SaveRowNumber() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "toolkit/Graphics.h"
@@ -35,7 +36,7 @@ class TApplicationIniFile {
 
   // Reads both lists (creating a missing list file from the list in
   // memory), then every key. Errors leave as tk::Exception; whatever was
-  // read before the error stays read.
+  // read before the error stays read, every key after it has its default.
   void Load();
   // Writes both lists, then every key. Stops at the first failure.
   void Save();
@@ -76,7 +77,25 @@ class TApplicationIniFile {
   int32_t TextAlign = 0;
   int32_t TextLayout = 0;
 
+  // One settings key (or group of keys): where it is stored, which field
+  // it fills and, for booleans and integers, its default when missing.
+  struct ExtendGroup {};  // MaxIndex and Extend0 .. Extend(MaxIndex - 1)
+  struct FontGroup {};    // Name, CharSet, Size, Color and the four styles
+  struct Key {
+    const char* section;
+    const char* name;
+    std::variant<bool TApplicationIniFile::*, int32_t TApplicationIniFile::*,
+                 std::string TApplicationIniFile::*, tk::TColor TApplicationIniFile::*,
+                 ExtendGroup, FontGroup>
+        field;
+    int32_t def;
+  };
+  static const std::vector<Key>& Keys();
+
  private:
+  void ApplyDefaults();
+  void ReadKey(const Key& k);
+  void WriteKey(const Key& k);
   static void LoadList(tk::TStringList& list, const std::string& path);
 
   std::unique_ptr<tk::TCustomIniFile> ini_;

@@ -1,5 +1,12 @@
 #include "slideshow/LayoutMath.h"
 
+#include <cfloat>
+
+// Pixel positions truncate products of single-precision scales; they come
+// out the same on every build only where intermediates are not kept in
+// wider registers (x87). The 32-bit build is compiled for SSE2.
+static_assert(FLT_EVAL_METHOD == 0, "build with SSE2 floating point (-msse2 -mfpmath=sse)");
+
 namespace orv {
 
 Margin ComputeMargin(int windowBorder, int clientWidth, int clientHeight) {

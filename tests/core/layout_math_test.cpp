@@ -65,6 +65,15 @@ TEST(FitRect, ShrinksWithSinglePrecisionScale) {
   EXPECT_EQ(r.Height(), 405);
 }
 
+TEST(FloatingPoint, RoundsEachOperationToItsType) {
+  // x87 registers keep 64 mantissa bits: there 1e16 + 1 - 1e16 is 1, with
+  // IEEE double arithmetic it is 0; likewise a float quotient.
+  volatile double big = 1e16, one = 1.0;
+  EXPECT_EQ((big + one) - big, 0.0);
+  volatile float w = 541.0f, total = 1600.0f;
+  EXPECT_EQ(static_cast<int>(1600.0 * static_cast<double>(w / total)), 540);
+}
+
 TEST(FitRect, NeverEnlargesAndShrinksSingleSides) {
   EXPECT_EQ(FitRect(IntRect{0, 0, 300, 200}, 541, 692), (IntRect{0, 0, 300, 200}));
   EXPECT_EQ(FitRect(IntRect{0, 0, 1000, 100}, 500, 692), (IntRect{0, 0, 500, 50}));

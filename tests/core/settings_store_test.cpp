@@ -370,8 +370,12 @@ TEST_F(SettingsStore, BadColourTextStopsLoadAfterTheFieldsBeforeIt) {
   EXPECT_EQ(s->MaxIndex, 1);
   EXPECT_FALSE(s->RandamDisplay);
   EXPECT_TRUE(s->StretchDraw);
-  EXPECT_EQ(s->Interval, 0);  // after the error: still as constructed
-  EXPECT_FALSE(s->MouseClick);
+  // After the error: the defaults of missing keys, not the values of
+  // construction (0 s pictures, mouse exits off).
+  EXPECT_EQ(s->Interval, 5);
+  EXPECT_EQ(s->BlankScreenInterval, 2);
+  EXPECT_TRUE(s->MouseClick);
+  EXPECT_TRUE(s->MouseMove);
   EXPECT_EQ(s->BGColor, tk::clBlack);
 
   auto t = LoadFrom("[Screen]\nBGColor=clWhite\n");
@@ -393,15 +397,16 @@ TEST_F(SettingsStore, ListFileThatCannotBeCreatedStopsLoadBeforeAnyKey) {
   } catch (const tk::EFCreateError& e) {
     EXPECT_EQ(e.Message(), "ファイル " + Path("nowhere/") + kDirList + " を作成できません");
   }
-  EXPECT_FALSE(s->SubFolder);
-  EXPECT_EQ(s->CheckSize, 0);
+  EXPECT_TRUE(s->SubFolder);
+  EXPECT_EQ(s->CheckSize, 10240);
 
   // A folder in the list file's place cannot be replaced either.
   fs::create_directory(Path(kFileList));
+  Write(IniPath(), "[Screen]\nInterval=9\n");
   auto t = Make();
   EXPECT_THROW(t->Load(), tk::EFCreateError);
   EXPECT_TRUE(fs::exists(Path(kDirList)));
-  EXPECT_EQ(t->Interval, 0);
+  EXPECT_EQ(t->Interval, 5);  // the default: no key was read
 }
 
 TEST_F(SettingsStore, FailedListWriteKeepsTheOldListAndWritesNoKey) {

@@ -166,6 +166,7 @@ TEST_F(PrivateProfile, AnUnwritableSettingsFileIsReported) {
 TEST_F(PrivateProfile, AListFileThatIsThereButCannotBeReadIsNotReplaced) {
   const std::string list = folder_ + kFileList;
   Write(list, "C:\\keep.jpg\r\n");
+  Write(IniPath(), "[Search]\r\nCheckSize=7\r\n");
   HANDLE lock = CreateFileA(list.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(lock, INVALID_HANDLE_VALUE);
   auto s = Make();
@@ -177,7 +178,7 @@ TEST_F(PrivateProfile, AListFileThatIsThereButCannotBeReadIsNotReplaced) {
   }
   CloseHandle(lock);
   EXPECT_EQ(Read(list), "C:\\keep.jpg\r\n");
-  EXPECT_EQ(s->CheckSize, 0);  // no key was read
+  EXPECT_EQ(s->CheckSize, 10240);  // no key was read: the default, not 7
 }
 
 TEST_F(PrivateProfile, TheProgramSettingsLiveBesideTheModule) {
