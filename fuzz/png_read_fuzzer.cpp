@@ -2,6 +2,7 @@
 // an EGLDPNG, a toolkit error or a quiet stop; never in a crash or a read
 // outside a buffer. Each input is read twice: in place from memory and
 // through the buffered path of a non-memory stream.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,13 +51,20 @@ void Decode(tk::TStream& stream, bool reduced) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Keep the pictures the fuzzer can ask for within a few megabytes.
-  if (size >= 24 && std::memcmp(data + 12, "IHDR", 4) == 0) {
+  // Bound what one input may make the reader allocate by the bytes of its
+  // rows, not by its pixels: a 1-bit picture 2^30 pixels wide is 128 MiB
+  // of rows and must stay reachable, since that is where memory faults of
+  // wide pictures show.
+  if (size >= 26 && std::memcmp(data + 12, "IHDR", 4) == 0) {
     const uint32_t w = (uint32_t(data[16]) << 24) | (uint32_t(data[17]) << 16) |
                        (uint32_t(data[18]) << 8) | data[19];
     const uint32_t h = (uint32_t(data[20]) << 24) | (uint32_t(data[21]) << 16) |
                        (uint32_t(data[22]) << 8) | data[23];
-    if (uint64_t(w) * h > (uint64_t(1) << 22)) return 0;
+    const uint32_t depth = data[24];
+    const uint8_t type = data[25];
+    const uint32_t channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : type == 0 || type == 3 ? 1 : 4;
+    const uint64_t rowBytes = (uint64_t(w) * std::min<uint32_t>(depth, 16) * channels + 7) / 8;
+    if (rowBytes * h > (uint64_t(1) << 27) + (uint64_t(1) << 20)) return 0;
   }
   tk::TBufferStream memory(data, size);
   Decode(memory, false);

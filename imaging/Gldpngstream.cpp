@@ -67,6 +67,8 @@ constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
 // One raw row may not need more than this; keeps row buffers sane for
 // headers that claim absurd widths.
 constexpr int64_t kMaxRowBytes = tk::kMaxBitmapBytes / 4;
+// What one tEXt comment contributes at most.
+constexpr size_t kMaxCommentText = 64 * 1024;
 constexpr size_t kInflateInput = 32768;
 
 constexpr uint32_t ChunkTag(char a, char b, char c, char d) {
@@ -658,6 +660,9 @@ void TGLDPNGReadStream::ReadChunks() {
 }
 
 bool TGLDPNGReadStream::ChunkRead(void* out, size_t count) {
+  // Reading nothing would set the stream's stop flag: an empty chunk is
+  // simply an empty chunk.
+  if (count == 0) return true;
   if (count > chunkLeft_) return false;
   if (!ReadBytes(out, count)) return false;
   chunkLeft_ -= static_cast<uint32_t>(count);
@@ -710,6 +715,8 @@ void TGLDPNGReadStream::ReadIHDR() {
 void TGLDPNGReadStream::ReadPLTE() {
   if (!BetweenHeaderAndImage() || paletteSeen_ || gray_) return;
   const int count = static_cast<int>(std::min<uint32_t>(chunkLeft_ / 3, 256));
+  // A palette without entries is no palette: a later PLTE may still come.
+  if (count == 0) return;
   uint8_t rgb[768];
   if (!ChunkRead(rgb, static_cast<size_t>(count) * 3)) return;
   for (int i = 0; i < count; ++i) {
@@ -736,10 +743,10 @@ int TGLDPNGReadStream::SampleToLevel(uint16_t sample) const {
 void TGLDPNGReadStream::ReadtRNS() {
   if (!BetweenHeaderAndImage() || hasAlpha_) return;
   if (colorType_ == 3) {
-    // Before PLTE this asks for zero bytes, which stops loading quietly.
+    // Before PLTE (no entries yet) or when empty the chunk says nothing
+    // and is skipped; the image still loads.
     const size_t count = std::min<size_t>(chunkLeft_, static_cast<size_t>(colorCount_));
-    if (!ReadBytes(palAlpha_, count)) return;
-    chunkLeft_ -= static_cast<uint32_t>(count);
+    if (count == 0 || !ChunkRead(palAlpha_, count)) return;
     palTransparent_ = true;
     return;
   }
@@ -807,12 +814,15 @@ void TGLDPNGReadStream::ReadpHYs() {
 }
 
 void TGLDPNGReadStream::ReadtEXt() {
-  std::string data(chunkLeft_, '\0');
-  if (!ChunkRead(&data[0], data.size())) return;
-  const size_t zero = data.find('\0');
-  if (zero == std::string::npos || data.compare(0, zero, "Comment") != 0 || zero != 7) return;
-  const std::string text = data.substr(zero + 1);
-  if (text.empty()) return;
+  // Only "Comment" followed by its zero byte is kept, and of its text no
+  // more than kMaxCommentText bytes: a chunk may claim up to 2 GiB, which a
+  // 32-bit process cannot hold in one string. The rest is skipped.
+  static constexpr char kKeyword[] = "Comment";
+  char keyword[sizeof kKeyword];
+  if (chunkLeft_ < sizeof keyword || !ChunkRead(keyword, sizeof keyword)) return;
+  if (std::memcmp(keyword, kKeyword, sizeof keyword) != 0) return;
+  std::string text(std::min<size_t>(chunkLeft_, kMaxCommentText), '\0');
+  if (text.empty() || !ChunkRead(&text[0], text.size())) return;
   if (!comment_.empty()) comment_ += "\r\n";
   comment_ += text;
   comment_ += "\r\n";
@@ -1026,13 +1036,18 @@ void TGLDPNGReadStream::ReadImage() {
   const size_t rawRow = (static_cast<size_t>(width_) * pixelBits_ + 7) / 8 + 1;
   const size_t rawSize = ((rawRow + 3) & ~size_t(3)) + 4;
   const size_t convSize = static_cast<size_t>(image_.Stride()) + 4;
-  const size_t alphaSize = (static_cast<size_t>(width_) + 3) & ~size_t(3);
+  // The alpha row exists only for pictures that carry alpha: a 1-bit
+  // picture 2^30 pixels wide must not cost a gigabyte of alpha. Only the
+  // raw rows start zeroed (the first row's "previous row" is all zeros);
+  // the converted rows are written before they are read.
+  const size_t alphaSize = alphaOut_ ? (static_cast<size_t>(width_) + 3) & ~size_t(3) : 0;
   Rows rows;
-  rows.block.reset(new uint8_t[2 * rawSize + convSize + alphaSize]());
+  rows.block.reset(new uint8_t[2 * rawSize + convSize + alphaSize]);
+  std::memset(rows.block.get(), 0, 2 * rawSize);
   rows.prev = rows.block.get();
   rows.cur = rows.prev + rawSize;
   rows.conv = rows.cur + rawSize;
-  rows.alpha = rows.conv + convSize;
+  rows.alpha = alphaOut_ ? rows.conv + convSize : nullptr;
 
   int totalRows = 0;
   const int width = static_cast<int>(width_), height = static_cast<int>(height_);

@@ -61,7 +61,7 @@ void LoadJpeg(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* 
 
 // Reads a PNG file into `image`; throws when the file is rejected. An image
 // left empty (a file the codec stops reading quietly) is a result, not a
-// rejection. No PNG codec is built in yet, so every file is rejected.
+// rejection.
 void ReadPngFile(const std::string& fileName, tk::TBitmap& image) {
   TGLDPNG png;
   png.LoadFromFile(fileName);
@@ -107,10 +107,10 @@ void LoadPicture(const std::string& fileName, tk::TBitmap& target,
         LoadThroughPlugins(fileName, target, plugins);
         break;
     }
-  } catch (const tk::Exception&) {
-    // Undecodable pictures are passed over without a word.
-  } catch (const std::bad_alloc&) {
-    // A picture too large for memory is just another undecodable picture.
+  } catch (const std::exception&) {
+    // Undecodable pictures are passed over without a word; so is one too
+    // large for memory (bad_alloc, or length_error from a size no 32-bit
+    // process can hold).
   }
 }
 

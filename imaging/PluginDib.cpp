@@ -11,6 +11,8 @@ namespace {
 
 constexpr size_t kInfoHeaderSize = 40;
 constexpr uint32_t kBiRgb = 0;
+constexpr uint32_t kBiRle8 = 1;
+constexpr uint32_t kBiRle4 = 2;
 constexpr uint32_t kBiBitfields = 3;
 
 uint32_t ReadU32(const uint8_t* p) {
@@ -44,16 +46,19 @@ PluginDibError CheckPluginDib(const void* header, size_t headerBlockSize, size_t
     return PluginDibError::kBadBitCount;
   }
   const uint32_t compression = ReadU32(h + 16);
-  if (compression != kBiRgb && !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
+  const bool rle = (compression == kBiRle8 && bits == 8) || (compression == kBiRle4 && bits == 4);
+  // GDI only decodes run-length data bottom-up.
+  if (compression != kBiRgb && !rle &&
+      !(compression == kBiBitfields && (bits == 16 || bits == 32))) {
     return PluginDibError::kBadCompression;
   }
+  if (rle && height < 0) return PluginDibError::kBadCompression;
 
   const uint32_t clrUsed = ReadU32(h + 32);
   uint64_t colors = clrUsed;
   if (bits <= 8) {
     const uint32_t maxColors = 1u << bits;
-    if (clrUsed > maxColors) return PluginDibError::kColorTableTooLarge;
-    if (clrUsed == 0) colors = maxColors;
+    if (clrUsed == 0 || clrUsed > maxColors) colors = maxColors;
   } else if (clrUsed > 256) {
     return PluginDibError::kColorTableTooLarge;
   }
@@ -68,8 +73,15 @@ PluginDibError CheckPluginDib(const void* header, size_t headerBlockSize, size_t
   const uint64_t limit = uint64_t(tk::kMaxBitmapBytes);
   // Divide before multiplying: 2^31 rows of 2^33 bytes would wrap around.
   if (rowBytes > limit || absHeight > limit / rowBytes) return PluginDibError::kPictureTooLarge;
-  const uint64_t pixelBytes = rowBytes * absHeight;
-  if (pixelBytes > pixelBlockSize) return PluginDibError::kPixelBlockTruncated;
+  uint64_t pixelBytes = rowBytes * absHeight;
+  if (rle) {
+    // The runs end wherever the encoder stopped: biSizeImage is the only
+    // bound GDI has on what it reads.
+    pixelBytes = ReadU32(h + 20);
+    if (pixelBytes == 0 || pixelBytes > pixelBlockSize) return PluginDibError::kBadCompressedSize;
+  } else if (pixelBytes > pixelBlockSize) {
+    return PluginDibError::kPixelBlockTruncated;
+  }
 
   layout.width = width;
   layout.height = static_cast<int>(absHeight);
@@ -77,6 +89,7 @@ PluginDibError CheckPluginDib(const void* header, size_t headerBlockSize, size_t
   layout.bitCount = bits;
   layout.headerBytes = static_cast<size_t>(headerBytes);
   layout.pixelBytes = static_cast<size_t>(pixelBytes);
+  layout.colors = static_cast<uint32_t>(colors);
   return PluginDibError::kNone;
 }
 

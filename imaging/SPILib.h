@@ -80,7 +80,9 @@ class TSpiLib32 : public IPluginDecoder {
  private:
   // `block` holds `length` bytes followed by zero padding up to a multiple
   // of 8,192 bytes, so a plug-in may read ahead of a short file.
-  void DecodeBlock(uint8_t* block, int64_t length, tk::TBitmap& Bitmap);
+  // `fileName` is the full path IsSupported gets, or null for data that
+  // came from no file.
+  void DecodeBlock(uint8_t* block, int64_t length, const char* fileName, tk::TBitmap& Bitmap);
 
   std::vector<std::unique_ptr<TPicPlug>> picTable_;
   std::vector<std::unique_ptr<TArcPlug>> arcTable_;

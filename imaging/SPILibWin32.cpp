@@ -1,6 +1,7 @@
 #include "imaging/SPILib.h"
 
 #include <windows.h>
+#include <xmmintrin.h>
 
 #include <climits>
 #include <cstring>
@@ -39,20 +40,46 @@ Proc Lookup(HMODULE module, const char* name) {
   return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// Plug-ins built with some compilers change the floating-point control
+// state (unmasked exceptions, other precision or rounding) and leave it so;
+// our own arithmetic would then trap or round differently. Every call into
+// plug-in code, loading and unloading included, runs inside one of these.
+class FloatingPointStateGuard {
+ public:
+  FloatingPointStateGuard() : mxcsr_(_mm_getcsr()) { __asm__ volatile("fnstcw %0" : "=m"(x87_)); }
+  ~FloatingPointStateGuard() {
+    // Exceptions the plug-in left pending would trap at our next x87
+    // instruction once the saved mask is back.
+    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87_));
+    _mm_setcsr(mxcsr_);
+  }
+  FloatingPointStateGuard(const FloatingPointStateGuard&) = delete;
+  FloatingPointStateGuard& operator=(const FloatingPointStateGuard&) = delete;
+
+ private:
+  unsigned int mxcsr_;
+  unsigned short x87_ = 0;
+};
+
 // The buffer is cleared before every call and terminated after it, so a
 // plug-in that writes no zero byte cannot make us read past it.
 std::string PluginInfo(GetPluginInfoProc proc, int number, char* buffer) {
   std::memset(buffer, 0, kInfoBufferSize);
-  proc(number, buffer, kInfoBufferSize - 1);
+  {
+    FloatingPointStateGuard fp;
+    proc(number, buffer, kInfoBufferSize - 1);
+  }
   buffer[kInfoBufferSize - 1] = '\0';
   return std::string(buffer);
 }
 
 // A library that is missing a dependency must not make the system show a
-// message box: the slideshow shows nothing.
+// message box: the slideshow shows nothing. Its own DLLs beside it are
+// found there, as a plug-in's author expects.
 HMODULE LoadPlugInLibrary(const std::string& path) {
+  FloatingPointStateGuard fp;
   const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = LoadLibraryA(path.c_str());
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   SetErrorMode(old);
   return module;
 }
@@ -88,6 +115,15 @@ PaddedBlock ReadWholeStream(tk::TStream& stream) {
   stream.SetPosition(0);
   if (size > 0) stream.ReadBuffer(block.Data(), static_cast<size_t>(size));
   return block;
+}
+
+// The absolute form of a path as the system resolves it; the name itself
+// when the system cannot.
+std::string FullPath(const std::string& fileName) {
+  char buffer[MAX_PATH];
+  const DWORD n = GetFullPathNameA(fileName.c_str(), MAX_PATH, buffer, nullptr);
+  if (n == 0 || n >= MAX_PATH) return fileName;
+  return std::string(buffer, n);
 }
 
 PaddedBlock ReadWholeFile(const std::string& fileName) {
@@ -126,6 +162,12 @@ bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
   if (CheckPluginDib(infoData, GlobalSize(info), GlobalSize(pixels), layout) ==
       PluginDibError::kNone) {
     try {
+      // GDI gets our checked copy of the header, with the colour count
+      // clamped to what the bit depth can index.
+      std::vector<uint8_t> header(static_cast<const uint8_t*>(infoData),
+                                  static_cast<const uint8_t*>(infoData) + layout.headerBytes);
+      auto* bmi = reinterpret_cast<BITMAPINFO*>(header.data());
+      if (layout.bitCount <= 8) bmi->bmiHeader.biClrUsed = layout.colors;
       // A fresh bitmap in the target's format and palette: the target only
       // changes once the whole picture has arrived.
       tk::TBitmap picture;
@@ -134,8 +176,8 @@ bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
       HDC dc = CreateCompatibleDC(nullptr);
       if (dc) {
         const int lines = SetDIBits(dc, static_cast<HBITMAP>(picture.Handle()), 0,
-                                    static_cast<UINT>(layout.height), pixelData,
-                                    static_cast<const BITMAPINFO*>(infoData), DIB_RGB_COLORS);
+                                    static_cast<UINT>(layout.height), pixelData, bmi,
+                                    DIB_RGB_COLORS);
         DeleteDC(dc);
         if (lines > 0) {
           picture.Flush();
@@ -145,9 +187,7 @@ bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
           ok = true;
         }
       }
-    } catch (const tk::Exception&) {
-      ok = false;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
       ok = false;
     }
   }
@@ -171,7 +211,9 @@ struct PlugRecord {
   PlugRecord(const PlugRecord&) = delete;
   PlugRecord& operator=(const PlugRecord&) = delete;
   ~PlugRecord() {
-    if (module) FreeLibrary(module);
+    if (!module) return;
+    FloatingPointStateGuard fp;
+    FreeLibrary(module);
   }
 };
 
@@ -265,12 +307,14 @@ void TSpiLib32::FreePlugIn() {
 
 void TSpiLib32::LoadFromFile(const std::string& FileName, tk::TBitmap& Bitmap) {
   PaddedBlock block = ReadWholeFile(FileName);
-  DecodeBlock(block.Data(), block.Length(), Bitmap);
+  // Plug-ins that look at the name or its extension get the full path.
+  const std::string path = FullPath(FileName);
+  DecodeBlock(block.Data(), block.Length(), path.c_str(), Bitmap);
 }
 
 void TSpiLib32::LoadFromStream(tk::TStream& Stream, tk::TBitmap& Bitmap) {
   PaddedBlock block = ReadWholeStream(Stream);
-  DecodeBlock(block.Data(), block.Length(), Bitmap);
+  DecodeBlock(block.Data(), block.Length(), nullptr, Bitmap);
 }
 
 void TSpiLib32::LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& Bitmap) {
@@ -279,16 +323,22 @@ void TSpiLib32::LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& 
   // with the read-ahead room they are promised.
   PaddedBlock block(Length);
   std::memcpy(block.Data(), Buffer, static_cast<size_t>(Length));
-  DecodeBlock(block.Data(), block.Length(), Bitmap);
+  DecodeBlock(block.Data(), block.Length(), nullptr, Bitmap);
 }
 
-void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, tk::TBitmap& Bitmap) {
+void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName,
+                            tk::TBitmap& Bitmap) {
   if (length <= 0) return;
   char* image = reinterpret_cast<char*>(block);
+  // The interface takes a writable name; plug-ins get their own copy.
+  std::vector<char> name;
+  if (fileName) name.assign(fileName, fileName + std::strlen(fileName) + 1);
   TPicPlug* chosen = nullptr;
   for (auto& plug : picTable_) {
     if (!plug->isSupported || !plug->getPicture) continue;
-    if (plug->isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image))) {
+    FloatingPointStateGuard fp;
+    if (plug->isSupported(name.empty() ? nullptr : name.data(),
+                          reinterpret_cast<ULONG_PTR>(image))) {
       chosen = plug.get();
       break;
     }
@@ -297,7 +347,10 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, tk::TBitmap& Bitmap)
 
   HANDLE info = nullptr;
   HANDLE pixels = nullptr;
-  chosen->getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels, nullptr, 0);
+  {
+    FloatingPointStateGuard fp;
+    chosen->getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels, nullptr, 0);
+  }
   const bool ok = ConvertPicture(info, pixels, Bitmap);
   if (pixels) GlobalFree(pixels);
   // The same block handed back twice is freed once.
@@ -310,7 +363,9 @@ bool TSpiLib32::SupportArcFile(const std::string& FileName) {
   if (block.Length() <= 0) return false;
   const ULONG_PTR image = reinterpret_cast<ULONG_PTR>(block.Data());
   for (auto& plug : arcTable_) {
-    if (plug->isSupported && plug->isSupported(nullptr, image)) return true;
+    if (!plug->isSupported) continue;
+    FloatingPointStateGuard fp;
+    if (plug->isSupported(nullptr, image)) return true;
   }
   return false;
 }
@@ -322,6 +377,7 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   TArcPlug* chosen = nullptr;
   for (auto& plug : arcTable_) {
     if (!plug->isSupported || !plug->getArchiveInfo) continue;
+    FloatingPointStateGuard fp;
     if (plug->isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image))) {
       chosen = plug.get();
       break;
@@ -330,7 +386,12 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   if (!chosen) return;
 
   HLOCAL list = nullptr;
-  chosen->getArchiveInfo(image, static_cast<LONG_PTR>(block.Length()), 0, &list);
+  {
+    // Flag 1: the buffer is the archive's image in memory (0 would make
+    // the plug-in take it for a file name).
+    FloatingPointStateGuard fp;
+    chosen->getArchiveInfo(image, static_cast<LONG_PTR>(block.Length()), 1, &list);
+  }
   if (!list) return;
   const uint8_t* records = static_cast<const uint8_t*>(LocalLock(list));
   if (records) {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "search/FolderIdentity.h"
 #include "toolkit/FileUtil.h"
 
 namespace orv {
@@ -62,17 +63,6 @@ void AppendMatchingFiles(tk::TStringList& list, const std::string& folder,
     }
   } while (find.Next(data));
 }
-
-// Which folder a path really is, whatever link led there: the volume serial
-// number and file index of the opened folder.
-struct FolderIdentity {
-  DWORD volume = 0;
-  DWORD indexHigh = 0;
-  DWORD indexLow = 0;
-  bool operator==(const FolderIdentity& o) const {
-    return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow;
-  }
-};
 
 bool GetFolderIdentity(const std::string& path, FolderIdentity& id) {
   // Backup semantics is what lets CreateFile open a folder; no access

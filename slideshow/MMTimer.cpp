@@ -2,6 +2,11 @@
 
 #include <mmsystem.h>
 
+#include <exception>
+
+#include "toolkit/Exceptions.h"
+#include "toolkit/Forms.h"
+
 namespace orv {
 
 namespace {
@@ -20,6 +25,9 @@ TMMTimer::TMMTimer() {
   }
   window_ = CreateWindowExA(0, kTimerWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             instance, nullptr);
+  // Without its window no tick could ever reach the handler: a show that
+  // silently never advances is worse than an error.
+  if (!window_) throw tk::EOutOfResources("TMMTimer: the timer window cannot be created");
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetMMTimer();
 }
@@ -47,7 +55,7 @@ void TMMTimer::SetMMTimer() {
   timeBeginPeriod(r);
   period_ = r;
   event_id_ = timeSetEvent(interval_, r, Callback, reinterpret_cast<DWORD_PTR>(this),
-                           TIME_PERIODIC | TIME_CALLBACK_FUNCTION);
+                           TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
   if (!event_id_) {
     timeEndPeriod(r);
     period_ = 0;
@@ -111,7 +119,13 @@ LRESULT CALLBACK TMMTimer::WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM 
     // A tick queued before its event was killed (the handler restarts the
     // timer, so ids change every tick) is stale and dropped: ticks never
     // overlap or repeat.
-    if (self && self->event_id_ != 0 && wParam == self->event_id_) self->Timer();
+    // Like any form's window procedure: an error escaping the handler is
+    // shown and the loop goes on, never unwinding through the dispatcher.
+    try {
+      if (self && self->event_id_ != 0 && wParam == self->event_id_) self->Timer();
+    } catch (const std::exception& e) {
+      tk::Application.HandleException(e);
+    }
     return 0;
   }
   return DefWindowProcA(wnd, msg, wParam, lParam);

@@ -16,12 +16,13 @@ constexpr char kDefaultExtensions[] = ".bmp,.jpg,.jpeg,.png";
 constexpr int kDesignWidth = 413, kDesignHeight = 144;
 constexpr UINT kImcCloseStatusWindow = 0x21;
 
-// Runs a layout or drawing step whose failure must not stop the cycle.
+// Runs a layout or drawing step whose failure must not stop the cycle; an
+// allocation failure of the standard library is such a failure too.
 template <typename F>
 void Quietly(F&& f) {
   try {
     f();
-  } catch (const tk::Exception&) {
+  } catch (const std::exception&) {
   }
 }
 }  // namespace
@@ -59,9 +60,9 @@ TPrimaryWindow::TPrimaryWindow(HWND parentHandle, SettingsFactory settingsFactor
 
   auto click = [this](tk::TControl*) { FormClick(); };
   auto move = [this](tk::TControl*, int, int) {
-    POINT p;
-    GetCursorPos(&p);
-    FormMouseMove(p.x, p.y);
+    // No position (a locked desktop, for one) is no movement.
+    POINT p = {};
+    if (GetCursorPos(&p)) FormMouseMove(p.x, p.y);
   };
   OnClick = click;
   OnMouseMove = move;
@@ -168,6 +169,11 @@ void TPrimaryWindow::FormKeyDown(WORD) {
 
 void TPrimaryWindow::FormMouseMove(int screenX, int screenY) {
   if (!ExitArmed || !MouseMoveExit) return;
+  if (!armed_cursor_known_) {
+    armed_cursor_ = POINT{screenX, screenY};
+    armed_cursor_known_ = true;
+    return;
+  }
   if (screenX == armed_cursor_.x && screenY == armed_cursor_.y) return;
   tk::Application.Terminate();
 }
@@ -207,7 +213,10 @@ void TPrimaryWindow::DrawIntervalTimerTimer(TMMTimer*) {
     timing.Interval = settings_->Interval;
     timing.BlankScreenInterval = settings_->BlankScreenInterval;
   }
-  const uint32_t next = cycle_.Step(timing, DrawIntervalTimer.Interval());
+  // A step that fails still leaves the timer running, so the next tick
+  // tries again instead of freezing the show on the current picture.
+  uint32_t next = DrawIntervalTimer.Interval();
+  Quietly([&] { next = cycle_.Step(timing, DrawIntervalTimer.Interval()); });
   DrawIntervalTimer.Tag = static_cast<int>(cycle_.State());
   DrawIntervalTimer.ChangeInterval(next);
   DrawIntervalTimer.ChangeEnabled(true);
@@ -301,6 +310,8 @@ void TPrimaryWindow::LoadBackground() {
 
 void TPrimaryWindow::NextPicture() {
   TApplicationIniFile& s = *settings_;
+  // The layout must never hold the bitmap about to be freed.
+  layout_.SetPicture(nullptr);
   picture_bitmap_ = std::make_unique<tk::TBitmap>();
   const std::string path = s.FileList[picture_index_];
   LoadPicture(path, *picture_bitmap_, picture_extensions_, &SpiLib321, LoadPictureOptions{true});
@@ -358,7 +369,10 @@ void TPrimaryWindow::LoadNextPicture() {
 }
 
 void TPrimaryWindow::ArmExit() {
-  if (!ExitArmed) GetCursorPos(&armed_cursor_);
+  if (ExitArmed) return;
+  // Keys and clicks end the show from now on even when there is no pointer
+  // position yet; the first position read then becomes the reference.
+  armed_cursor_known_ = GetCursorPos(&armed_cursor_) != FALSE;
   ExitArmed = true;
 }
 

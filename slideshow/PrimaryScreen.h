@@ -114,6 +114,7 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // Where the cursor was when input was armed: only real movement ends the
   // show, not the moves the system synthesises when windows change.
   POINT armed_cursor_ = {-1, -1};
+  bool armed_cursor_known_ = false;
 };
 
 }  // namespace orv

@@ -91,6 +91,10 @@ void TApplication::ShowException(const Exception& e) {
 }
 
 void TApplication::HandleException(const std::exception& e) {
+  if (OnException) {
+    OnException(e);
+    return;
+  }
   if (auto* te = dynamic_cast<const Exception*>(&e)) {
     ShowException(*te);
     return;

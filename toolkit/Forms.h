@@ -130,7 +130,10 @@ class TApplication {
   // The default exception display: a message box with the message; the
   // silent abort shows nothing.
   void ShowException(const Exception& e);
+  // Where errors caught at a window procedure go: OnException when set
+  // (tests watch them there), else the default display.
   void HandleException(const std::exception& e);
+  std::function<void(const std::exception&)> OnException;
 
  private:
   HWND handle_ = nullptr;

@@ -92,11 +92,66 @@ TEST(PluginDib, RejectsNonsenseHeaders) {
   EXPECT_EQ(Check(Header(1, INT32_MIN, 24), 4), PluginDibError::kBadDimensions);
   EXPECT_EQ(Check(Header(1, 1, 7), 4), PluginDibError::kBadBitCount);
   EXPECT_EQ(Check(Header(1, 1, 0), 4), PluginDibError::kBadBitCount);
-  EXPECT_EQ(Check(Header(1, 1, 8, 1 /* RLE8 */, 0, 1024), 4), PluginDibError::kBadCompression);
   EXPECT_EQ(Check(Header(1, 1, 24, 3), 4), PluginDibError::kBadCompression);
-  EXPECT_EQ(Check(Header(1, 1, 8, 0, 257, 2000), 4), PluginDibError::kColorTableTooLarge);
-  EXPECT_EQ(Check(Header(1, 1, 4, 0, 17, 2000), 4), PluginDibError::kColorTableTooLarge);
   EXPECT_EQ(Check(Header(1, 1, 24, 0, 100000), 4), PluginDibError::kColorTableTooLarge);
+}
+
+// Colour counts beyond the bit depth are clamped as GDI clamps them; the
+// table then needs only the entries the depth can index.
+TEST(PluginDib, ColourCountAboveTheDepthIsClamped) {
+  struct Case {
+    uint16_t bits;
+    uint32_t clrUsed;
+    size_t table;
+    uint32_t colors;
+  } cases[] = {{8, 257, 1024, 256}, {8, 100000, 1024, 256}, {4, 17, 64, 16},
+               {1, 3, 8, 2},        {8, 0, 1024, 256},      {8, 5, 20, 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, biClrUsed " << c.clrUsed);
+    PluginDibLayout layout;
+    ASSERT_EQ(Check(Header(1, 1, c.bits, 0, c.clrUsed, c.table), 4, &layout),
+              PluginDibError::kNone);
+    EXPECT_EQ(layout.colors, c.colors);
+    EXPECT_EQ(layout.headerBytes, 40 + c.table);
+    EXPECT_EQ(Check(Header(1, 1, c.bits, 0, c.clrUsed, c.table - 1), 4),
+              PluginDibError::kHeaderBlockTruncated);
+  }
+}
+
+// Run-length data are as long as biSizeImage says, which must fit the block.
+TEST(PluginDib, RunLengthPicturesFitTheirBlock) {
+  auto rle = [](uint32_t compression, uint16_t bits, int32_t height, uint32_t sizeImage) {
+    std::vector<uint8_t> h = Header(100, height, bits, compression, 0, bits == 8 ? 1024 : 64);
+    for (int i = 0; i < 4; ++i) h[20 + i] = uint8_t(sizeImage >> (8 * i));
+    return h;
+  };
+  struct Case {
+    uint32_t compression;
+    uint16_t bits;
+    int32_t height;
+    uint32_t sizeImage;
+    size_t block;
+    PluginDibError want;
+  } cases[] = {
+      {1, 8, 50, 300, 300, PluginDibError::kNone},  // far smaller than 100 x 50
+      {2, 4, 50, 20, 4096, PluginDibError::kNone},
+      {1, 8, 50, 301, 300, PluginDibError::kBadCompressedSize},
+      {1, 8, 50, 0, 300, PluginDibError::kBadCompressedSize},
+      {1, 8, -50, 300, 300, PluginDibError::kBadCompression},  // GDI: bottom-up only
+      {1, 4, 50, 300, 300, PluginDibError::kBadCompression},
+      {2, 8, 50, 300, 300, PluginDibError::kBadCompression},
+      {1, 24, 50, 300, 300, PluginDibError::kBadCompression},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "compression " << c.compression << ", " << c.bits
+                                    << " bits, height " << c.height << ", size "
+                                    << c.sizeImage << ", block " << c.block);
+    PluginDibLayout layout;
+    EXPECT_EQ(Check(rle(c.compression, c.bits, c.height, c.sizeImage), c.block, &layout), c.want);
+    if (c.want == PluginDibError::kNone) {
+      EXPECT_EQ(layout.pixelBytes, c.sizeImage);
+    }
+  }
 }
 
 TEST(PluginDib, AbsurdSizesFailWithoutWrappingAround) {

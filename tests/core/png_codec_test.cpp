@@ -3,6 +3,7 @@
 // kind of bad file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "imaging/Gldpng.h"
@@ -489,13 +490,112 @@ TEST(PngReader, QuietStops) {
   LoadBytes(png, cut);
   EXPECT_TRUE(png.GetImage().Empty());
 
-  // tRNS before PLTE in a palette image stops loading.
-  FileSpec s;
-  s.width = 2, s.height = 2, s.depth = 8, s.colorType = 3;
-  s.before = {{"tRNS", {0}}, {"PLTE", {1, 2, 3, 4, 5, 6}}};
-  s.pixels = {0, 1, 1, 0};
-  LoadBytes(png, MakePng(s));
-  EXPECT_TRUE(png.GetImage().Empty());
+}
+
+// Chunks that carry nothing are passed over; none of them may end the
+// reading before the image (a read of zero bytes would).
+TEST(PngReader, EmptyOrPrematureChunksAreSkipped) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, Bytes>> before;
+    bool transparent;
+  } cases[] = {
+      {"tRNS before PLTE", {{"tRNS", {0}}, {"PLTE", {1, 2, 3, 4, 5, 6}}}, false},
+      {"empty tRNS", {{"PLTE", {1, 2, 3, 4, 5, 6}}, {"tRNS", {}}}, false},
+      {"empty PLTE, then PLTE", {{"PLTE", {}}, {"PLTE", {1, 2, 3, 4, 5, 6}}}, false},
+      {"empty tEXt", {{"tEXt", {}}, {"PLTE", {1, 2, 3, 4, 5, 6}}, {"tRNS", {255, 0}}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FileSpec s;
+    s.width = 2, s.height = 2, s.depth = 8, s.colorType = 3;
+    s.before = c.before;
+    s.pixels = {0, 1, 1, 0};
+    TGLDPNG png;
+    LoadBytes(png, MakePng(s));
+    ASSERT_EQ(png.GetWidth(), 2);
+    EXPECT_EQ(PixelAt(png.GetImage(), 1, 0), 1u);
+    ASSERT_EQ(png.GetImage().Palette().size(), 2u);
+    EXPECT_EQ(png.GetImage().Palette()[1].b, 6);
+    EXPECT_EQ(png.GetImage().Transparent(), c.transparent);
+  }
+}
+
+// A stream of `head`, then `fill` bytes of `filler`, then `tail`, made up
+// as it is read: a chunk of a gigabyte without a gigabyte of memory.
+class PaddedStream : public tk::TStream {
+ public:
+  PaddedStream(Bytes head, uint64_t fill, uint8_t filler, Bytes tail)
+      : head_(std::move(head)), tail_(std::move(tail)), fill_(fill), filler_(filler) {}
+  size_t Read(void* buffer, size_t count) override {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count && pos_ < uint64_t(Size())) {
+      const uint64_t fillEnd = head_.size() + fill_;
+      if (pos_ < head_.size()) {
+        out[done] = head_[pos_];
+      } else if (pos_ < fillEnd) {
+        const size_t n = size_t(std::min<uint64_t>(count - done, fillEnd - pos_));
+        std::memset(out + done, filler_, n);
+        done += n;
+        pos_ += n;
+        continue;
+      } else {
+        out[done] = tail_[pos_ - fillEnd];
+      }
+      ++done;
+      ++pos_;
+    }
+    return done;
+  }
+  size_t Write(const void*, size_t) override { return 0; }
+  int64_t Seek(int64_t offset, tk::SeekOrigin origin) override {
+    const int64_t base = origin == tk::SeekOrigin::Beginning ? 0
+                         : origin == tk::SeekOrigin::Current ? int64_t(pos_)
+                                                               : Size();
+    pos_ = uint64_t(std::max<int64_t>(0, base + offset));
+    return int64_t(pos_);
+  }
+  int64_t Size() override { return int64_t(head_.size() + fill_ + tail_.size()); }
+
+ private:
+  Bytes head_, tail_;
+  uint64_t fill_;
+  uint8_t filler_;
+  uint64_t pos_ = 0;
+};
+
+// A comment chunk of 1 GiB keeps its first 64 KiB; no 32-bit process could
+// hold it whole.
+TEST(PngReader, HugeCommentIsCutToWhatIsKept) {
+  const uint32_t length = uint32_t(1) << 30;
+  Bytes head = Signature();
+  AddChunk(head, "IHDR", Ihdr(3, 1, 8, 0));
+  PutBE32(head, length);
+  for (char c : std::string("tEXtComment", 11)) head.push_back(uint8_t(c));
+  head.push_back(0);
+  Bytes tail = {0, 0, 0, 0};  // the unchecked CRC
+  AddChunk(tail, "IDAT", Deflate({0, 10, 20, 30}));
+  AddChunk(tail, "IEND", {});
+  PaddedStream stream(head, length - 8, 'a', tail);
+  TGLDPNG png;
+  png.LoadFromStream(stream);
+  EXPECT_EQ(png.Comment, std::string(64 * 1024, 'a') + "\r\n");
+  ASSERT_EQ(png.GetWidth(), 3);
+  EXPECT_EQ(PixelAt(png.GetImage(), 2, 0), 30u);
+}
+
+// A 1-bit gray picture 2^30 pixels wide in 60-odd bytes: its rows cost
+// what its pixels need (128 MiB each), and no alpha row of a gigabyte is
+// made for it, so in a 32-bit process the reader gets as far as the data,
+// which end too soon.
+TEST(PngReader, VeryWidePictureWithoutAlphaNeedsNoAlphaRow) {
+  Bytes file = Signature();
+  AddChunk(file, "IHDR", Ihdr(uint32_t(1) << 30, 1, 1, 0));
+  AddChunk(file, "IDAT", Deflate({0, 0x80}));
+  AddChunk(file, "IEND", {});
+  ASSERT_LT(file.size(), 80u);
+  EXPECT_EQ(LoadError(file), "Read Image (PNG): Read Error");
 }
 
 TEST(PngReader, MacBinaryHeaderIsSkippedOnlyWhenDetectionIsOn) {

@@ -7,7 +7,11 @@
  *   ORV_VARIANT_NOINFO    exports no GetPluginInfo at all
  *   ORV_VARIANT_INFOONLY  exports GetPluginInfo but neither IsSupported nor
  *                         GetPicture
- *   ORV_VARIANT_ARC       archive plug-in ("00AM") for ORVARC01 files */
+ *   ORV_VARIANT_ARC       archive plug-in ("00AM") for ORVARC01 files
+ *   ORV_VARIANT_FPU       like OK, but every entry point and DllMain leave
+ *                         the floating-point control state changed
+ *   ORV_VARIANT_NEEDSDEP  like OK, but imports orvdep.dll, which lies beside
+ *                         it and on no search path */
 #include <windows.h>
 
 #include <string.h>
@@ -18,6 +22,21 @@
 #define ORV_HELPER static __attribute__((unused))
 
 static OrvTestProbeData g_probe;
+
+#if defined(ORV_VARIANT_FPU)
+#include <xmmintrin.h>
+static void Disturb(void) {
+  unsigned short cw = ORV_FPU_X87_WORD;
+  __asm__ volatile("fldcw %0" : : "m"(cw));
+  _mm_setcsr(ORV_FPU_MXCSR);
+}
+#define ORV_ENTRY() Disturb()
+#elif defined(ORV_VARIANT_NEEDSDEP)
+__declspec(dllimport) int OrvDepValue(void);
+#define ORV_ENTRY() (void)OrvDepValue()
+#else
+#define ORV_ENTRY() (void)0
+#endif
 
 ORV_HELPER uint32_t ReadU32(const unsigned char* p) {
   return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -38,6 +57,7 @@ void __stdcall OrvTestResetProbe(void) { memset(&g_probe, 0, sizeof g_probe); }
 
 #if !defined(ORV_VARIANT_NOINFO)
 int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
+  ORV_ENTRY();
 #if defined(ORV_VARIANT_ARC)
   static const char* const texts[] = {"00AM", "Orvanelle test archive", "*.orva",
                                       "Orvanelle test archive"};
@@ -69,8 +89,17 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 }
 #endif
 
-ORV_HELPER void NotePaddingAndName(LPSTR filename, const unsigned char* image, long length) {
+ORV_HELPER void NoteName(LPSTR filename) {
   g_probe.isSupportedNullName = filename == NULL;
+  g_probe.lastName[0] = 0;
+  if (filename) {
+    strncpy(g_probe.lastName, filename, sizeof g_probe.lastName - 1);
+    g_probe.lastName[sizeof g_probe.lastName - 1] = 0;
+  }
+}
+
+ORV_HELPER void NotePaddingAndName(LPSTR filename, const unsigned char* image, long length) {
+  NoteName(filename);
   if (length >= 0 && length < 8192) {
     long i;
     int zero = 1;
@@ -84,7 +113,7 @@ ORV_HELPER void NotePaddingAndName(LPSTR filename, const unsigned char* image, l
 int __stdcall IsSupported(LPSTR filename, ULONG_PTR dw) {
   const unsigned char* image = (const unsigned char*)(uintptr_t)dw;
   ++g_probe.isSupportedCalls;
-  g_probe.isSupportedNullName = filename == NULL;
+  NoteName(filename);
   return memcmp(image, ORV_ARC_MAGIC, 8) == 0;
 }
 
@@ -123,8 +152,9 @@ int __stdcall GetArchiveInfo(LPSTR buf, LONG_PTR len, unsigned flag, HLOCAL* lph
 int __stdcall IsSupported(LPSTR filename, ULONG_PTR dw) {
   const unsigned char* image = (const unsigned char*)(uintptr_t)dw;
   ++g_probe.isSupportedCalls;
+  ORV_ENTRY();
 #if defined(ORV_VARIANT_GREEDY)
-  g_probe.isSupportedNullName = filename == NULL;
+  NoteName(filename);
   (void)image;
   return 1;
 #else
@@ -160,6 +190,47 @@ static HGLOBAL AllocBlock(UINT flags, SIZE_T size) {
   return GlobalAlloc(flags | GMEM_ZEROINIT, size ? size : 1);
 }
 
+/* Grey levels (the red bytes) as BI_RLE8: one run of one pixel each, every
+ * row closed by an end-of-line, the picture by an end-of-bitmap. */
+static int Rle8Picture(const unsigned char* p, uint32_t w, uint32_t h, uint32_t mode,
+                       HANDLE* pHBInfo, HANDLE* pHBm) {
+  const SIZE_T size = (SIZE_T)h * (2 * w + 2) + 2;
+  SIZE_T at = 0;
+  uint32_t x, y;
+  int i;
+  BITMAPINFO* info;
+  unsigned char* pixels;
+  *pHBInfo = AllocBlock(GMEM_MOVEABLE, sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
+  *pHBm = AllocBlock(GMEM_MOVEABLE, size);
+  if (!*pHBInfo || !*pHBm) return 4;
+  info = (BITMAPINFO*)GlobalLock(*pHBInfo);
+  pixels = (unsigned char*)GlobalLock(*pHBm);
+  info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info->bmiHeader.biWidth = (LONG)w;
+  info->bmiHeader.biHeight = (LONG)h;
+  info->bmiHeader.biPlanes = 1;
+  info->bmiHeader.biBitCount = 8;
+  info->bmiHeader.biCompression = BI_RLE8;
+  info->bmiHeader.biSizeImage = (DWORD)(mode == kModeRle8Overrun ? size + 4096 : size);
+  for (i = 0; i < 256; ++i) {
+    info->bmiColors[i].rgbRed = info->bmiColors[i].rgbGreen = info->bmiColors[i].rgbBlue = (BYTE)i;
+  }
+  for (y = 0; y < h; ++y) {
+    const unsigned char* in = p + ORV_TEST_HEADER_SIZE + (SIZE_T)(h - 1 - y) * w * 3;
+    for (x = 0; x < w; ++x) {
+      pixels[at++] = 1;
+      pixels[at++] = in[x * 3];
+    }
+    pixels[at++] = 0;
+    pixels[at++] = 0;
+  }
+  pixels[at++] = 0;
+  pixels[at++] = 1;
+  GlobalUnlock(*pHBm);
+  GlobalUnlock(*pHBInfo);
+  return 0;
+}
+
 int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
                          FARPROC progress, LONG_PTR data) {
   const unsigned char* p = (const unsigned char*)buf;
@@ -170,6 +241,7 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   BITMAPINFO* info;
   unsigned char* pixels;
 
+  ORV_ENTRY();
   ++g_probe.getPictureCalls;
   g_probe.lastLength = (long)len;
   g_probe.lastFlag = flag;
@@ -184,6 +256,7 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   if (w == 0 || h == 0 || w > 4096 || h > 4096) return 2;
   if ((uint64_t)len < ORV_TEST_HEADER_SIZE + (uint64_t)w * h * 3) return 2;
   if (mode == kModeNoHandles) return 0;
+  if (mode == kModeRle8 || mode == kModeRle8Overrun) return Rle8Picture(p, w, h, mode, pHBInfo, pHBm);
   if (mode == kModeFixedMemory) allocFlags = GMEM_FIXED;
   if (mode == kModePalette8 || mode == kModeTooManyColors) {
     bits = 8;
@@ -258,7 +331,7 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   (void)instance;
-  (void)reason;
   (void)reserved;
+  if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) ORV_ENTRY();
   return TRUE;
 }

@@ -31,7 +31,9 @@ enum OrvTestMode {
   kModeFixedMemory = 10,   /* GMEM_FIXED blocks instead of movable ones */
   kModeTooManyColors = 11, /* 8-bit, biClrUsed 100000 */
   kModeOnlyPixels = 12,    /* pixel handle set, header handle not */
-  kModeBadBitCount = 13    /* biBitCount 7 */
+  kModeBadBitCount = 13,   /* biBitCount 7 */
+  kModeRle8 = 14,          /* 8-bit grey as BI_RLE8 runs, biSizeImage exact */
+  kModeRle8Overrun = 15    /* as kModeRle8, biSizeImage beyond the block */
 };
 
 /* Archive modes. */
@@ -54,6 +56,14 @@ typedef struct OrvTestProbeData {
   int progressNull;
   long lastData;
   int handlesWereNull; /* both handle variables null on entry */
+  char lastName[260];  /* the last name IsSupported got, "" for null */
 } OrvTestProbeData;
+
+/* The control state the FPU variant leaves behind after each of its entry
+ * points and in DllMain: rounding toward zero and 24-bit precision on the
+ * x87, rounding toward zero and flush-to-zero in MXCSR, exceptions still
+ * masked so nothing traps inside the test. */
+#define ORV_FPU_X87_WORD 0x0C7F
+#define ORV_FPU_MXCSR 0xFF80
 
 #endif

@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "slideshow/MMTimer.h"
 #include "slideshow/Pboxex.h"
@@ -92,6 +96,31 @@ TEST(MMTimer, HandlerThatRestartsTheTimerNeverOverlaps) {
   t.ChangeEnabled(false);
   EXPECT_GT(ticks, 5);
   EXPECT_EQ(maxDepth, 1);
+}
+
+// An error out of a tick handler is handed to the application's handler at
+// the timer window, as at a form's, and the timer keeps ticking.
+TEST(MMTimer, ErrorsOutOfTheHandlerReachTheApplicationAndTicksGoOn) {
+  std::vector<std::string> caught;
+  tk::Application.OnException = [&](const std::exception& e) { caught.push_back(e.what()); };
+  {
+    TMMTimer t;
+    t.ChangeEnabled(false);
+    t.ChangeInterval(10);
+    int ticks = 0;
+    t.OnTimer = [&](TMMTimer*) {
+      ++ticks;
+      if (ticks == 1) throw std::length_error("too long");
+      if (ticks == 2) throw std::bad_alloc();
+    };
+    t.ChangeEnabled(true);
+    Pump(300);
+    t.ChangeEnabled(false);
+    EXPECT_GT(ticks, 3);
+  }
+  tk::Application.OnException = nullptr;
+  ASSERT_EQ(caught.size(), 2u);
+  EXPECT_EQ(caught[0], "too long");
 }
 
 class TestForm : public tk::TForm {

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -206,6 +208,43 @@ TEST_F(SlideshowWindowTest, InputEndsTheShowOnlyOnceArmedAndAsConfigured) {
   EXPECT_FALSE(tk::Application.Terminated());
   SendKey();
   EXPECT_TRUE(tk::Application.Terminated());
+}
+
+TEST_F(SlideshowWindowTest, OnlyARealPointerMoveEndsTheShowWhenConfigured) {
+  WriteSolidBmp(dir_ + "a.bmp", 10, 10, RGB(9, 9, 9));
+  WriteSettings("[Screen]\r\nBlankScreenInterval=0\r\n[Event]\r\nMouseMove=1\r\n",
+                {dir_ + "a.bmp"});
+  ASSERT_TRUE(SetCursorPos(100, 100));
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.ExitArmed; }, 30000));
+  EXPECT_TRUE(w.MouseMoveExit);
+  // The system sends mouse moves when windows appear or the pointer is
+  // merely re-reported: the pointer has not moved, the show goes on.
+  SendMessageA(w.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(100, 100));
+  SendMessageA(w.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(7, 7));
+  EXPECT_FALSE(tk::Application.Terminated());
+  ASSERT_TRUE(SetCursorPos(140, 120));
+  SendMessageA(w.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(140, 120));
+  EXPECT_TRUE(tk::Application.Terminated());
+}
+
+// Errors of the standard library inside a step (here thrown by the
+// picture-loaded hook) pass over that picture like an undecodable one.
+TEST_F(SlideshowWindowTest, AStepThatFailsLeavesTheShowRunning) {
+  WriteSolidBmp(dir_ + "a.bmp", 10, 10, RGB(9, 9, 9));
+  WriteSolidBmp(dir_ + "b.bmp", 12, 10, RGB(9, 9, 9));
+  WriteSettings("[Screen]\r\nRandamDisplay=0\r\nInterval=0\r\nBlankScreenInterval=0\r\n",
+                {dir_ + "a.bmp", dir_ + "b.bmp"});
+  TPrimaryWindow& w = Start();
+  int calls = 0;
+  w.OnPictureLoaded = [&](TPrimaryWindow*) {
+    ++calls;
+    if (calls == 1) throw std::length_error("basic_string::_M_create");
+    if (calls == 2) throw std::bad_alloc();
+  };
+  ASSERT_TRUE(PumpUntil([&] { return calls >= 4; }, 60000));
+  EXPECT_FALSE(tk::Application.Terminated());
+  EXPECT_TRUE(w.DrawIntervalTimer.Enabled() || w.DrawIntervalTimer.Running());
 }
 
 TEST_F(SlideshowWindowTest, ClickEndsTheShowWhenConfigured) {

@@ -293,16 +293,21 @@ TEST(SpiLib, DecodesBottomUpTopDownPaletteAndFixedBlocks) {
     SCOPED_TRACE(mode);
     ExpectPicture(bmp, 5, 3);
   }
-  // 8 bits through a grey colour table: the red byte is the index.
-  tk::TBitmap grey;
-  host.LoadFromFile(t.Write("g.orv", OrvPicture(4, 2, kModePalette8)), grey);
-  ASSERT_EQ(grey.Width(), 4);
-  ASSERT_EQ(grey.Height(), 2);
-  for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 4; ++x) {
-      const Rgb p = PixelAt(grey, x, y);
-      const uint8_t level = Colour(x, y).r;
-      EXPECT_TRUE(p.r == level && p.g == level && p.b == level) << x << "," << y;
+  // 8 bits through a grey colour table: the red byte is the index. GDI
+  // takes a colour count beyond 256 as 256, and run-length rows whose data
+  // fit the block, so the host takes them too.
+  for (OrvTestMode mode : {kModePalette8, kModeTooManyColors, kModeRle8}) {
+    SCOPED_TRACE(mode);
+    tk::TBitmap grey;
+    host.LoadFromFile(t.Write("g" + std::to_string(mode) + ".orv", OrvPicture(4, 2, mode)), grey);
+    ASSERT_EQ(grey.Width(), 4);
+    ASSERT_EQ(grey.Height(), 2);
+    for (int y = 0; y < 2; ++y) {
+      for (int x = 0; x < 4; ++x) {
+        const Rgb p = PixelAt(grey, x, y);
+        const uint8_t level = Colour(x, y).r;
+        EXPECT_TRUE(p.r == level && p.g == level && p.b == level) << x << "," << y;
+      }
     }
   }
 }
@@ -313,11 +318,18 @@ TEST(SpiLib, PassesTheImageAsTheInterfaceRequires) {
   host.LoadPlugInFromList(List({Plugin("orvtest")}));
   ResetProbe(Plugin("orvtest"));
   const std::vector<uint8_t> file = OrvPicture(2, 1, kModeBottomUp);
+  const std::string path = t.Write("p.orv", file);
+  // A name relative to the current folder reaches the plug-in in full.
+  char cwd[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, cwd);
+  SetCurrentDirectoryA(t.Root().c_str());
   tk::TBitmap bmp;
-  host.LoadFromFile(t.Write("p.orv", file), bmp);
+  host.LoadFromFile("p.orv", bmp);
+  SetCurrentDirectoryA(cwd);
   const OrvTestProbeData probe = Probe(Plugin("orvtest"));
   EXPECT_EQ(probe.isSupportedCalls, 1);
-  EXPECT_EQ(probe.isSupportedNullName, 1);
+  EXPECT_EQ(probe.isSupportedNullName, 0);
+  EXPECT_STRCASEEQ(probe.lastName, path.c_str());
   // The short file is followed by zeros up to 8 KiB, all readable.
   EXPECT_EQ(probe.paddingZero, 1);
   EXPECT_EQ(probe.getPictureCalls, 1);
@@ -346,6 +358,8 @@ TEST(SpiLib, StreamAndMemoryInputDecodeTheSame) {
   host.LoadFromMemory(file.data(), int64_t(file.size()), b);
   ExpectPicture(b, 3, 3);
   EXPECT_EQ(Probe(Plugin("orvtest")).paddingZero, 1);
+  // Data from no file come with no name.
+  EXPECT_EQ(Probe(Plugin("orvtest")).isSupportedNullName, 1);
 }
 
 TEST(SpiLib, NothingAcceptsOrNothingToReadLeavesTheBitmapAlone) {
@@ -378,7 +392,7 @@ TEST(SpiLib, HostileHandlesAbortAndLeaveTheBitmapAlone) {
   host.LoadPlugInFromList(List({Plugin("orvtest")}));
   for (OrvTestMode mode :
        {kModeNoHandles, kModeOnlyInfo, kModeOnlyPixels, kModeTinyHeader, kModeShortPixels,
-        kModeAbsurdSize, kModeHugeBiSize, kModeSameHandle, kModeTooManyColors, kModeBadBitCount}) {
+        kModeAbsurdSize, kModeHugeBiSize, kModeSameHandle, kModeBadBitCount, kModeRle8Overrun}) {
     SCOPED_TRACE(mode);
     tk::TBitmap bmp;
     FillSentinel(bmp);
@@ -390,6 +404,54 @@ TEST(SpiLib, HostileHandlesAbortAndLeaveTheBitmapAlone) {
   tk::TBitmap good;
   host.LoadFromFile(t.Write("good.orv", OrvPicture(2, 2, kModeBottomUp)), good);
   ExpectPicture(good, 2, 2);
+}
+
+struct FloatingPointState {
+  unsigned short x87;
+  unsigned int mxcsr;
+  bool operator==(const FloatingPointState& o) const { return x87 == o.x87 && mxcsr == o.mxcsr; }
+};
+FloatingPointState CurrentFloatingPointState() {
+  FloatingPointState s{};
+  __asm__ volatile("fnstcw %0" : "=m"(s.x87));
+  __asm__ volatile("stmxcsr %0" : "=m"(s.mxcsr));
+  return s;
+}
+
+// A plug-in that changes rounding and precision in each of its entry
+// points and in DllMain leaves ours as they were, through the whole life
+// of the host.
+TEST(SpiLib, PlugInsCannotChangeOurFloatingPointState) {
+  TempFolder t;
+  const FloatingPointState before = CurrentFloatingPointState();
+  ASSERT_NE(before.x87, ORV_FPU_X87_WORD);
+  {
+    orv::TSpiLib32 host;
+    host.LoadPlugInFromList(List({Plugin("orvfpu")}));
+    ASSERT_EQ(host.PicPlugIns().size(), 1u);
+    EXPECT_TRUE(CurrentFloatingPointState() == before);
+    tk::TBitmap bmp;
+    host.LoadFromFile(t.Write("p.orv", OrvPicture(3, 2, kModeBottomUp)), bmp);
+    EXPECT_TRUE(CurrentFloatingPointState() == before);
+    ExpectPicture(bmp, 3, 2);
+    // 1/3 rounded toward zero in single precision differs in its last bit.
+    volatile float third = 1.0f;
+    third /= 3.0f;
+    EXPECT_EQ(third, 1.0f / 3.0f);
+  }
+  EXPECT_TRUE(CurrentFloatingPointState() == before);
+}
+
+TEST(SpiLib, APlugInFindsItsOwnLibrariesBesideIt) {
+  TempFolder t;
+  t.Copy(PluginDir() + "\\dep\\orvdep.dll", "orvdep.dll");
+  const std::string plugin = t.Copy(PluginDir() + "\\dep\\orvneedsdep.spi", "needsdep.spi");
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({plugin}));
+  ASSERT_EQ(host.PicPlugIns().size(), 1u);
+  tk::TBitmap bmp;
+  host.LoadFromFile(t.Write("p.orv", OrvPicture(2, 2, kModeBottomUp)), bmp);
+  ExpectPicture(bmp, 2, 2);
 }
 
 TEST(SpiLib, FirstAcceptingPlugInDecodesAndNoOtherIsTried) {
@@ -459,6 +521,8 @@ TEST(SpiLib, ArchivePlugInsListTheirMembers) {
     want.insert(want.end(), listed.begin(), listed.end());
     EXPECT_EQ(names.Items(), want);
   }
+  // The archive goes to the plug-in as an image in memory.
+  EXPECT_EQ(Probe(t.Path("arc.spi")).lastFlag, 1u);
   tk::TStringList names;
   host.ArcFileList(t.Write("nohandle.orva", OrvArchive(members, kArcNoHandle)), names);
   EXPECT_TRUE(names.Empty());
