@@ -140,7 +140,7 @@ void FindFilesRecursive(tk::TStringList& List, const std::string& Folder,
     bool cycle = false;
     if (hasId) {
       for (const WalkLevel& ancestor : path) {
-        if (ancestor.hasId && ancestor.id == id) {
+        if (ancestor.hasId && SameFolder(ancestor.id, id)) {
           cycle = true;
           break;
         }
