@@ -7,7 +7,7 @@
 
 #include "app/RunMode.h"
 #include "config/ConfigDlg.h"
-#include "settings/ApplicationIniFile.h"
+#include "settings/ApplicationIniFileWin32.h"
 #include "slideshow/PrimaryScreen.h"
 #include "toolkit/CommandLine.h"
 #include "toolkit/Convert.h"
@@ -99,7 +99,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
 
   if (mode == orv::RunMode::Password) {
-    tk::Application.MessageBox("Password not supported", tk::LoadResString(kAppNameResource), 0);
+    tk::Application.ShowMessageBox("Password not supported", tk::LoadResString(kAppNameResource), 0);
     return 0;
   }
 

@@ -13,11 +13,9 @@ namespace orv {
 
 class TConfigDlg : public tk::TForm {
  public:
-  using SettingsFactory = std::function<std::unique_ptr<TApplicationIniFile>()>;
   explicit TConfigDlg(SettingsFactory settingsFactory);
   ~TConfigDlg() override;
 
-  TApplicationIniFile* Settings() { return settings_.get(); }
   void OKBtnClick();
   void CancelBtnClick();
 

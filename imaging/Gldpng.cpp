@@ -36,14 +36,14 @@ void TGLDPNG::LoadFromFile(const std::string& fileName) {
 void TGLDPNG::LoadFromStream(tk::TStream& stream) { Load(stream, true); }
 
 void TGLDPNG::ReadData(tk::TStream& stream) {
-  tk::TBitmap* image = extImage_;
-  tk::TBitmap* alpha = extAlpha_;
-  extImage_ = extAlpha_ = nullptr;
+  tk::TBitmap* image = ext_image_;
+  tk::TBitmap* alpha = ext_alpha_;
+  ext_image_ = ext_alpha_ = nullptr;
   struct Restore {
     TGLDPNG* self;
     tk::TBitmap* image;
     tk::TBitmap* alpha;
-    ~Restore() { self->extImage_ = image, self->extAlpha_ = alpha; }
+    ~Restore() { self->ext_image_ = image, self->ext_alpha_ = alpha; }
   } restore{this, image, alpha};
   Load(stream, false);
 }
@@ -94,14 +94,14 @@ void TGLDPNG::Save(tk::TStream& stream, bool withOptions) {
 
 void TGLDPNG::SetIDATSize(int size) {
   if (size < 256 || size > 100000) RaisePng(PngError::IDATSizeParam);
-  idatSize_ = size;
+  idat_size_ = size;
 }
 
 void TGLDPNG::Assign(const TGLDPNG& source) {
   if (&source == this) return;
   GetImage().Assign(source.GetImage());
   GetAlphaBitmap().Assign(source.GetAlphaBitmap());
-  idatSize_ = source.idatSize_;
+  idat_size_ = source.idat_size_;
   CompressionLevel = source.CompressionLevel;
   FilterType = source.FilterType;
   Interlace = source.Interlace;

@@ -92,15 +92,15 @@ class TGLDPNG {
   void WriteData(tk::TStream& stream);
 
   // The bitmaps in use.
-  tk::TBitmap& GetImage() { return extImage_ ? *extImage_ : image_; }
-  const tk::TBitmap& GetImage() const { return extImage_ ? *extImage_ : image_; }
-  tk::TBitmap& GetAlphaBitmap() { return extAlpha_ ? *extAlpha_ : alpha_; }
-  const tk::TBitmap& GetAlphaBitmap() const { return extAlpha_ ? *extAlpha_ : alpha_; }
+  tk::TBitmap& GetImage() { return ext_image_ ? *ext_image_ : image_; }
+  const tk::TBitmap& GetImage() const { return ext_image_ ? *ext_image_ : image_; }
+  tk::TBitmap& GetAlphaBitmap() { return ext_alpha_ ? *ext_alpha_ : alpha_; }
+  const tk::TBitmap& GetAlphaBitmap() const { return ext_alpha_ ? *ext_alpha_ : alpha_; }
   tk::TBitmap& OwnImage() { return image_; }
   tk::TBitmap& OwnAlphaBitmap() { return alpha_; }
   // External bitmaps (nullptr returns to the own ones); not owned.
-  void SetImage(tk::TBitmap* image) { extImage_ = image; }
-  void SetABmp(tk::TBitmap* alpha) { extAlpha_ = alpha; }
+  void SetImage(tk::TBitmap* image) { ext_image_ = image; }
+  void SetABmp(tk::TBitmap* alpha) { ext_alpha_ = alpha; }
 
   // Copies both bitmaps and every field.
   void Assign(const TGLDPNG& source);
@@ -128,7 +128,7 @@ class TGLDPNG {
   void SetTransColor(tk::TColor color);
 
   // Writer options.
-  int IDATSize() const { return idatSize_; }
+  int IDATSize() const { return idat_size_; }
   void SetIDATSize(int size);  // 256..100000, else EGLDPNG
   int CompressionLevel = -1;
   TGLDPNGFilterType FilterType = gpfNone;
@@ -160,22 +160,16 @@ class TGLDPNG {
   TGLDPNGDECodeEvent OnDecode;
   TGLDPNGProgressEvent OnProgress;
 
-  TPNGChromaticities GetChrm() const { return Chrm; }
-  void SetChrm(const TPNGChromaticities& v) { Chrm = v; }
-  TPNGTime GetTime() const { return Time; }
-  void SetTime(const TPNGTime& v) { Time = v; }
-  TPNGGIFExtension GetGIFExt() const { return GIFExt; }
-  void SetGIFExt(const TPNGGIFExtension& v) { GIFExt = v; }
 
  private:
   void Load(tk::TStream& stream, bool withHooks);
   void Save(tk::TStream& stream, bool withOptions);
 
-  int idatSize_ = kDefaultIDATSize;
+  int idat_size_ = kDefaultIDATSize;
   tk::TBitmap image_;
   tk::TBitmap alpha_;
-  tk::TBitmap* extImage_ = nullptr;
-  tk::TBitmap* extAlpha_ = nullptr;
+  tk::TBitmap* ext_image_ = nullptr;
+  tk::TBitmap* ext_alpha_ = nullptr;
 };
 
 }  // namespace orv

@@ -542,7 +542,7 @@ struct TGLDPNGReadStream::Rows {
 
 TGLDPNGReadStream::TGLDPNGReadStream(TGLDPNG& owner, tk::TBitmap& image, tk::TBitmap& alpha,
                                      bool withHooks)
-    : owner_(owner), image_(image), alpha_(alpha), withHooks_(withHooks) {
+    : owner_(owner), image_(image), alpha_(alpha), with_hooks_(withHooks) {
   if (withHooks && owner.OnProgress) {
     OnProgress = [this](TProgressStage stage, int percent) {
       owner_.OnProgress(owner_, stage, percent);
@@ -553,7 +553,7 @@ TGLDPNGReadStream::TGLDPNGReadStream(TGLDPNG& owner, tk::TBitmap& image, tk::TBi
 TGLDPNGReadStream::~TGLDPNGReadStream() = default;
 
 void TGLDPNGReadStream::Load(tk::TStream& stream) {
-  std::fill(std::begin(palAlpha_), std::end(palAlpha_), uint8_t(255));
+  std::fill(std::begin(pal_alpha_), std::end(pal_alpha_), uint8_t(255));
   Progress(TProgressStage::psStarting, 0);
 
   if (owner_.DetectMacBinary) {
@@ -580,23 +580,23 @@ void TGLDPNGReadStream::Load(tk::TStream& stream) {
 
   ReadChunks();
 
-  if (!Halted() && imageDone_ && !hasAlpha_ && transColor_ != TGLDPNG::kNoColor) {
+  if (!Halted() && image_done_ && !has_alpha_ && trans_color_ != TGLDPNG::kNoColor) {
     image_.SetTransparent(true);
-    image_.SetTransparentColor(transColor_);
+    image_.SetTransparentColor(trans_color_);
   }
-  if (usePaletteAlpha_ && imageDone_) ApplyPaletteAlpha();
+  if (use_palette_alpha_ && image_done_) ApplyPaletteAlpha();
   Progress(TProgressStage::psEnding, 100);
 }
 
 void TGLDPNGReadStream::ReadChunks() {
-  while (!Halted() && !endSeen_) {
+  while (!Halted() && !end_seen_) {
     const uint32_t length = ReadBE32();
     const uint32_t type = ReadBE32();
     if (Halted()) break;
     // Lengths above 2^31 - 1 are invalid; neither may a chunk claim more
     // data than the source holds.
     if (length > kMaxChunkLength || int64_t(length) > Remaining()) RaisePng(PngError::ChunkTooLong);
-    chunkLeft_ = length;
+    chunk_left_ = length;
     switch (type) {
       case kIHDR:
         ReadIHDR();
@@ -605,11 +605,11 @@ void TGLDPNGReadStream::ReadChunks() {
         ReadPLTE();
         break;
       case kIDAT:
-        if (!headerSeen_) RaisePng(PngError::ImageBeforeHeader);
-        if (!imageDone_) ReadImage();
+        if (!header_seen_) RaisePng(PngError::ImageBeforeHeader);
+        if (!image_done_) ReadImage();
         break;
       case kIEND:
-        endSeen_ = true;
+        end_seen_ = true;
         break;
       case ktRNS:
         ReadtRNS();
@@ -645,13 +645,13 @@ void TGLDPNGReadStream::ReadChunks() {
         break;
     }
     if (Halted()) break;
-    Skip(chunkLeft_);
-    chunkLeft_ = 0;
+    Skip(chunk_left_);
+    chunk_left_ = 0;
     // CRCs are not checked; a file may also end without the last one.
     Skip(std::min<int64_t>(4, Remaining()));
     if (OnProgress && Available() > 0) {
       const int64_t done = Consumed() * 100 / Available();
-      if (!imageDone_)
+      if (!image_done_)
         Progress(TProgressStage::psRunning, static_cast<int>(done * 29 / 100));
       else
         Progress(TProgressStage::psRunning, static_cast<int>(97 + done * 2 / 100));
@@ -663,9 +663,9 @@ bool TGLDPNGReadStream::ChunkRead(void* out, size_t count) {
   // Reading nothing would set the stream's stop flag: an empty chunk is
   // simply an empty chunk.
   if (count == 0) return true;
-  if (count > chunkLeft_) return false;
+  if (count > chunk_left_) return false;
   if (!ReadBytes(out, count)) return false;
-  chunkLeft_ -= static_cast<uint32_t>(count);
+  chunk_left_ -= static_cast<uint32_t>(count);
   return true;
 }
 
@@ -687,8 +687,8 @@ uint32_t TGLDPNGReadStream::ChunkBE32() {
 }
 
 void TGLDPNGReadStream::ReadIHDR() {
-  if (headerSeen_) RaisePng(PngError::TwoHeaders);
-  if (chunkLeft_ != 13) RaisePng(PngError::BadHeaderLength);
+  if (header_seen_) RaisePng(PngError::TwoHeaders);
+  if (chunk_left_ != 13) RaisePng(PngError::BadHeaderLength);
   uint8_t h[13];
   if (!ChunkRead(h, 13)) return;
   const uint32_t width =
@@ -705,16 +705,16 @@ void TGLDPNGReadStream::ReadIHDR() {
   width_ = width;
   height_ = height;
   depth_ = h[8];
-  colorType_ = colorType & 3;
-  hasAlpha_ = (colorType & 4) != 0;
-  gray_ = colorType_ == 0;
+  color_type_ = colorType & 3;
+  has_alpha_ = (colorType & 4) != 0;
+  gray_ = color_type_ == 0;
   interlace_ = h[12];
-  headerSeen_ = true;
+  header_seen_ = true;
 }
 
 void TGLDPNGReadStream::ReadPLTE() {
-  if (!BetweenHeaderAndImage() || paletteSeen_ || gray_) return;
-  const int count = static_cast<int>(std::min<uint32_t>(chunkLeft_ / 3, 256));
+  if (!BetweenHeaderAndImage() || palette_seen_ || gray_) return;
+  const int count = static_cast<int>(std::min<uint32_t>(chunk_left_ / 3, 256));
   // A palette without entries is no palette: a later PLTE may still come.
   if (count == 0) return;
   uint8_t rgb[768];
@@ -725,8 +725,8 @@ void TGLDPNGReadStream::ReadPLTE() {
     colors_[i].Blue = rgb[3 * i + 2];
     colors_[i].Reserved = 0;
   }
-  colorCount_ = count;
-  paletteSeen_ = true;
+  color_count_ = count;
+  palette_seen_ = true;
 }
 
 // A gray sample as the level of the image's gray ramp: the high byte at
@@ -741,51 +741,51 @@ int TGLDPNGReadStream::SampleToLevel(uint16_t sample) const {
 }
 
 void TGLDPNGReadStream::ReadtRNS() {
-  if (!BetweenHeaderAndImage() || hasAlpha_) return;
-  if (colorType_ == 3) {
+  if (!BetweenHeaderAndImage() || has_alpha_) return;
+  if (color_type_ == 3) {
     // Before PLTE (no entries yet) or when empty the chunk says nothing
     // and is skipped; the image still loads.
-    const size_t count = std::min<size_t>(chunkLeft_, static_cast<size_t>(colorCount_));
-    if (count == 0 || !ChunkRead(palAlpha_, count)) return;
-    palTransparent_ = true;
+    const size_t count = std::min<size_t>(chunk_left_, static_cast<size_t>(color_count_));
+    if (count == 0 || !ChunkRead(pal_alpha_, count)) return;
+    pal_transparent_ = true;
     return;
   }
-  if (colorType_ == 0) {
-    if (chunkLeft_ < 2) return;
+  if (color_type_ == 0) {
+    if (chunk_left_ < 2) return;
     const int level = SampleToLevel(ChunkBE16());
-    transColor_ = tk::RGBColor(level, level, level);
+    trans_color_ = tk::RGBColor(level, level, level);
     return;
   }
-  if (chunkLeft_ < 6) return;
+  if (chunk_left_ < 6) return;
   const uint16_t r = ChunkBE16(), g = ChunkBE16(), b = ChunkBE16();
   const int shift = depth_ == 16 ? 8 : 0;
-  transColor_ = tk::RGBColor(uint8_t(r >> shift), uint8_t(g >> shift), uint8_t(b >> shift));
+  trans_color_ = tk::RGBColor(uint8_t(r >> shift), uint8_t(g >> shift), uint8_t(b >> shift));
 }
 
 void TGLDPNGReadStream::ReadbKGD() {
   if (!BetweenHeaderAndImage()) return;
-  if (colorType_ == 3) {
-    if (chunkLeft_ < 1) return;
-    bgColor_ = TGLDPNG::kPaletteIndexColor + ChunkByte();
-  } else if (colorType_ == 0) {
-    if (chunkLeft_ < 2) return;
+  if (color_type_ == 3) {
+    if (chunk_left_ < 1) return;
+    bg_color_ = TGLDPNG::kPaletteIndexColor + ChunkByte();
+  } else if (color_type_ == 0) {
+    if (chunk_left_ < 2) return;
     const int level = SampleToLevel(ChunkBE16());
-    bgColor_ = tk::RGBColor(level, level, level);
+    bg_color_ = tk::RGBColor(level, level, level);
   } else {
-    if (chunkLeft_ < 6) return;
+    if (chunk_left_ < 6) return;
     const uint16_t r = ChunkBE16(), g = ChunkBE16(), b = ChunkBE16();
     const int shift = depth_ == 16 ? 8 : 0;
-    bgColor_ = tk::RGBColor(uint8_t(r >> shift), uint8_t(g >> shift), uint8_t(b >> shift));
+    bg_color_ = tk::RGBColor(uint8_t(r >> shift), uint8_t(g >> shift), uint8_t(b >> shift));
   }
 }
 
 void TGLDPNGReadStream::ReadgAMA() {
-  if (!BetweenHeaderAndImage() || paletteSeen_ || chunkLeft_ < 4) return;
+  if (!BetweenHeaderAndImage() || palette_seen_ || chunk_left_ < 4) return;
   gamma_ = ChunkBE32() / 100000.0;
 }
 
 void TGLDPNGReadStream::ReadcHRM() {
-  if (!BetweenHeaderAndImage() || paletteSeen_ || chunkLeft_ != 32) return;
+  if (!BetweenHeaderAndImage() || palette_seen_ || chunk_left_ != 32) return;
   TPNGChromaticities& c = owner_.Chrm;
   c.WhiteX = ChunkBE32();
   c.WhiteY = ChunkBE32();
@@ -798,19 +798,19 @@ void TGLDPNGReadStream::ReadcHRM() {
 }
 
 void TGLDPNGReadStream::ReadsBIT() {
-  if (!BetweenHeaderAndImage() || paletteSeen_ || colorType_ == 0) return;
-  const size_t need = hasAlpha_ ? 4 : 3;
+  if (!BetweenHeaderAndImage() || palette_seen_ || color_type_ == 0) return;
+  const size_t need = has_alpha_ ? 4 : 3;
   uint8_t b[4] = {0, 0, 0, 0};
-  if (chunkLeft_ < need || !ChunkRead(b, need)) return;
+  if (chunk_left_ < need || !ChunkRead(b, need)) return;
   sbit_ = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
 }
 
 void TGLDPNGReadStream::ReadpHYs() {
-  if (!BetweenHeaderAndImage() || chunkLeft_ != 9) return;
-  physX_ = static_cast<int32_t>(ChunkBE32());
-  physY_ = static_cast<int32_t>(ChunkBE32());
-  physUnit_ = ChunkByte();
-  physSeen_ = true;
+  if (!BetweenHeaderAndImage() || chunk_left_ != 9) return;
+  phys_x_ = static_cast<int32_t>(ChunkBE32());
+  phys_y_ = static_cast<int32_t>(ChunkBE32());
+  phys_unit_ = ChunkByte();
+  phys_seen_ = true;
 }
 
 void TGLDPNGReadStream::ReadtEXt() {
@@ -819,9 +819,9 @@ void TGLDPNGReadStream::ReadtEXt() {
   // 32-bit process cannot hold in one string. The rest is skipped.
   static constexpr char kKeyword[] = "Comment";
   char keyword[sizeof kKeyword];
-  if (chunkLeft_ < sizeof keyword || !ChunkRead(keyword, sizeof keyword)) return;
+  if (chunk_left_ < sizeof keyword || !ChunkRead(keyword, sizeof keyword)) return;
   if (std::memcmp(keyword, kKeyword, sizeof keyword) != 0) return;
-  std::string text(std::min<size_t>(chunkLeft_, kMaxCommentText), '\0');
+  std::string text(std::min<size_t>(chunk_left_, kMaxCommentText), '\0');
   if (text.empty() || !ChunkRead(&text[0], text.size())) return;
   if (!comment_.empty()) comment_ += "\r\n";
   comment_ += text;
@@ -829,7 +829,7 @@ void TGLDPNGReadStream::ReadtEXt() {
 }
 
 void TGLDPNGReadStream::ReadtIME() {
-  if (chunkLeft_ != 7) return;
+  if (chunk_left_ != 7) return;
   TPNGTime& t = owner_.Time;
   t.Year = ChunkBE16();
   t.Month = ChunkByte();
@@ -840,16 +840,16 @@ void TGLDPNGReadStream::ReadtIME() {
 }
 
 void TGLDPNGReadStream::ReadgIFg() {
-  if (!BetweenHeaderAndImage() || paletteSeen_ || chunkLeft_ != 4) return;
+  if (!BetweenHeaderAndImage() || palette_seen_ || chunk_left_ != 4) return;
   ChunkRead(owner_.GIFExt.Data, 4);
 }
 
 void TGLDPNGReadStream::ReadtpNG() {
-  if (!BetweenHeaderAndImage() || privateSeen_) return;
-  privateSeen_ = true;
-  if (chunkLeft_ <= 4 || ChunkBE32() != kPrivateTag) return;
+  if (!BetweenHeaderAndImage() || private_seen_) return;
+  private_seen_ = true;
+  if (chunk_left_ <= 4 || ChunkBE32() != kPrivateTag) return;
   const uint8_t flag = ChunkByte();
-  if (flag != 0 && withHooks_) {
+  if (flag != 0 && with_hooks_) {
     password_ = owner_.Password;
     if (owner_.OnPassword) owner_.OnPassword(owner_, password_);
   }
@@ -882,64 +882,64 @@ bool ChooseIndexedRows(int depth, tk::TPixelFormat& format, pngrow::ConvertFn& c
 
 void TGLDPNGReadStream::ChooseFormat() {
   using pf = tk::TPixelFormat;
-  storedDepth_ = depth_;
-  alphaOut_ = false;
-  if (colorType_ == 0) {
-    if (hasAlpha_) {
+  stored_depth_ = depth_;
+  alpha_out_ = false;
+  if (color_type_ == 0) {
+    if (has_alpha_) {
       if (depth_ == 1 || depth_ == 2 || depth_ == 4) RaisePng(PngError::AlphaAtLowDepth);
       if (depth_ != 8 && depth_ != 16) RaisePng(PngError::BadGrayDepth);
       format_ = pf::pf8bit;
       convert_ = depth_ == 8 ? pngrow::GrayAlpha8 : pngrow::GrayAlpha16;
-      pixelBits_ = depth_ * 2;
-      alphaOut_ = true;
+      pixel_bits_ = depth_ * 2;
+      alpha_out_ = true;
     } else {
       if (depth_ == 16) {
         format_ = pf::pf8bit, convert_ = pngrow::Gray16;
       } else if (!ChooseIndexedRows(depth_, format_, convert_)) {
         RaisePng(PngError::BadGrayDepth);
       }
-      pixelBits_ = depth_;
+      pixel_bits_ = depth_;
     }
-    colorCount_ = CreateGrayScalePalette(colors_, depth_);
-  } else if (colorType_ == 2) {
+    color_count_ = CreateGrayScalePalette(colors_, depth_);
+  } else if (color_type_ == 2) {
     if (depth_ != 8 && depth_ != 16) RaisePng(PngError::BadColorDepth);
     const int r = sbit_ & 0xFF, g = (sbit_ >> 8) & 0xFF, b = (sbit_ >> 16) & 0xFF;
     const bool reduce =
-        withHooks_ && owner_.Reduced16Bit && depth_ == 8 && r == 5 && b == 5 && (g == 5 || g == 6);
+        with_hooks_ && owner_.Reduced16Bit && depth_ == 8 && r == 5 && b == 5 && (g == 5 || g == 6);
     format_ = reduce ? pf::pf16bit : pf::pf24bit;
     if (reduce)
-      convert_ = hasAlpha_ ? pngrow::Rgba8To565 : pngrow::Rgb8To565;
+      convert_ = has_alpha_ ? pngrow::Rgba8To565 : pngrow::Rgb8To565;
     else if (depth_ == 8)
-      convert_ = hasAlpha_ ? pngrow::ConvertRgba8 : pngrow::ConvertRgb8;
+      convert_ = has_alpha_ ? pngrow::ConvertRgba8 : pngrow::ConvertRgb8;
     else
-      convert_ = hasAlpha_ ? pngrow::Rgba16 : pngrow::Rgb16;
-    pixelBits_ = depth_ * (hasAlpha_ ? 4 : 3);
-    alphaOut_ = hasAlpha_;
-    storedDepth_ = reduce ? (g == 5 ? 15 : 16) : depth_ * 3;
+      convert_ = has_alpha_ ? pngrow::Rgba16 : pngrow::Rgb16;
+    pixel_bits_ = depth_ * (has_alpha_ ? 4 : 3);
+    alpha_out_ = has_alpha_;
+    stored_depth_ = reduce ? (g == 5 ? 15 : 16) : depth_ * 3;
   } else {
     if (!ChooseIndexedRows(depth_, format_, convert_)) RaisePng(PngError::BadColorDepth);
-    pixelBits_ = depth_;
+    pixel_bits_ = depth_;
   }
-  bitmapBits_ = tk::PixelFormatBits(format_);
-  if ((int64_t(width_) * pixelBits_ + 7) / 8 > kMaxRowBytes) RaisePng(PngError::ImageTooLarge);
+  bitmap_bits_ = tk::PixelFormatBits(format_);
+  if ((int64_t(width_) * pixel_bits_ + 7) / 8 > kMaxRowBytes) RaisePng(PngError::ImageTooLarge);
 }
 
 void TGLDPNGReadStream::CreateImage() {
-  if (palTransparent_) {
+  if (pal_transparent_) {
     int zeros = 0, opaque = 0, index = 0;
     for (int i = 0; i < 256; ++i) {
-      if (palAlpha_[i] == 0) ++zeros, index = i;
-      if (palAlpha_[i] == 255) ++opaque;
+      if (pal_alpha_[i] == 0) ++zeros, index = i;
+      if (pal_alpha_[i] == 255) ++opaque;
     }
     if (zeros == 1 && opaque == 255) {
-      transColor_ = TGLDPNG::kPaletteIndexColor + static_cast<tk::TColor>(index);
+      trans_color_ = TGLDPNG::kPaletteIndexColor + static_cast<tk::TColor>(index);
     } else {
-      transColor_ = TGLDPNG::kNoColor;
-      usePaletteAlpha_ = true;
+      trans_color_ = TGLDPNG::kNoColor;
+      use_palette_alpha_ = true;
     }
   }
-  std::vector<tk::TPalEntry> palette(static_cast<size_t>(colorCount_));
-  for (int i = 0; i < colorCount_; ++i) {
+  std::vector<tk::TPalEntry> palette(static_cast<size_t>(color_count_));
+  for (int i = 0; i < color_count_; ++i) {
     palette[i].r = colors_[i].Red;
     palette[i].g = colors_[i].Green;
     palette[i].b = colors_[i].Blue;
@@ -947,7 +947,7 @@ void TGLDPNGReadStream::CreateImage() {
   image_.Clear();
   image_.SetPalette(std::move(palette));
   image_.Allocate(format_, static_cast<int>(width_), static_cast<int>(height_));
-  if (alphaOut_ || usePaletteAlpha_) {
+  if (alpha_out_ || use_palette_alpha_) {
     std::vector<tk::TPalEntry> grays(256);
     for (int i = 0; i < 256; ++i) grays[i].r = grays[i].g = grays[i].b = static_cast<uint8_t>(i);
     alpha_.Clear();
@@ -957,19 +957,19 @@ void TGLDPNGReadStream::CreateImage() {
 }
 
 bool TGLDPNGReadStream::RefillInflate() {
-  while (chunkLeft_ == 0) {
+  while (chunk_left_ == 0) {
     // This IDAT is used up: the image continues only in the next chunk.
     Skip(4);
     const uint32_t length = ReadBE32();
     const uint32_t type = ReadBE32();
     if (Halted() || type != kIDAT) return false;
     if (length > kMaxChunkLength || int64_t(length) > Remaining()) return false;
-    chunkLeft_ = length;
+    chunk_left_ = length;
   }
   const uint8_t* data = nullptr;
-  const size_t n = ReadSpan(&data, std::min<size_t>(chunkLeft_, kInflateInput));
+  const size_t n = ReadSpan(&data, std::min<size_t>(chunk_left_, kInflateInput));
   if (n == 0) return false;
-  chunkLeft_ -= static_cast<uint32_t>(n);
+  chunk_left_ -= static_cast<uint32_t>(n);
   inflater_.SetInput(data, n);
   return true;
 }
@@ -977,13 +977,13 @@ bool TGLDPNGReadStream::RefillInflate() {
 void TGLDPNGReadStream::InflateRow(uint8_t* out, size_t size) {
   size_t filled = 0;
   while (filled < size) {
-    if (inflateEnded_) RaisePng(PngError::ReadImage);
+    if (inflate_ended_) RaisePng(PngError::ReadImage);
     if (!inflater_.HasInput() && !RefillInflate()) RaisePng(PngError::ReadImage);
     bool ended = false;
     const long n = inflater_.Inflate(out + filled, size - filled, ended);
     if (n < 0) RaisePng(PngError::ReadImage);
     filled += static_cast<size_t>(n);
-    inflateEnded_ = ended;
+    inflate_ended_ = ended;
   }
 }
 
@@ -995,9 +995,9 @@ void TGLDPNGReadStream::DecodePass(int pass, Rows& rows, int& lineNo, int totalR
   const int passWidth = pngrow::PassExtent(width, geometry.x0, geometry.dx);
   const int passHeight = pngrow::PassExtent(height, geometry.y0, geometry.dy);
   if (passWidth == 0 || passHeight == 0) return;
-  const size_t rowLen = (static_cast<size_t>(passWidth) * pixelBits_ + 7) / 8;
-  const int bpp = std::max(1, (pixelBits_ + 7) / 8);
-  const bool decodeHook = withHooks_ && !password_.empty() && owner_.OnDecode;
+  const size_t rowLen = (static_cast<size_t>(passWidth) * pixel_bits_ + 7) / 8;
+  const int bpp = std::max(1, (pixel_bits_ + 7) / 8);
+  const bool decodeHook = with_hooks_ && !password_.empty() && owner_.OnDecode;
   std::memset(rows.prev, 0, rowLen + 1);
   for (int r = 0; r < passHeight; ++r) {
     InflateRow(rows.cur, rowLen + 1);
@@ -1009,13 +1009,13 @@ void TGLDPNGReadStream::DecodePass(int pass, Rows& rows, int& lineNo, int totalR
     }
     const int y = geometry.y0 + r * geometry.dy;
     if (!interlaced) {
-      convert_(rows.cur + 1, image_.ScanLine(y), alphaOut_ ? alpha_.ScanLine(y) : rows.alpha,
+      convert_(rows.cur + 1, image_.ScanLine(y), alpha_out_ ? alpha_.ScanLine(y) : rows.alpha,
                passWidth);
     } else {
       convert_(rows.cur + 1, rows.conv, rows.alpha, passWidth);
-      pngrow::PlacePixels(rows.conv, image_.ScanLine(y), passWidth, bitmapBits_, geometry.x0,
+      pngrow::PlacePixels(rows.conv, image_.ScanLine(y), passWidth, bitmap_bits_, geometry.x0,
                           geometry.dx);
-      if (alphaOut_)
+      if (alpha_out_)
         pngrow::PlacePixels(rows.alpha, alpha_.ScanLine(y), passWidth, 8, geometry.x0, geometry.dx);
     }
     if (!decodeHook) std::swap(rows.prev, rows.cur);
@@ -1030,24 +1030,24 @@ void TGLDPNGReadStream::DecodePass(int pass, Rows& rows, int& lineNo, int totalR
 void TGLDPNGReadStream::ReadImage() {
   ChooseFormat();
   if (!inflater_.Init()) RaisePng(PngError::ZlibSetup);
-  inflateEnded_ = false;
+  inflate_ended_ = false;
   CreateImage();
 
-  const size_t rawRow = (static_cast<size_t>(width_) * pixelBits_ + 7) / 8 + 1;
+  const size_t rawRow = (static_cast<size_t>(width_) * pixel_bits_ + 7) / 8 + 1;
   const size_t rawSize = ((rawRow + 3) & ~size_t(3)) + 4;
   const size_t convSize = static_cast<size_t>(image_.Stride()) + 4;
   // The alpha row exists only for pictures that carry alpha: a 1-bit
   // picture 2^30 pixels wide must not cost a gigabyte of alpha. Only the
   // raw rows start zeroed (the first row's "previous row" is all zeros);
   // the converted rows are written before they are read.
-  const size_t alphaSize = alphaOut_ ? (static_cast<size_t>(width_) + 3) & ~size_t(3) : 0;
+  const size_t alphaSize = alpha_out_ ? (static_cast<size_t>(width_) + 3) & ~size_t(3) : 0;
   Rows rows;
   rows.block.reset(new uint8_t[2 * rawSize + convSize + alphaSize]);
   std::memset(rows.block.get(), 0, 2 * rawSize);
   rows.prev = rows.block.get();
   rows.cur = rows.prev + rawSize;
   rows.conv = rows.cur + rawSize;
-  rows.alpha = alphaOut_ ? rows.conv + convSize : nullptr;
+  rows.alpha = alpha_out_ ? rows.conv + convSize : nullptr;
 
   int totalRows = 0;
   const int width = static_cast<int>(width_), height = static_cast<int>(height_);
@@ -1064,7 +1064,7 @@ void TGLDPNGReadStream::ReadImage() {
   } else {
     for (int pass = 0; pass < 7 && !Stopped(); ++pass) DecodePass(pass, rows, lineNo, totalRows);
   }
-  imageDone_ = true;
+  image_done_ = true;
   inflater_.End();
 }
 
@@ -1083,7 +1083,7 @@ void TGLDPNGReadStream::ApplyPaletteAlpha() {
         index = (src[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xF;
       else
         index = (src[x >> 3] >> (7 - (x & 7))) & 1;
-      dst[x] = static_cast<uint8_t>(255 - palAlpha_[index]);
+      dst[x] = static_cast<uint8_t>(255 - pal_alpha_[index]);
     }
   }
 }
@@ -1130,9 +1130,9 @@ void PutBE16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v >> 8), p[1] = uint8_t(v)
 
 TGLDPNGWriteStream::TGLDPNGWriteStream(TGLDPNG& owner, const tk::TBitmap& image,
                                        const tk::TBitmap& alpha, bool withOptions)
-    : owner_(owner), image_(image), alpha_(alpha), withOptions_(withOptions) {
+    : owner_(owner), image_(image), alpha_(alpha), with_options_(withOptions) {
   if (withOptions) {
-    idatSize_ = owner.IDATSize();
+    idat_size_ = owner.IDATSize();
     level_ = owner.CompressionLevel;
     filter_ = owner.FilterType;
     interlace_ = owner.Interlace == gptAdam7 ? 1 : 0;
@@ -1141,7 +1141,7 @@ TGLDPNGWriteStream::TGLDPNGWriteStream(TGLDPNG& owner, const tk::TBitmap& image,
 
 void TGLDPNGWriteStream::SetIDATSize(int size) {
   if (size < 256 || size > 100000) RaisePng(PngError::WriterIDATSizeParam);
-  idatSize_ = size;
+  idat_size_ = size;
 }
 
 void TGLDPNGWriteStream::WriteChunk(const char type[4], const uint8_t* data, size_t size) {
@@ -1158,7 +1158,7 @@ int TGLDPNGWriteStream::GrayLevel(tk::TColor c) const {
 }
 
 int TGLDPNGWriteStream::ReduceGray(int level) const {
-  if (colorType_ != 0 && colorType_ != 4) return level;
+  if (color_type_ != 0 && color_type_ != 4) return level;
   if (depth_ == 1) return level >= 128 ? 1 : 0;
   if (depth_ == 4) return level / 16;
   return level;
@@ -1190,17 +1190,17 @@ tk::TColor TGLDPNGWriteStream::ResolveColor(tk::TColor c) const {
 
 void TGLDPNGWriteStream::ConvertRow(int y, int x0, int dx, int count, uint8_t* out) {
   const uint8_t* src = image_.ScanLine(y);
-  const uint8_t* alpha = useAlpha_ ? alpha_.ScanLine(y) : nullptr;
-  const bool grayOut = colorType_ == 0 || colorType_ == 4;
-  if (sourceBits_ <= 8) {
-    // Indices (or gray codes through grayTable_) of the same depth, or
+  const uint8_t* alpha = use_alpha_ ? alpha_.ScanLine(y) : nullptr;
+  const bool grayOut = color_type_ == 0 || color_type_ == 4;
+  if (source_bits_ <= 8) {
+    // Indices (or gray codes through gray_table_) of the same depth, or
     // 8-bit gray with alpha.
-    const int bits = sourceBits_;
+    const int bits = source_bits_;
     if (bits == 8) {
       uint8_t* o = out;
       for (int k = 0, x = x0; k < count; ++k, x += dx) {
-        *o++ = grayOut ? grayTable_[src[x]] : src[x];
-        if (useAlpha_) *o++ = static_cast<uint8_t>(255 - alpha[x]);
+        *o++ = grayOut ? gray_table_[src[x]] : src[x];
+        if (use_alpha_) *o++ = static_cast<uint8_t>(255 - alpha[x]);
       }
       return;
     }
@@ -1210,7 +1210,7 @@ void TGLDPNGWriteStream::ConvertRow(int y, int x0, int dx, int count, uint8_t* o
     const int mask = (1 << bits) - 1;
     for (int k = 0, x = x0; k < count; ++k, x += dx) {
       int v = (src[x / perByte] >> ((perByte - 1 - x % perByte) * bits)) & mask;
-      if (grayOut) v = grayTable_[v];
+      if (grayOut) v = gray_table_[v];
       out[k / perByte] |= static_cast<uint8_t>(v << ((perByte - 1 - k % perByte) * bits));
     }
     return;
@@ -1218,9 +1218,9 @@ void TGLDPNGWriteStream::ConvertRow(int y, int x0, int dx, int count, uint8_t* o
   uint8_t* o = out;
   for (int k = 0, x = x0; k < count; ++k, x += dx) {
     int r, g, b;
-    if (sourceBits_ == 15 || sourceBits_ == 16) {
+    if (source_bits_ == 15 || source_bits_ == 16) {
       const unsigned v = src[2 * x] | (src[2 * x + 1] << 8);
-      if (sourceBits_ == 16) {
+      if (source_bits_ == 16) {
         const unsigned r5 = v >> 11, g6 = (v >> 5) & 63, b5 = v & 31;
         r = int(r5 << 3 | r5 >> 2), g = int(g6 << 2 | g6 >> 4), b = int(b5 << 3 | b5 >> 2);
       } else {
@@ -1228,7 +1228,7 @@ void TGLDPNGWriteStream::ConvertRow(int y, int x0, int dx, int count, uint8_t* o
         r = int(r5 << 3 | r5 >> 2), g = int(g5 << 3 | g5 >> 2), b = int(b5 << 3 | b5 >> 2);
       }
     } else {
-      const int step = sourceBits_ == 32 ? 4 : 3;
+      const int step = source_bits_ == 32 ? 4 : 3;
       b = src[step * x], g = src[step * x + 1], r = src[step * x + 2];
     }
     if (grayOut) {
@@ -1238,7 +1238,7 @@ void TGLDPNGWriteStream::ConvertRow(int y, int x0, int dx, int count, uint8_t* o
       *o++ = static_cast<uint8_t>(g);
       *o++ = static_cast<uint8_t>(b);
     }
-    if (useAlpha_) *o++ = static_cast<uint8_t>(255 - alpha[x]);
+    if (use_alpha_) *o++ = static_cast<uint8_t>(255 - alpha[x]);
   }
 }
 
@@ -1246,42 +1246,42 @@ void TGLDPNGWriteStream::Save(tk::TStream& stream) {
   if (image_.Empty()) RaisePng(PngError::EmptyImage);
   Attach(stream);
   image_.Flush();
-  sourceBits_ = GLDBitCount(image_.PixelFormat());
+  source_bits_ = GLDBitCount(image_.PixelFormat());
   const bool gray = owner_.GrayScale;
-  useAlpha_ = owner_.AlphaChannel && !alpha_.Empty() && &alpha_ != &image_ &&
+  use_alpha_ = owner_.AlphaChannel && !alpha_.Empty() && &alpha_ != &image_ &&
               alpha_.Width() == image_.Width() && alpha_.Height() == image_.Height() &&
               alpha_.BitCount() == 8 && alpha_.PixelFormat() == tk::TPixelFormat::pf8bit;
-  if (sourceBits_ <= 4 || (!gray && sourceBits_ <= 8)) useAlpha_ = false;
+  if (source_bits_ <= 4 || (!gray && source_bits_ <= 8)) use_alpha_ = false;
   if (!gray) {
-    if (sourceBits_ <= 8) {
-      colorType_ = 3, depth_ = sourceBits_, channels_ = 1;
+    if (source_bits_ <= 8) {
+      color_type_ = 3, depth_ = source_bits_, channels_ = 1;
     } else {
-      colorType_ = useAlpha_ ? 6 : 2, depth_ = 8, channels_ = useAlpha_ ? 4 : 3;
+      color_type_ = use_alpha_ ? 6 : 2, depth_ = 8, channels_ = use_alpha_ ? 4 : 3;
     }
-  } else if (sourceBits_ <= 4) {
-    colorType_ = 0, depth_ = sourceBits_, channels_ = 1;
+  } else if (source_bits_ <= 4) {
+    color_type_ = 0, depth_ = source_bits_, channels_ = 1;
   } else {
-    colorType_ = useAlpha_ ? 4 : 0, depth_ = 8, channels_ = useAlpha_ ? 2 : 1;
+    color_type_ = use_alpha_ ? 4 : 0, depth_ = 8, channels_ = use_alpha_ ? 2 : 1;
   }
 
   const auto& pal = image_.Palette();
-  if (gray && sourceBits_ <= 8) {
+  if (gray && source_bits_ <= 8) {
     for (int i = 0; i < 256; ++i) {
       if (pal.empty() || i >= static_cast<int>(pal.size())) {
-        grayTable_[i] = static_cast<uint8_t>(sourceBits_ == 4 ? (i & 15) : i);
-        if (!pal.empty() && sourceBits_ == 8) grayTable_[i] = static_cast<uint8_t>(i);
+        gray_table_[i] = static_cast<uint8_t>(source_bits_ == 4 ? (i & 15) : i);
+        if (!pal.empty() && source_bits_ == 8) gray_table_[i] = static_cast<uint8_t>(i);
         continue;
       }
       const int level = GrayLevel(tk::RGBColor(pal[i].r, pal[i].g, pal[i].b));
-      grayTable_[i] = static_cast<uint8_t>(sourceBits_ == 4 ? level / 16 : level);
+      gray_table_[i] = static_cast<uint8_t>(source_bits_ == 4 ? level / 16 : level);
     }
-    if (sourceBits_ == 1) {
+    if (source_bits_ == 1) {
       // 0 must stay the darker entry in the file.
       const bool invert =
           pal.size() >= 2 && GrayLevel(tk::RGBColor(pal[1].r, pal[1].g, pal[1].b)) <
                                  GrayLevel(tk::RGBColor(pal[0].r, pal[0].g, pal[0].b));
-      grayTable_[0] = invert ? 1 : 0;
-      grayTable_[1] = invert ? 0 : 1;
+      gray_table_[0] = invert ? 1 : 0;
+      gray_table_[1] = invert ? 0 : 1;
     }
   }
 
@@ -1290,14 +1290,14 @@ void TGLDPNGWriteStream::Save(tk::TStream& stream) {
   PutBE32(ihdr, static_cast<uint32_t>(image_.Width()));
   PutBE32(ihdr + 4, static_cast<uint32_t>(image_.Height()));
   ihdr[8] = static_cast<uint8_t>(depth_);
-  ihdr[9] = static_cast<uint8_t>(colorType_);
+  ihdr[9] = static_cast<uint8_t>(color_type_);
   ihdr[10] = 0;
   ihdr[11] = 0;
   ihdr[12] = static_cast<uint8_t>(interlace_);
   WriteChunk("IHDR", ihdr, 13);
 
   const TPNGTime t =
-      (withOptions_ ? owner_.WriteCurrentTime : true) ? SystemPNGTime() : owner_.Time;
+      (with_options_ ? owner_.WriteCurrentTime : true) ? SystemPNGTime() : owner_.Time;
   if (t.Year != 0 && t.Month >= 1 && t.Month <= 12 && t.Day >= 1 && t.Day <= 31 && t.Hour <= 23 &&
       t.Minute <= 59 && t.Second <= 60) {
     uint8_t b[7];
@@ -1316,7 +1316,7 @@ void TGLDPNGWriteStream::Save(tk::TStream& stream) {
   writeText("Software", "GLDPNG ver 3.4");
   {
     uint8_t b[8] = {'G', 'L', 'D', '3', 0, 0, 0, 0};
-    b[4] = withOptions_ && !owner_.Password.empty() && owner_.OnEncode ? 1 : 0;
+    b[4] = with_options_ && !owner_.Password.empty() && owner_.OnEncode ? 1 : 0;
     WriteChunk("tpNG", b, 8);
   }
   const uint8_t* gif = owner_.GIFExt.Data;
@@ -1334,23 +1334,23 @@ void TGLDPNGWriteStream::Save(tk::TStream& stream) {
     for (int i = 0; i < 8; ++i) PutBE32(b + 4 * i, v[i]);
     WriteChunk("cHRM", b, 32);
   }
-  if (colorType_ != 0 && colorType_ != 4) {
+  if (color_type_ != 0 && color_type_ != 4) {
     uint8_t b[4] = {0, 0, 0, 8};
     size_t n = 0;
-    if (sourceBits_ == 15 || sourceBits_ == 16) {
-      b[0] = 5, b[1] = sourceBits_ == 16 ? 6 : 5, b[2] = 5;
-      n = useAlpha_ ? 4 : 3;
+    if (source_bits_ == 15 || source_bits_ == 16) {
+      b[0] = 5, b[1] = source_bits_ == 16 ? 6 : 5, b[2] = 5;
+      n = use_alpha_ ? 4 : 3;
     } else if (static_cast<int32_t>(owner_.SignificantBits) > 0) {
       const uint32_t s = owner_.SignificantBits;
       b[0] = uint8_t(s), b[1] = uint8_t(s >> 8), b[2] = uint8_t(s >> 16), b[3] = uint8_t(s >> 24);
-      n = useAlpha_ ? 4 : 3;
+      n = use_alpha_ ? 4 : 3;
       // Counts outside 1..8 would make the chunk invalid for 8-bit samples.
       for (size_t i = 0; i < n; ++i)
         if (b[i] == 0 || b[i] > 8) n = 0;
     }
     if (n) WriteChunk("sBIT", b, n);
   }
-  if (colorType_ == 3) {
+  if (color_type_ == 3) {
     const size_t maxEntries = size_t(1) << depth_;
     std::vector<uint8_t> plte;
     if (!pal.empty()) {
@@ -1373,13 +1373,13 @@ void TGLDPNGWriteStream::Save(tk::TStream& stream) {
     WriteChunk("PLTE", plte.data(), plte.size());
   }
   if (owner_.BGColor != TGLDPNG::kNoColor) {
-    if (colorType_ == 3) {
+    if (color_type_ == 3) {
       int index;
       if (ResolveIndex(owner_.BGColor, index)) {
         const uint8_t b = static_cast<uint8_t>(index);
         WriteChunk("bKGD", &b, 1);
       }
-    } else if (colorType_ == 0 || colorType_ == 4) {
+    } else if (color_type_ == 0 || color_type_ == 4) {
       uint8_t b[2];
       PutBE16(b, static_cast<uint16_t>(ReduceGray(GrayLevel(ResolveColor(owner_.BGColor)))));
       WriteChunk("bKGD", b, 2);
@@ -1392,19 +1392,19 @@ void TGLDPNGWriteStream::Save(tk::TStream& stream) {
       WriteChunk("bKGD", b, 6);
     }
   }
-  if (owner_.TransColor != TGLDPNG::kNoColor && !useAlpha_) {
-    if (colorType_ == 3) {
+  if (owner_.TransColor != TGLDPNG::kNoColor && !use_alpha_) {
+    if (color_type_ == 3) {
       int index;
       if (ResolveIndex(owner_.TransColor, index)) {
         std::vector<uint8_t> alpha(static_cast<size_t>(index) + 1, 255);
         alpha[static_cast<size_t>(index)] = 0;
         WriteChunk("tRNS", alpha.data(), alpha.size());
       }
-    } else if (colorType_ == 0) {
+    } else if (color_type_ == 0) {
       uint8_t b[2];
       PutBE16(b, static_cast<uint16_t>(ReduceGray(GrayLevel(ResolveColor(owner_.TransColor)))));
       WriteChunk("tRNS", b, 2);
-    } else if (colorType_ == 2) {
+    } else if (color_type_ == 2) {
       const tk::TColor c = ResolveColor(owner_.TransColor);
       uint8_t b[6];
       PutBE16(b, tk::RedOf(c));
@@ -1447,7 +1447,7 @@ void TGLDPNGWriteStream::WriteImageData() {
   uint8_t* trial = filtered + rowSize;
   uint32_t counts[256];
 
-  int outSize = idatSize_;
+  int outSize = idat_size_;
   if (outSize < 1 || outSize > 262143) outSize = TGLDPNG::kDefaultIDATSize;
   std::unique_ptr<uint8_t[]> out(new uint8_t[static_cast<size_t>(outSize)]);
   TGLDDeflater deflater;
@@ -1468,8 +1468,8 @@ void TGLDPNGWriteStream::WriteImageData() {
     }
   };
 
-  const bool encodeHook = withOptions_ && !owner_.Password.empty() && owner_.OnEncode;
-  const bool lowDepthIndexed = (colorType_ == 3 || colorType_ == 0 || colorType_ == 4);
+  const bool encodeHook = with_options_ && !owner_.Password.empty() && owner_.OnEncode;
+  const bool lowDepthIndexed = (color_type_ == 3 || color_type_ == 0 || color_type_ == 4);
   const bool wide = pixelBits >= 8;
   int lineNo = 0;
   const int passes = interlace_ ? 7 : 1;

@@ -90,26 +90,26 @@ class TGLDPNGReadStream : public TGLDCustomGraphicReadStream {
   void Load(tk::TStream& stream);
 
   // Results for the owner.
-  int ColorType() const { return colorType_; }
-  bool HasAlpha() const { return hasAlpha_; }
+  int ColorType() const { return color_type_; }
+  bool HasAlpha() const { return has_alpha_; }
   bool Gray() const { return gray_; }
   int Interlace() const { return interlace_; }
-  int StoredBitDepth() const { return storedDepth_; }
-  tk::TColor TransColor() const { return transColor_; }
-  tk::TColor BGColor() const { return bgColor_; }
+  int StoredBitDepth() const { return stored_depth_; }
+  tk::TColor TransColor() const { return trans_color_; }
+  tk::TColor BGColor() const { return bg_color_; }
   uint32_t SignificantBits() const { return sbit_; }
   double Gamma() const { return gamma_; }
   const std::string& Comment() const { return comment_; }
-  bool PhysSeen() const { return physSeen_; }
-  int32_t PhysX() const { return physX_; }
-  int32_t PhysY() const { return physY_; }
-  uint8_t PhysUnit() const { return physUnit_; }
+  bool PhysSeen() const { return phys_seen_; }
+  int32_t PhysX() const { return phys_x_; }
+  int32_t PhysY() const { return phys_y_; }
+  uint8_t PhysUnit() const { return phys_unit_; }
 
  private:
   struct Rows;
 
   void ReadChunks();
-  bool BetweenHeaderAndImage() const { return headerSeen_ && !imageDone_; }
+  bool BetweenHeaderAndImage() const { return header_seen_ && !image_done_; }
   // Chunk data readers that never pass the end of the current chunk.
   bool ChunkRead(void* out, size_t count);
   uint8_t ChunkByte();
@@ -141,43 +141,43 @@ class TGLDPNGReadStream : public TGLDCustomGraphicReadStream {
   TGLDPNG& owner_;
   tk::TBitmap& image_;
   tk::TBitmap& alpha_;
-  bool withHooks_;
+  bool with_hooks_;
 
   // Header.
   uint32_t width_ = 0, height_ = 0;
   int depth_ = 0;
-  int colorType_ = -1;
-  bool hasAlpha_ = false, gray_ = false;
+  int color_type_ = -1;
+  bool has_alpha_ = false, gray_ = false;
   int interlace_ = 0;
-  int storedDepth_ = 0;
+  int stored_depth_ = 0;
   // Chunk state.
-  bool headerSeen_ = false, imageDone_ = false, endSeen_ = false, paletteSeen_ = false,
-       privateSeen_ = false;
-  uint32_t chunkLeft_ = 0;
+  bool header_seen_ = false, image_done_ = false, end_seen_ = false, palette_seen_ = false,
+       private_seen_ = false;
+  uint32_t chunk_left_ = 0;
   // Colour data.
   TGLDPalRGB colors_[256];
-  int colorCount_ = 0;
-  uint8_t palAlpha_[256];
-  bool palTransparent_ = false;
-  bool usePaletteAlpha_ = false;
-  tk::TColor transColor_ = TGLDPNG::kNoColor;
-  tk::TColor bgColor_ = TGLDPNG::kNoColor;
+  int color_count_ = 0;
+  uint8_t pal_alpha_[256];
+  bool pal_transparent_ = false;
+  bool use_palette_alpha_ = false;
+  tk::TColor trans_color_ = TGLDPNG::kNoColor;
+  tk::TColor bg_color_ = TGLDPNG::kNoColor;
   uint32_t sbit_ = 0;
   double gamma_ = 0;
   std::string comment_;
   std::string password_;
-  bool physSeen_ = false;
-  int32_t physX_ = 0, physY_ = 0;
-  uint8_t physUnit_ = 0;
+  bool phys_seen_ = false;
+  int32_t phys_x_ = 0, phys_y_ = 0;
+  uint8_t phys_unit_ = 0;
   // Row pipeline, chosen once per image.
   tk::TPixelFormat format_ = tk::TPixelFormat::pf24bit;
-  int pixelBits_ = 0;      // bits per pixel of the PNG row
-  int bitmapBits_ = 0;     // bits per pixel of the image
-  bool alphaOut_ = false;  // the conversion writes alpha bytes
+  int pixel_bits_ = 0;      // bits per pixel of the PNG row
+  int bitmap_bits_ = 0;     // bits per pixel of the image
+  bool alpha_out_ = false;  // the conversion writes alpha bytes
   pngrow::ConvertFn convert_ = nullptr;
   TGLDInflater inflater_;
-  bool inflateEnded_ = false;
-  int64_t imageStart_ = 0;
+  bool inflate_ended_ = false;
+  int64_t image_start_ = 0;
 };
 
 class TGLDPNGWriteStream : public TGLDCustomGraphicWriteStream {
@@ -202,18 +202,18 @@ class TGLDPNGWriteStream : public TGLDCustomGraphicWriteStream {
   TGLDPNG& owner_;
   const tk::TBitmap& image_;
   const tk::TBitmap& alpha_;
-  bool withOptions_;
-  int idatSize_ = TGLDPNG::kDefaultIDATSize;
+  bool with_options_;
+  int idat_size_ = TGLDPNG::kDefaultIDATSize;
   int level_ = -1;
   TGLDPNGFilterType filter_ = gpfNone;
   int interlace_ = 0;
 
-  int sourceBits_ = 0;
-  bool useAlpha_ = false;
-  int colorType_ = 0;
+  int source_bits_ = 0;
+  bool use_alpha_ = false;
+  int color_type_ = 0;
   int depth_ = 0;
   int channels_ = 1;
-  uint8_t grayTable_[256];
+  uint8_t gray_table_[256];
 };
 
 }  // namespace orv

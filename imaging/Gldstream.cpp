@@ -128,8 +128,8 @@ size_t TGLDCustomReadStream::ReadSpan(const uint8_t** data, size_t max) {
 }
 
 void TGLDCustomGraphicReadStream::Progress(TProgressStage stage, int percent) {
-  if (stage == TProgressStage::psRunning && percent <= lastPercent_) return;
-  lastPercent_ = percent;
+  if (stage == TProgressStage::psRunning && percent <= last_percent_) return;
+  last_percent_ = percent;
   if (OnProgress) OnProgress(stage, percent);
 }
 

@@ -81,7 +81,7 @@ class TGLDCustomGraphicReadStream : public TGLDCustomReadStream {
   void Progress(TProgressStage stage, int percent);
 
  private:
-  int lastPercent_ = -1;
+  int last_percent_ = -1;
 };
 
 // Buffered big-endian writer: 64 KiB blocks; a single write of 65,520

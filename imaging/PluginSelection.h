@@ -18,11 +18,4 @@ constexpr size_t kFirstPlugInFlag = 3;
 tk::TStringList SelectPlugInFiles(const tk::TStringList& found,
                                   const std::function<bool(size_t)>& enabled);
 
-#ifdef _WIN32
-// Lists the ".spi" files directly in `pluginFolder` and keeps the enabled
-// ones: the list to hand to TSpiLib32::LoadPlugInFromList.
-tk::TStringList PlugInLoadList(const std::string& pluginFolder,
-                               const std::function<bool(size_t)>& enabled);
-#endif
-
 }  // namespace orv

@@ -1,4 +1,4 @@
-#include "imaging/PluginSelection.h"
+#include "imaging/PluginSelectionWin32.h"
 
 #include "search/Dirsearch.h"
 

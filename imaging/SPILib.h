@@ -60,8 +60,8 @@ class TSpiLib32 : public IPluginDecoder {
   // Each accepted plug-in's first extension filter followed by ";".
   const std::string& PFilter() const { return pfilter_; }
   const std::string& AFilter() const { return afilter_; }
-  const tk::TStringList& PicPlugInList() const { return picPlugInList_; }
-  const tk::TStringList& ArcPlugInList() const { return arcPlugInList_; }
+  const tk::TStringList& PicPlugInList() const { return pic_plug_in_list_; }
+  const tk::TStringList& ArcPlugInList() const { return arc_plug_in_list_; }
 
   // What the loaded plug-ins told about themselves, in table order.
   struct PlugInfo {
@@ -84,12 +84,12 @@ class TSpiLib32 : public IPluginDecoder {
   // came from no file.
   void DecodeBlock(uint8_t* block, int64_t length, const char* fileName, tk::TBitmap& Bitmap);
 
-  std::vector<std::unique_ptr<TPicPlug>> picTable_;
-  std::vector<std::unique_ptr<TArcPlug>> arcTable_;
+  std::vector<std::unique_ptr<TPicPlug>> pic_table_;
+  std::vector<std::unique_ptr<TArcPlug>> arc_table_;
   std::string afilter_;
   std::string pfilter_;
-  tk::TStringList arcPlugInList_;
-  tk::TStringList picPlugInList_;
+  tk::TStringList arc_plug_in_list_;
+  tk::TStringList pic_plug_in_list_;
 };
 
 // The plug-in host of the tools: every picture plug-in of `folder` (with or

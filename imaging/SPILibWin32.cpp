@@ -271,9 +271,9 @@ void TSpiLib32::LoadPlugInFromList(const tk::TStringList& List) {
     plug->isSupported = Lookup<IsSupportedProc>(plug->module, "IsSupported");
     plug->configurationDlg = GetProcAddress(plug->module, "ConfigurationDlg");
     pfilter_ += plug->filter + ";";
-    picTable_.push_back(std::move(plug));
+    pic_table_.push_back(std::move(plug));
   }
-  ListPic(picPlugInList_, false);
+  ListPic(pic_plug_in_list_, false);
 }
 
 void TSpiLib32::LoadPlugIn(const std::string& Folder) {
@@ -293,16 +293,16 @@ void TSpiLib32::LoadPlugInArc(const std::string& Folder) {
     plug->isSupported = Lookup<IsSupportedProc>(plug->module, "IsSupported");
     plug->configurationDlg = GetProcAddress(plug->module, "ConfigurationDlg");
     afilter_ += plug->filter + ";";
-    arcTable_.push_back(std::move(plug));
+    arc_table_.push_back(std::move(plug));
   }
-  ListArc(arcPlugInList_, false);
+  ListArc(arc_plug_in_list_, false);
 }
 
 void TSpiLib32::FreePlugIn() {
-  for (auto& plug : picTable_) plug.reset();
-  picTable_.clear();
-  for (auto& plug : arcTable_) plug.reset();
-  arcTable_.clear();
+  for (auto& plug : pic_table_) plug.reset();
+  pic_table_.clear();
+  for (auto& plug : arc_table_) plug.reset();
+  arc_table_.clear();
 }
 
 void TSpiLib32::LoadFromFile(const std::string& FileName, tk::TBitmap& Bitmap) {
@@ -334,7 +334,7 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
   std::vector<char> name;
   if (fileName) name.assign(fileName, fileName + std::strlen(fileName) + 1);
   TPicPlug* chosen = nullptr;
-  for (auto& plug : picTable_) {
+  for (auto& plug : pic_table_) {
     if (!plug->isSupported || !plug->getPicture) continue;
     FloatingPointStateGuard fp;
     if (plug->isSupported(name.empty() ? nullptr : name.data(),
@@ -362,7 +362,7 @@ bool TSpiLib32::SupportArcFile(const std::string& FileName) {
   PaddedBlock block = ReadWholeFile(FileName);
   if (block.Length() <= 0) return false;
   const ULONG_PTR image = reinterpret_cast<ULONG_PTR>(block.Data());
-  for (auto& plug : arcTable_) {
+  for (auto& plug : arc_table_) {
     if (!plug->isSupported) continue;
     FloatingPointStateGuard fp;
     if (plug->isSupported(nullptr, image)) return true;
@@ -375,7 +375,7 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   if (block.Length() <= 0) return;
   char* image = reinterpret_cast<char*>(block.Data());
   TArcPlug* chosen = nullptr;
-  for (auto& plug : arcTable_) {
+  for (auto& plug : arc_table_) {
     if (!plug->isSupported || !plug->getArchiveInfo) continue;
     FloatingPointStateGuard fp;
     if (plug->isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image))) {
@@ -410,17 +410,17 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
 
 void TSpiLib32::ListPic(tk::TStringList& Strings, bool Clear) const {
   if (Clear) Strings.Clear();
-  for (const auto& plug : picTable_) Strings.Add(plug->name);
+  for (const auto& plug : pic_table_) Strings.Add(plug->name);
 }
 
 void TSpiLib32::ListArc(tk::TStringList& Strings, bool Clear) const {
   if (Clear) Strings.Clear();
-  for (const auto& plug : arcTable_) Strings.Add(plug->name);
+  for (const auto& plug : arc_table_) Strings.Add(plug->name);
 }
 
 std::vector<TSpiLib32::PlugInfo> TSpiLib32::PicPlugIns() const {
   std::vector<PlugInfo> out;
-  for (const auto& p : picTable_) {
+  for (const auto& p : pic_table_) {
     out.push_back({p->folder, p->name, p->apiVersion, p->filter, p->typeName});
   }
   return out;
@@ -428,7 +428,7 @@ std::vector<TSpiLib32::PlugInfo> TSpiLib32::PicPlugIns() const {
 
 std::vector<TSpiLib32::PlugInfo> TSpiLib32::ArcPlugIns() const {
   std::vector<PlugInfo> out;
-  for (const auto& p : arcTable_) {
+  for (const auto& p : arc_table_) {
     out.push_back({p->folder, p->name, p->apiVersion, p->filter, p->typeName});
   }
   return out;

@@ -1,7 +1,7 @@
 // The palette helpers that need GDI palette handles.
 #include <vector>
 
-#include "imaging/Sfunc.h"
+#include "imaging/SfuncWin32.h"
 
 namespace orv {
 

@@ -62,8 +62,8 @@ TApplicationIniFile::TApplicationIniFile(std::unique_ptr<tk::TCustomIniFile> ini
     : ini_(std::move(ini)) {
   if (!ini_) throw std::invalid_argument("TApplicationIniFile needs an INI file");
   const std::string folder = tk::ExtractFilePath(ini_->FileName());
-  dirListPath_ = folder + dirListName;
-  fileListPath_ = folder + fileListName;
+  dir_list_path_ = folder + dirListName;
+  file_list_path_ = folder + fileListName;
 }
 
 void TApplicationIniFile::LoadList(tk::TStringList& list, const std::string& path) {
@@ -154,15 +154,15 @@ void TApplicationIniFile::Load() {
   // missing key means, or the show would flash every picture at the
   // timer's minimum with mouse exits off.
   ApplyDefaults();
-  LoadList(DirList, dirListPath_);
-  LoadList(FileList, fileListPath_);
+  LoadList(DirList, dir_list_path_);
+  LoadList(FileList, file_list_path_);
   for (const Key& k : Keys()) ReadKey(k);
   if (BlankScreenInterval < 0) BlankScreenInterval = 0;
 }
 
 void TApplicationIniFile::Save() {
-  DirList.SaveToFile(dirListPath_);
-  FileList.SaveToFile(fileListPath_);
+  DirList.SaveToFile(dir_list_path_);
+  FileList.SaveToFile(file_list_path_);
   for (const Key& k : Keys()) WriteKey(k);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -31,8 +32,8 @@ class TApplicationIniFile {
   TApplicationIniFile& operator=(const TApplicationIniFile&) = delete;
 
   const std::string& FileName() const { return ini_->FileName(); }
-  const std::string& DirListFileName() const { return dirListPath_; }
-  const std::string& FileListFileName() const { return fileListPath_; }
+  const std::string& DirListFileName() const { return dir_list_path_; }
+  const std::string& FileListFileName() const { return file_list_path_; }
 
   // Reads both lists (creating a missing list file from the list in
   // memory), then every key. Errors leave as tk::Exception; whatever was
@@ -99,15 +100,12 @@ class TApplicationIniFile {
   static void LoadList(tk::TStringList& list, const std::string& path);
 
   std::unique_ptr<tk::TCustomIniFile> ini_;
-  std::string dirListPath_;
-  std::string fileListPath_;
+  std::string dir_list_path_;
+  std::string file_list_path_;
 };
 
-#ifdef _WIN32
-// The settings of this program: `applicationTitle` + ".ini" in the folder of
-// the program file, with the list file names of string table entries 2
-// and 3, over the system's private-profile functions.
-std::unique_ptr<TApplicationIniFile> CreateApplicationIniFile(const std::string& applicationTitle);
-#endif
+// Makes the settings object a window works on: the real store in the
+// program, a store over a test's own files in tests.
+using SettingsFactory = std::function<std::unique_ptr<TApplicationIniFile>()>;
 
 }  // namespace orv

@@ -1,10 +1,12 @@
-// Project headers first: <windows.h> defines GetRValue and friends as macros.
-#include "settings/ApplicationIniFile.h"
-#include "toolkit/FileUtil.h"
+#include "settings/ApplicationIniFileWin32.h"
 
 #include <windows.h>
 
 #include <vector>
+
+#include "toolkit/FileUtil.h"
+#include "toolkit/Forms.h"
+#include "toolkit/IniFileWin32.h"
 
 namespace orv {
 
@@ -21,19 +23,14 @@ std::string ModuleFileName() {
   }
 }
 
-std::string ResourceString(UINT id, const char* fallback) {
-  char buffer[1024];
-  int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string(fallback);
-}
 }  // namespace
 
 std::unique_ptr<TApplicationIniFile> CreateApplicationIniFile(const std::string& applicationTitle) {
   const std::string folder = tk::ExtractFilePath(ModuleFileName());
   auto ini = std::make_unique<tk::TIniFile>(folder + applicationTitle + ".ini");
   return std::make_unique<TApplicationIniFile>(std::move(ini),
-                                               ResourceString(2, "OrvanelleDirList.dat"),
-                                               ResourceString(3, "OrvanelleFileList.dat"));
+                                               tk::LoadResString(2, "OrvanelleDirList.dat"),
+                                               tk::LoadResString(3, "OrvanelleFileList.dat"));
 }
 
 }  // namespace orv

@@ -7,16 +7,13 @@
 namespace orv {
 
 TPaintBoxEx::TPaintBoxEx(tk::TForm* parent) : tk::TPaintBox(parent) {
-  SetControlStyle(clear_mode_);
   SetBounds(left_, top_, 105, 105);
 }
 
-void TPaintBoxEx::SetControlStyle(bool clear) { opaque_ = !clear; }
-
-void TPaintBoxEx::SetClearFlag(bool value) {
-  SetControlStyle(value);
-  clear_mode_ = value;
-}
+// The form paints every control over its background in one back buffer, so
+// an opaque box needs no style of its own: the mode only decides whether
+// RectRepaint lets the parent erase.
+void TPaintBoxEx::SetClearFlag(bool value) { clear_mode_ = value; }
 
 RECT TPaintBoxEx::RepaintRect(int x1, int y1, int x2, int y2) const {
   if (x1 > x2) std::swap(x1, x2);

@@ -21,9 +21,7 @@ class TPaintBoxEx : public tk::TPaintBox {
   HPALETTE GetPalette() const { return nullptr; }
 
  private:
-  void SetControlStyle(bool clear);
   bool clear_mode_ = false;
-  bool opaque_ = true;
 };
 
 }  // namespace orv

@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "imaging/PictureLoader.h"
-#include "imaging/PluginSelection.h"
+#include "imaging/PluginSelectionWin32.h"
 #include "slideshow/CaptionText.h"
 
 namespace orv {
@@ -46,7 +46,6 @@ TPrimaryWindow::TPrimaryWindow(HWND parentHandle, SettingsFactory settingsFactor
   }
   PicturePaintBoxEx.Hide();
   TextLabel.Hide();
-  TextLabel.AutoSize = false;
   TextLabel.SetCaption("Orvanelle");
   TextLabel.SetTransparent(true);
   TextLabel.SetShowAccelChar(false);
@@ -262,8 +261,8 @@ void TPrimaryWindow::StartShow() {
   layout_.SetPictureBox(&PicturePaintBoxEx);
   layout_.SetCaptionLabel(&TextLabel);
   layout_.SetShrink(s.StretchDraw);
-  std::string extensions = tk::LoadResString(kExtensionListResource);
-  FillPictureExtensions(picture_extensions_, extensions.empty() ? kDefaultExtensions : extensions);
+  FillPictureExtensions(picture_extensions_,
+                        tk::LoadResString(kExtensionListResource, kDefaultExtensions));
   if (!seeded_) random_.Seed(static_cast<uint32_t>(std::time(nullptr)));
   LoadPlugIns();
   LoadBackground();

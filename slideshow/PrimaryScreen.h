@@ -21,9 +21,6 @@
 
 namespace orv {
 
-// Makes the settings object a window loads; tests substitute their own.
-using SettingsFactory = std::function<std::unique_ptr<TApplicationIniFile>()>;
-
 class TPrimaryWindow : public tk::TForm, private ICycleActions {
  public:
   // parentHandle: the preview parent, or nullptr in run mode.

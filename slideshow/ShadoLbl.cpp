@@ -152,7 +152,7 @@ void TShadowLabel::DrawGradientText(tk::TCanvas& canvas, RECT& r, UINT flags, TC
   const auto pieces = GradientPieces(text, ColorToRgbValue(start), ColorToRgbValue(end));
   if (pieces.size() == 1) {
     canvas.SetFontColor(start);
-    canvas.DrawText(text, r, flags);
+    canvas.DrawTextRect(text, r, flags);
     r.left += canvas.TextWidth(text);
     return;
   }
@@ -162,7 +162,7 @@ void TShadowLabel::DrawGradientText(tk::TCanvas& canvas, RECT& r, UINT flags, TC
     canvas.SetFontColor(RGB(p.color.r, p.color.g, p.color.b));
     const std::string piece = text.substr(p.offset, p.length);
     r.right = r.left + canvas.TextWidth(piece) - tm.tmOverhang;
-    canvas.DrawText(piece, r, flags);
+    canvas.DrawTextRect(piece, r, flags);
     r.left = r.right;
   }
 }
@@ -200,7 +200,7 @@ void TShadowLabel::Paint(tk::TCanvas& target) {
   canvas->SetBrushClear(true);
 
   RECT calc = r;
-  canvas->DrawText(text, calc, flags | DT_CALCRECT);
+  canvas->DrawTextRect(text, calc, flags | DT_CALCRECT);
   const int h = calc.bottom - calc.top;
   r = ClientRect();
   if (layout_ == tk::tlCenter) OffsetRect(&r, 0, (height_ - h) / 2);
@@ -220,11 +220,11 @@ void TShadowLabel::Paint(tk::TCanvas& target) {
   // The shadow lies under the highlight, both under the text.
   if (shadow_.Visible()) {
     canvas->SetFontColor(shadowColor);
-    canvas->DrawText(text, shadowRect, flags);
+    canvas->DrawTextRect(text, shadowRect, flags);
   }
   if (highlight_.Visible()) {
     canvas->SetFontColor(highlightColor);
-    canvas->DrawText(text, highlightRect, flags);
+    canvas->DrawTextRect(text, highlightRect, flags);
   }
 
   const int chars = CountChars(text);
@@ -244,7 +244,7 @@ void TShadowLabel::Paint(tk::TCanvas& target) {
     r.left = left;
   } else {
     canvas->SetFontColor(textColor);
-    canvas->DrawText(text, r, flags);
+    canvas->DrawTextRect(text, r, flags);
   }
 
   if (bufferCanvas) {

@@ -150,7 +150,7 @@ int TCanvas::TextWidth(const std::string& text) {
   return size.cx;
 }
 
-int TCanvas::DrawText(const std::string& text, RECT& r, UINT format) {
+int TCanvas::DrawTextRect(const std::string& text, RECT& r, UINT format) {
   // DrawText may write the shortened text back when asked for ellipsis
   // with DT_MODIFYSTRING; we never ask, but give it a private copy anyway.
   std::vector<char> buf(text.begin(), text.end());
@@ -187,7 +187,7 @@ void TCanvas::CopyRect(const RECT& dest, TCanvas& source, const RECT& sourceRect
   SetStretchBltMode(dc_, oldMode);
 }
 
-TBitmapCanvas::TBitmapCanvas(TBitmap& bitmap) : bitmap_(bitmap), dc_(CreateCompatibleDC(nullptr)) {
+TBitmapCanvas::TBitmapCanvas(TBitmap& bitmap) : dc_(CreateCompatibleDC(nullptr)) {
   if (dc_ && bitmap.Handle()) old_ = SelectObject(dc_.Get(), static_cast<HBITMAP>(bitmap.Handle()));
   canvas_ = std::make_unique<TCanvas>(dc_.Get());
 }
@@ -196,7 +196,6 @@ TBitmapCanvas::~TBitmapCanvas() {
   canvas_.reset();
   GdiFlush();
   if (old_) SelectObject(dc_.Get(), old_);
-  (void)bitmap_;
 }
 
 }  // namespace tk

@@ -47,7 +47,7 @@ class TCanvas {
   int TextHeight(const std::string& text);
   int TextWidth(const std::string& text);
   // DrawTextA with the current font, text colour and brush mode.
-  int DrawText(const std::string& text, RECT& r, UINT format);
+  int DrawTextRect(const std::string& text, RECT& r, UINT format);
   // Stretches the bitmap into r; shrinking uses halftone smoothing.
   void StretchDraw(const RECT& r, const TBitmap& bitmap);
   void Draw(int x, int y, const TBitmap& bitmap);
@@ -80,7 +80,6 @@ class TBitmapCanvas {
   TCanvas& Canvas() { return *canvas_; }
 
  private:
-  TBitmap& bitmap_;
   ScopedMemoryDc dc_;
   HGDIOBJ old_ = nullptr;
   std::unique_ptr<TCanvas> canvas_;

@@ -55,7 +55,6 @@ void TControl::Invalidate() {
     parent_->InvalidateRect(BoundsRect(), false);
 }
 
-HWND TControl::ParentHandle() const { return parent_ ? parent_->Handle() : nullptr; }
 
 void TControl::Paint(TCanvas&) {}
 
@@ -165,7 +164,7 @@ void TCustomLabel::Paint(TCanvas& canvas) {
   if (alignment_ == taRightJustify) flags |= DT_RIGHT;
   if (word_wrap_) flags |= DT_WORDBREAK;
   if (!show_accel_char_) flags |= DT_NOPREFIX;
-  canvas.DrawText(caption_, r, flags);
+  canvas.DrawTextRect(caption_, r, flags);
 }
 
 }  // namespace tk

@@ -74,9 +74,6 @@ class TControl {
   virtual void MouseMove(int x, int y);
 
  protected:
-  // Canvas set-up for measuring outside of painting (a screen-compatible DC).
-  HWND ParentHandle() const;
-
   TForm* parent_;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   bool visible_ = true;
@@ -141,7 +138,6 @@ class TCustomLabel : public TControl {
   void SetShowAccelChar(bool v);
   bool Transparent() const { return transparent_; }
   void SetTransparent(bool v);
-  bool AutoSize = false;
 
   // Height of one line of `text` in the label's font.
   int TextHeight(const std::string& text) const;

@@ -5,12 +5,6 @@
 #include <cstdio>
 #include <memory>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace tk {
 
 namespace {
@@ -62,27 +56,17 @@ bool ReplaceFileContents(const std::string& path, const std::string& data) {
     if (!f) return false;
     bool ok = std::fwrite(data.data(), 1, data.size(), f.get()) == data.size();
     ok = std::fflush(f.get()) == 0 && ok;
-#ifndef _WIN32
-    ok = ok && fsync(fileno(f.get())) == 0;
-#endif
+    ok = ok && FlushToDisk(f.get());
     if (std::fclose(f.release()) != 0) ok = false;
     if (!ok) {
       std::remove(temp.c_str());
       return false;
     }
   }
-#ifdef _WIN32
-  if (!MoveFileExA(temp.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp.c_str());
-    return false;
-  }
-#else
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (!MoveOver(temp, path)) {
     std::remove(temp.c_str());
     return false;
   }
-#endif
   return true;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace tk {
@@ -16,6 +17,11 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // `path` with it. On any failure the old file is left untouched and false
 // is returned.
 bool ReplaceFileContents(const std::string& path, const std::string& data);
+// The platform's part of it (FileUtilWin32.cpp, FileUtilPosix.cpp): makes
+// the written data durable where the system needs a call for that, and
+// puts `temp` in the place of `path` in one step.
+bool FlushToDisk(std::FILE* f);
+bool MoveOver(const std::string& temp, const std::string& path);
 
 // Folder part of a path including its trailing delimiter ("" when none).
 std::string ExtractFilePath(const std::string& path);

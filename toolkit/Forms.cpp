@@ -16,10 +16,10 @@ LRESULT CALLBACK ApplicationWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lP
 }
 }  // namespace
 
-std::string LoadResString(UINT id) {
+std::string LoadResString(UINT id, const std::string& fallback) {
   char buf[1024];
   int n = LoadStringA(GetModuleHandleA(nullptr), id, buf, sizeof buf);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : fallback;
 }
 
 // ---- TApplication -------------------------------------------------------
@@ -78,7 +78,7 @@ void TApplication::ProcessMessages() {
   }
 }
 
-int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT flags) {
+int TApplication::ShowMessageBox(const std::string& text, const std::string& caption, UINT flags) {
   HWND owner = MainForm && MainForm->Handle() ? MainForm->Handle() : handle_;
   return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
 }
@@ -87,7 +87,7 @@ void TApplication::ShowException(const Exception& e) {
   if (dynamic_cast<const EAbort*>(&e)) return;
   std::string msg = e.Message();
   if (!msg.empty() && msg.back() != '.') msg += '.';
-  MessageBox(msg, Title, MB_OK | MB_ICONSTOP);
+  ShowMessageBox(msg, Title, MB_OK | MB_ICONSTOP);
 }
 
 void TApplication::HandleException(const std::exception& e) {
@@ -99,7 +99,7 @@ void TApplication::HandleException(const std::exception& e) {
     ShowException(*te);
     return;
   }
-  MessageBox(e.what(), Title, MB_OK | MB_ICONSTOP);
+  ShowMessageBox(e.what(), Title, MB_OK | MB_ICONSTOP);
 }
 
 // ---- TForm --------------------------------------------------------------
@@ -108,7 +108,7 @@ TForm::TForm() = default;
 
 TForm::~TForm() { DestroyForm(); }
 
-void TForm::RegisterClass() {
+void TForm::RegisterWindowClass() {
   WNDCLASSEXA wc = {};
   wc.cbSize = sizeof wc;
   if (GetClassInfoExA(Application.Instance(), ClassName(), &wc)) return;
@@ -124,7 +124,7 @@ void TForm::RegisterClass() {
 void TForm::CreateParams(TCreateParams& params) { params.WndParent = Application.Handle(); }
 
 void TForm::CreateForm() {
-  RegisterClass();
+  RegisterWindowClass();
   TCreateParams params;
   CreateParams(params);
   handle_ = CreateWindowExA(params.ExStyle, ClassName(), params.Caption.c_str(), params.Style,
@@ -186,6 +186,31 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       OnPaintMessage();
       return 0;
+    case WM_PRINTCLIENT: {
+      RECT client;
+      GetClientRect(handle_, &client);
+      PaintTo(reinterpret_cast<HDC>(wParam), client);
+      return 0;
+    }
+    case WM_ACTIVATE:
+      FormActivate(LOWORD(wParam) != WA_INACTIVE);
+      break;
+    case WM_COMMAND: {
+      const HWND control = reinterpret_cast<HWND>(lParam);
+      if (TReflectTarget* t = ReflectTargetOf(control)) {
+        if (t->ReflectedCommand(HIWORD(wParam))) return 0;
+      }
+      FormCommand(LOWORD(wParam), HIWORD(wParam), control);
+      return 0;
+    }
+    case WM_NOTIFY: {
+      NMHDR& header = *reinterpret_cast<NMHDR*>(lParam);
+      LRESULT result = 0;
+      if (TReflectTarget* t = ReflectTargetOf(header.hwndFrom)) {
+        if (t->ReflectedNotify(header, result)) return result;
+      }
+      return FormNotify(header);
+    }
     case WM_SIZE:
       Realign();
       return 0;
@@ -266,49 +291,68 @@ void TForm::PaintBackground(TCanvas& canvas, const RECT& clip) {
 void TForm::OnPaintMessage() {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(handle_, &ps);
+  PaintTo(dc, ps.rcPaint);
+  EndPaint(handle_, &ps);
+  FormPaint();
+}
+
+void TForm::PaintTo(HDC dc, const RECT& clip) {
   RECT client;
   GetClientRect(handle_, &client);
   const int w = client.right, h = client.bottom;
-  if (w > 0 && h > 0) {
-    if (!back_buffer_ || back_width_ != w || back_height_ != h) {
-      back_buffer_.Reset(CreateCompatibleBitmap(dc, w, h));
-      back_width_ = w;
-      back_height_ = h;
-    }
-    ScopedMemoryDc mem(CreateCompatibleDC(dc));
-    if (mem && back_buffer_) {
-      SelectGuard selectBuffer(mem.Get(), back_buffer_.Get());
-      const RECT& clip = ps.rcPaint;
-      {
-        TCanvas canvas(mem.Get());
-        IntersectClipRect(mem.Get(), clip.left, clip.top, clip.right, clip.bottom);
-        PaintBackground(canvas, clip);
-      }
-      for (TControl* c : controls_) {
-        if (!c->visible_ || c->width_ <= 0 || c->height_ <= 0) continue;
-        RECT bounds = c->BoundsRect(), overlap;
-        if (!IntersectRect(&overlap, &bounds, &clip)) continue;
-        int saved = SaveDC(mem.Get());
-        IntersectClipRect(mem.Get(), overlap.left, overlap.top, overlap.right, overlap.bottom);
-        SetViewportOrgEx(mem.Get(), c->left_, c->top_, nullptr);
-        {
-          TCanvas canvas(mem.Get());
-          canvas.SetFont(c->parent_ ? c->parent_->Font : TFont());
-          try {
-            c->Paint(canvas);
-          } catch (const std::exception& e) {
-            // One control failing to paint must not stop the others.
-            (void)e;
-          }
-        }
-        RestoreDC(mem.Get(), saved);
-      }
-      BitBlt(dc, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, mem.Get(),
-             clip.left, clip.top, SRCCOPY);
-    }
+  if (w <= 0 || h <= 0) return;
+  if (!back_buffer_ || back_width_ != w || back_height_ != h) {
+    back_buffer_.Reset(CreateCompatibleBitmap(dc, w, h));
+    back_width_ = w;
+    back_height_ = h;
   }
-  EndPaint(handle_, &ps);
-  FormPaint();
+  ScopedMemoryDc mem(CreateCompatibleDC(dc));
+  if (!mem || !back_buffer_) return;
+  SelectGuard selectBuffer(mem.Get(), back_buffer_.Get());
+  {
+    TCanvas canvas(mem.Get());
+    IntersectClipRect(mem.Get(), clip.left, clip.top, clip.right, clip.bottom);
+    PaintBackground(canvas, clip);
+  }
+  for (TControl* c : controls_) {
+    if (!c->visible_ || c->width_ <= 0 || c->height_ <= 0) continue;
+    RECT bounds = c->BoundsRect(), overlap;
+    if (!IntersectRect(&overlap, &bounds, &clip)) continue;
+    int saved = SaveDC(mem.Get());
+    IntersectClipRect(mem.Get(), overlap.left, overlap.top, overlap.right, overlap.bottom);
+    SetViewportOrgEx(mem.Get(), c->left_, c->top_, nullptr);
+    {
+      TCanvas canvas(mem.Get());
+      canvas.SetFont(c->parent_ ? c->parent_->Font : TFont());
+      try {
+        c->Paint(canvas);
+      } catch (const std::exception&) {
+        // One control failing to paint must not stop the others.
+      }
+    }
+    RestoreDC(mem.Get(), saved);
+  }
+  BitBlt(dc, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, mem.Get(),
+         clip.left, clip.top, SRCCOPY);
+}
+
+void TForm::SetReflectTarget(HWND control, TReflectTarget* target) {
+  for (auto it = reflect_targets_.begin(); it != reflect_targets_.end(); ++it) {
+    if (it->first != control) continue;
+    if (target)
+      it->second = target;
+    else
+      reflect_targets_.erase(it);
+    return;
+  }
+  if (control && target) reflect_targets_.emplace_back(control, target);
+}
+
+TReflectTarget* TForm::ReflectTargetOf(HWND control) const {
+  if (!control) return nullptr;
+  for (const auto& entry : reflect_targets_)
+    if (entry.first == control) return entry.second;
+  return nullptr;
 }
 
 void TForm::Realign() {

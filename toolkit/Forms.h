@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "toolkit/Controls.h"
@@ -17,6 +18,17 @@
 namespace tk {
 
 enum TFormStyle { fsNormal, fsStayOnTop };
+
+// A system control (an edit, a list view, a button) on a form hears its own
+// WM_COMMAND and WM_NOTIFY: the form passes them back to the control that
+// sent them, so the control's logic stays with the control.
+class TReflectTarget {
+ public:
+  virtual ~TReflectTarget() = default;
+  // True when handled; otherwise the form's own handler gets the message.
+  virtual bool ReflectedCommand(WORD /*code*/) { return false; }
+  virtual bool ReflectedNotify(NMHDR& /*header*/, LRESULT& /*result*/) { return false; }
+};
 
 struct TCreateParams {
   std::string Caption;
@@ -66,6 +78,10 @@ class TForm {
 
   const std::vector<TControl*>& Controls() const { return controls_; }
 
+  // Where WM_COMMAND and WM_NOTIFY from the child window `control` go
+  // first; null removes the entry.
+  void SetReflectTarget(HWND control, TReflectTarget* target);
+
   // Events; by default they do nothing.
   TNotifyEvent OnClick;
   TMouseMoveEvent OnMouseMove;
@@ -79,6 +95,11 @@ class TForm {
   // Return false to refuse the close request.
   virtual bool FormClose() { return true; }
   virtual void FormKeyDown(WORD /*key*/) {}
+  virtual void FormActivate(bool /*active*/) {}
+  // Commands and notifications no reflect target took (menus, accelerators,
+  // controls without one). FormNotify's result is the message's result.
+  virtual void FormCommand(WORD /*id*/, WORD /*code*/, HWND /*control*/) {}
+  virtual LRESULT FormNotify(NMHDR& /*header*/) { return 0; }
   // Messages not handled here; call the base for default processing.
   virtual LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
   virtual void PaintBackground(TCanvas& canvas, const RECT& clip);
@@ -88,16 +109,22 @@ class TForm {
   static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
   void OnPaintMessage();
+  // Paints `clip` of the client area into `dc`: the back buffer, the
+  // background, then every visible control. WM_PAINT and WM_PRINTCLIENT
+  // share it, so a form prints exactly as it paints.
+  void PaintTo(HDC dc, const RECT& clip);
+  TReflectTarget* ReflectTargetOf(HWND control) const;
   void OnMouseMessage(UINT msg, int x, int y);
   TControl* ControlAt(int x, int y) const;
   void RegisterControl(TControl* control);
   void UnregisterControl(TControl* control);
-  void RegisterClass();
+  void RegisterWindowClass();
 
   HWND handle_ = nullptr;
   TColor color_ = clBtnFace;
   TFormStyle form_style_ = fsNormal;
   std::vector<TControl*> controls_;
+  std::vector<std::pair<HWND, TReflectTarget*>> reflect_targets_;
   bool created_ = false;
   bool destroying_ = false;
   TControl* pressed_ = nullptr;
@@ -126,7 +153,7 @@ class TApplication {
   // windows one after another); drops a pending quit message.
   void ClearTerminated();
   void ProcessMessages();
-  int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+  int ShowMessageBox(const std::string& text, const std::string& caption, UINT flags);
   // The default exception display: a message box with the message; the
   // silent abort shows nothing.
   void ShowException(const Exception& e);
@@ -142,7 +169,7 @@ class TApplication {
 
 extern TApplication Application;
 
-// A string of the module's string table ("" when missing).
-std::string LoadResString(UINT id);
+// A string of the module's string table; `fallback` when it has none.
+std::string LoadResString(UINT id, const std::string& fallback = std::string());
 
 }  // namespace tk

@@ -33,7 +33,7 @@ void TCustomIniFile::WriteBool(const std::string& section, const std::string& ke
 }
 
 void TCustomIniFile::ThrowWriteError() const {
-  throw EIniFileException(CannotWriteText(fileName_));
+  throw EIniFileException(CannotWriteText(file_name_));
 }
 
 // ---------------------------------------------------------------------------

@@ -13,12 +13,12 @@ class TCustomIniFile {
   // Values come back through a buffer of this size, terminator included.
   static constexpr size_t kValueBufferSize = 2048;
 
-  explicit TCustomIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+  explicit TCustomIniFile(std::string fileName) : file_name_(std::move(fileName)) {}
   virtual ~TCustomIniFile() = default;
   TCustomIniFile(const TCustomIniFile&) = delete;
   TCustomIniFile& operator=(const TCustomIniFile&) = delete;
 
-  const std::string& FileName() const { return fileName_; }
+  const std::string& FileName() const { return file_name_; }
 
   // At most kValueBufferSize - 1 bytes of the value come back.
   virtual std::string ReadString(const std::string& section, const std::string& key,
@@ -39,7 +39,7 @@ class TCustomIniFile {
   [[noreturn]] void ThrowWriteError() const;
 
  private:
-  std::string fileName_;
+  std::string file_name_;
 };
 
 // A file-backed INI file that works the same on every platform. Lines it
@@ -60,19 +60,5 @@ class TPortableIniFile : public TCustomIniFile {
   void WriteString(const std::string& section, const std::string& key,
                    const std::string& value) override;
 };
-
-#ifdef _WIN32
-// Over GetPrivateProfileStringA / WritePrivateProfileStringA. The file name
-// should be a full path: a bare name means a file in the Windows folder.
-class TIniFile : public TCustomIniFile {
- public:
-  using TCustomIniFile::TCustomIniFile;
-
-  std::string ReadString(const std::string& section, const std::string& key,
-                         const std::string& def) const override;
-  void WriteString(const std::string& section, const std::string& key,
-                   const std::string& value) override;
-};
-#endif
 
 }  // namespace tk

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "toolkit/Exceptions.h"
-#include "toolkit/IniFile.h"
+#include "toolkit/IniFileWin32.h"
 
 namespace tk {
 

@@ -1,7 +1,7 @@
-#include "settings/ApplicationIniFile.h"
+#include "settings/ApplicationIniFileWin32.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
-#include "toolkit/IniFile.h"
+#include "toolkit/IniFileWin32.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "imaging/Sfunc.h"
+#include "imaging/SfuncWin32.h"
 
 using namespace orv;
 

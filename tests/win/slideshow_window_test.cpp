@@ -19,7 +19,7 @@
 #include "slideshow/PrimaryScreen.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Forms.h"
-#include "toolkit/IniFile.h"
+#include "toolkit/IniFileWin32.h"
 #include "toolkit/Win32Handles.h"
 
 namespace orv {
