@@ -12,6 +12,7 @@
 #include "toolkit/CommandLine.h"
 #include "toolkit/Convert.h"
 #include "toolkit/Forms.h"
+#include "toolkit/Win32Handles.h"
 
 // Module state other parts look at.
 HWND ParentHandle = nullptr;
@@ -61,14 +62,29 @@ std::string UpperAnsi(std::string s) {
   return s;
 }
 
+// The mutex that keeps a second instance out, released and closed on every
+// way out of WinMain, an exception's included.
+class InstanceMutex {
+ public:
+  explicit InstanceMutex(const char* name)
+      : handle_(CreateMutexA(nullptr, TRUE, name)), first_(GetLastError() == 0) {}
+  ~InstanceMutex() {
+    if (First()) ReleaseMutex(handle_.Get());
+  }
+  InstanceMutex(const InstanceMutex&) = delete;
+  InstanceMutex& operator=(const InstanceMutex&) = delete;
+  bool First() const { return handle_ && first_; }
+
+ private:
+  tk::ScopedKernelHandle handle_;
+  bool first_;
+};
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
-  if (GetLastError() != 0) {
-    if (mutex) CloseHandle(mutex);
-    return 1;
-  }
+  const InstanceMutex mutex(kMutexName);
+  if (!mutex.First()) return 1;
 
   // The manifest asks for version 6 of the common controls; its window
   // classes (message boxes' static text among them) exist only once the
@@ -90,8 +106,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!tk::TryStrToInt(tk::ParamStr(commandLine, 2), handle) ||
         !IsWindow(reinterpret_cast<HWND>(static_cast<intptr_t>(handle)))) {
       tk::Application.Finalize();
-      ReleaseMutex(mutex);
-      CloseHandle(mutex);
       return 0;
     }
     ParentHandle = reinterpret_cast<HWND>(static_cast<intptr_t>(handle));
@@ -129,12 +143,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       tk::Application.Run();
       PrimaryWindow = nullptr;
     }
-  } catch (const tk::Exception& e) {
-    tk::Application.ShowException(e);
+  } catch (const std::exception& e) {
+    tk::Application.HandleException(e);
   }
   tk::Application.MainForm = nullptr;
   tk::Application.Finalize();
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "imaging/PluginDib.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
+#include "toolkit/Win32Handles.h"
 
 namespace orv {
 
@@ -135,13 +136,12 @@ PaddedBlock ReadWholeFile(const std::string& fileName) {
 tk::TStringList FindPlugInFiles(const std::string& folder) {
   tk::TStringList list;
   WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((folder + "*.SPI").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return list;
+  tk::ScopedFindHandle find(FindFirstFileA((folder + "*.SPI").c_str(), &data));
+  if (!find) return list;
   do {
     if (data.dwFileAttributes & kExcludedPlugInAttributes) continue;
     list.Add(folder + data.cFileName);
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
+  } while (FindNextFileA(find.Get(), &data));
   return list;
 }
 
@@ -198,8 +198,18 @@ bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
 
 // What picture and archive plug-ins have in common; the library stays
 // loaded for as long as its record lives.
+// Plug-in code runs on unloading too (its DllMain).
+struct PlugInModuleTraits : tk::UncountedTraits {
+  static HMODULE Null() { return nullptr; }
+  static void Close(HMODULE h) {
+    FloatingPointStateGuard fp;
+    FreeLibrary(h);
+  }
+};
+using ScopedPlugInModule = tk::ScopedHandle<HMODULE, PlugInModuleTraits>;
+
 struct PlugRecord {
-  HMODULE module = nullptr;
+  ScopedPlugInModule module;
   std::string folder;
   std::string name;
   std::string apiVersion;
@@ -210,11 +220,7 @@ struct PlugRecord {
   PlugRecord() = default;
   PlugRecord(const PlugRecord&) = delete;
   PlugRecord& operator=(const PlugRecord&) = delete;
-  ~PlugRecord() {
-    if (!module) return;
-    FloatingPointStateGuard fp;
-    FreeLibrary(module);
-  }
+
 };
 
 }  // namespace
@@ -240,9 +246,9 @@ namespace {
 // destructor unloads the library again.
 template <typename Plug>
 bool LoadPlugInInfo(Plug& plug, const std::string& path, const char* version, char* buffer) {
-  plug.module = LoadPlugInLibrary(path);
+  plug.module.Reset(LoadPlugInLibrary(path));
   if (!plug.module) return false;
-  plug.getPluginInfo = Lookup<GetPluginInfoProc>(plug.module, "GetPluginInfo");
+  plug.getPluginInfo = Lookup<GetPluginInfoProc>(plug.module.Get(), "GetPluginInfo");
   if (!plug.getPluginInfo) return false;
   if (PluginInfo(plug.getPluginInfo, 0, buffer) != version) return false;
   plug.apiVersion = PluginInfo(plug.getPluginInfo, 0, buffer);
@@ -265,11 +271,11 @@ void TSpiLib32::LoadPlugInFromList(const tk::TStringList& List) {
     auto plug = std::make_unique<TPicPlug>();
     if (!LoadPlugInInfo(*plug, path, "00IN", buffer)) continue;
     plug->folder = tk::ExtractFilePath(path);
-    plug->getPicture = Lookup<GetPictureProc>(plug->module, "GetPicture");
-    plug->getPictureInfo = GetProcAddress(plug->module, "GetPictureInfo");
-    plug->getPreview = GetProcAddress(plug->module, "GetPreview");
-    plug->isSupported = Lookup<IsSupportedProc>(plug->module, "IsSupported");
-    plug->configurationDlg = GetProcAddress(plug->module, "ConfigurationDlg");
+    plug->getPicture = Lookup<GetPictureProc>(plug->module.Get(), "GetPicture");
+    plug->getPictureInfo = GetProcAddress(plug->module.Get(), "GetPictureInfo");
+    plug->getPreview = GetProcAddress(plug->module.Get(), "GetPreview");
+    plug->isSupported = Lookup<IsSupportedProc>(plug->module.Get(), "IsSupported");
+    plug->configurationDlg = GetProcAddress(plug->module.Get(), "ConfigurationDlg");
     pfilter_ += plug->filter + ";";
     pic_table_.push_back(std::move(plug));
   }
@@ -287,11 +293,11 @@ void TSpiLib32::LoadPlugInArc(const std::string& Folder) {
   for (const std::string& path : files.Items()) {
     auto plug = std::make_unique<TArcPlug>();
     if (!LoadPlugInInfo(*plug, path, "00AM", buffer)) continue;
-    plug->getArchiveInfo = Lookup<GetArchiveInfoProc>(plug->module, "GetArchiveInfo");
-    plug->getFile = GetProcAddress(plug->module, "GetFile");
-    plug->getFileInfo = GetProcAddress(plug->module, "GetFileInfo");
-    plug->isSupported = Lookup<IsSupportedProc>(plug->module, "IsSupported");
-    plug->configurationDlg = GetProcAddress(plug->module, "ConfigurationDlg");
+    plug->getArchiveInfo = Lookup<GetArchiveInfoProc>(plug->module.Get(), "GetArchiveInfo");
+    plug->getFile = GetProcAddress(plug->module.Get(), "GetFile");
+    plug->getFileInfo = GetProcAddress(plug->module.Get(), "GetFileInfo");
+    plug->isSupported = Lookup<IsSupportedProc>(plug->module.Get(), "IsSupported");
+    plug->configurationDlg = GetProcAddress(plug->module.Get(), "ConfigurationDlg");
     afilter_ += plug->filter + ";";
     arc_table_.push_back(std::move(plug));
   }

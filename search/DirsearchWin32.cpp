@@ -6,27 +6,11 @@
 
 #include "search/FolderIdentity.h"
 #include "toolkit/FileUtil.h"
+#include "toolkit/Win32Handles.h"
 
 namespace orv {
 
 namespace {
-
-// The find handle is closed on every path, also when nothing was found.
-class FindHandle {
- public:
-  FindHandle(const std::string& pattern, WIN32_FIND_DATAA& data)
-      : handle_(FindFirstFileA(pattern.c_str(), &data)) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Next(WIN32_FIND_DATAA& data) { return FindNextFileA(handle_, &data) != FALSE; }
-
- private:
-  HANDLE handle_;
-};
 
 bool IsFolder(const WIN32_FIND_DATAA& data) {
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -50,8 +34,8 @@ std::vector<std::string> LowerCopy(const tk::TStringList& extensions) {
 void AppendMatchingFiles(tk::TStringList& list, const std::string& folder,
                          const std::vector<std::string>& lowerExtensions) {
   WIN32_FIND_DATAA data;
-  FindHandle find(folder + "\\*", data);
-  if (!find.Valid()) return;
+  tk::ScopedFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+  if (!find) return;
   do {
     if (IsFolder(data)) continue;
     const std::string ext = EntryExtension(data.cFileName);
@@ -61,20 +45,18 @@ void AppendMatchingFiles(tk::TStringList& list, const std::string& folder,
         break;
       }
     }
-  } while (find.Next(data));
+  } while (FindNextFileA(find.Get(), &data));
 }
 
 bool GetFolderIdentity(const std::string& path, FolderIdentity& id) {
   // Backup semantics is what lets CreateFile open a folder; no access
   // rights beyond the attributes are needed to ask for its identity.
-  HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  tk::ScopedFileHandle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  const bool ok = GetFileInformationByHandle(h, &info) != FALSE;
-  CloseHandle(h);
-  if (!ok) return false;
+  if (!GetFileInformationByHandle(h.Get(), &info)) return false;
   id.volume = info.dwVolumeSerialNumber;
   id.indexHigh = info.nFileIndexHigh;
   id.indexLow = info.nFileIndexLow;
@@ -99,14 +81,14 @@ void FindFiles(tk::TStringList& List, const std::string& Folder,
 
 void FindSubFolders(tk::TStringList& List, const std::string& Folder) {
   WIN32_FIND_DATAA data;
-  FindHandle find(Folder + "\\*", data);
-  if (!find.Valid()) return;
+  tk::ScopedFindHandle find(FindFirstFileA((Folder + "\\*").c_str(), &data));
+  if (!find) return;
   do {
     if (!IsFolder(data)) continue;
     const size_t len = strlen(data.cFileName);
     if (len == 0 || data.cFileName[len - 1] == '.') continue;
     List.Add(Folder + "\\" + data.cFileName);
-  } while (find.Next(data));
+  } while (FindNextFileA(find.Get(), &data));
 }
 
 void FindFilesRecursive(tk::TStringList& List, const std::string& Folder,

@@ -72,6 +72,11 @@ struct KernelHandleTraits : UncountedTraits {
   static HANDLE Null() { return nullptr; }
   static void Close(HANDLE h) { CloseHandle(h); }
 };
+// CreateFile reports failure as INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits : UncountedTraits {
+  static HANDLE Null() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
 struct FindHandleTraits : UncountedTraits {
   static HANDLE Null() { return INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { FindClose(h); }
@@ -84,6 +89,7 @@ struct ModuleTraits : UncountedTraits {
 using ScopedGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits>;
 using ScopedMemoryDc = ScopedHandle<HDC, MemoryDcTraits>;
 using ScopedKernelHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
+using ScopedFileHandle = ScopedHandle<HANDLE, FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<HANDLE, FindHandleTraits>;
 using ScopedModule = ScopedHandle<HMODULE, ModuleTraits>;
 
