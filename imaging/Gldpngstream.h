@@ -65,6 +65,20 @@ void ConvertRgb8Ref(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width)
 void ConvertRgb8(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
 void ConvertRgba8Ref(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
 void ConvertRgba8(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+// The other sample layouts: indices copied or widened (2-bit to 4-bit),
+// 16-bit samples cut to their high byte, gray with alpha, 8-bit colour
+// reduced to 5-6-5.
+void CopyBits1(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void CopyBits4(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void CopyBits8(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void Widen2To4(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void Gray16(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void GrayAlpha8(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void GrayAlpha16(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void Rgb16(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void Rgba16(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void Rgb8To565(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
+void Rgba8To565(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width);
 
 // Writes `count` converted pixels of `bits` each (1, 4, 8, 16 or 24) from
 // src into dst at column x0, x0 + dx, ...
@@ -115,6 +129,7 @@ class TGLDPNGReadStream : public TGLDCustomGraphicReadStream {
   uint8_t ChunkByte();
   uint16_t ChunkBE16();
   uint32_t ChunkBE32();
+  tk::TColor ChunkRgbSamples();
 
   void ReadIHDR();
   void ReadPLTE();
@@ -191,7 +206,22 @@ class TGLDPNGWriteStream : public TGLDCustomGraphicWriteStream {
   void SetIDATSize(int size);  // 256..100000
 
  private:
+  void ChooseOutput();
+  void BuildGrayTable();
   void WriteChunk(const char type[4], const uint8_t* data, size_t size);
+  // One per chunk, in file order; each decides whether its chunk is due.
+  void WriteHeader();
+  void WriteTime();
+  void WriteText(const std::string& keyword, const std::string& text);
+  void WritePrivate();
+  void WriteGIFExtension();
+  void WriteGamma();
+  void WriteChromaticities();
+  void WriteSignificantBits();
+  void WritePalette();
+  void WriteBackground();
+  void WriteTransparency();
+  void WritePhysicalSize();
   void WriteImageData();
   void ConvertRow(int y, int x0, int dx, int count, uint8_t* out);
   int GrayLevel(tk::TColor c) const;
