@@ -22,6 +22,23 @@ int PaethScalar(int a, int b, int c) {
   return pb <= pc ? b : c;
 }
 
+// What filter type `filter` predicts from the left (a), upper (b) and
+// upper-left (c) bytes; filtering subtracts it, unfiltering adds it back.
+int Predictor(uint8_t filter, int a, int b, int c) {
+  switch (filter) {
+    case pngrow::kSub:
+      return a;
+    case pngrow::kUp:
+      return b;
+    case pngrow::kAvg:
+      return (a + b) / 2;
+    case pngrow::kPaeth:
+      return PaethScalar(a, b, c);
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 namespace pngrow {
@@ -40,24 +57,7 @@ bool UnfilterRowRef(uint8_t filter, uint8_t* cur, const uint8_t* prev, size_t le
     const int a = i >= n ? cur[i - n] : 0;
     const int b = prev[i];
     const int c = i >= n ? prev[i - n] : 0;
-    int predictor = 0;
-    switch (filter) {
-      case kNone:
-        break;
-      case kSub:
-        predictor = a;
-        break;
-      case kUp:
-        predictor = b;
-        break;
-      case kAvg:
-        predictor = (a + b) / 2;
-        break;
-      case kPaeth:
-        predictor = PaethScalar(a, b, c);
-        break;
-    }
-    cur[i] = static_cast<uint8_t>(cur[i] + predictor);
+    cur[i] = static_cast<uint8_t>(cur[i] + Predictor(filter, a, b, c));
   }
   return true;
 }
@@ -283,32 +283,23 @@ void FilterRow(uint8_t filter, const uint8_t* raw, const uint8_t* prev, uint8_t*
     const int a = i >= n ? raw[i - n] : 0;
     const int b = prev[i];
     const int c = i >= n ? prev[i - n] : 0;
-    int predictor = 0;
-    switch (filter) {
-      case kSub:
-        predictor = a;
-        break;
-      case kUp:
-        predictor = b;
-        break;
-      case kAvg:
-        predictor = (a + b) / 2;
-        break;
-      case kPaeth:
-        predictor = PaethScalar(a, b, c);
-        break;
-      default:
-        break;
-    }
-    out[i] = static_cast<uint8_t>(raw[i] - predictor);
+    out[i] = static_cast<uint8_t>(raw[i] - Predictor(filter, a, b, c));
   }
 }
 
+namespace {
+// One pixel into bitmap order (blue, green, red) from samples whose blue
+// and green bytes are at `b` and `g`, red at 0.
+inline void PutBgr(const uint8_t* src, uint8_t* dst, int b, int g) {
+  dst[0] = src[b];
+  dst[1] = src[g];
+  dst[2] = src[0];
+}
+}  // namespace
+
 void ConvertRgb8Ref(const uint8_t* src, uint8_t* dst, uint8_t*, int width) {
   for (int i = 0; i < width; ++i) {
-    dst[3 * i] = src[3 * i + 2];
-    dst[3 * i + 1] = src[3 * i + 1];
-    dst[3 * i + 2] = src[3 * i];
+    PutBgr(src + 3 * i, dst + 3 * i, 2, 1);
   }
 }
 
@@ -326,17 +317,13 @@ void ConvertRgb8(const uint8_t* src, uint8_t* dst, uint8_t*, int width) {
     std::memcpy(dst + 3 * i, out, 6);
   }
   for (; i < width; ++i) {
-    dst[3 * i] = src[3 * i + 2];
-    dst[3 * i + 1] = src[3 * i + 1];
-    dst[3 * i + 2] = src[3 * i];
+    PutBgr(src + 3 * i, dst + 3 * i, 2, 1);
   }
 }
 
 void ConvertRgba8Ref(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width) {
   for (int i = 0; i < width; ++i) {
-    dst[3 * i] = src[4 * i + 2];
-    dst[3 * i + 1] = src[4 * i + 1];
-    dst[3 * i + 2] = src[4 * i];
+    PutBgr(src + 4 * i, dst + 3 * i, 2, 1);
     alpha[i] = static_cast<uint8_t>(255 - src[4 * i + 3]);
   }
 }
@@ -395,16 +382,12 @@ void GrayAlpha16(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width) {
 }
 void Rgb16(const uint8_t* src, uint8_t* dst, uint8_t*, int width) {
   for (int i = 0; i < width; ++i) {
-    dst[3 * i] = src[6 * i + 4];
-    dst[3 * i + 1] = src[6 * i + 2];
-    dst[3 * i + 2] = src[6 * i];
+    PutBgr(src + 6 * i, dst + 3 * i, 4, 2);
   }
 }
 void Rgba16(const uint8_t* src, uint8_t* dst, uint8_t* alpha, int width) {
   for (int i = 0; i < width; ++i) {
-    dst[3 * i] = src[8 * i + 4];
-    dst[3 * i + 1] = src[8 * i + 2];
-    dst[3 * i + 2] = src[8 * i];
+    PutBgr(src + 8 * i, dst + 3 * i, 4, 2);
     alpha[i] = static_cast<uint8_t>(255 - src[8 * i + 6]);
   }
 }

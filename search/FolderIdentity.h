@@ -8,9 +8,7 @@
 namespace orv {
 
 struct FolderIdentity {
-  uint32_t volume = 0;
-  uint32_t indexHigh = 0;
-  uint32_t indexLow = 0;
+  uint32_t volume = 0, indexHigh = 0, indexLow = 0;
   // Some network file systems report index 0 for every folder; such an
   // identity says nothing about which folder it is.
   bool Known() const { return indexHigh != 0 || indexLow != 0; }

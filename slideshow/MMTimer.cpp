@@ -84,10 +84,14 @@ void TMMTimer::ChangeInterval(UINT value) {
   if (value > hi) value = hi;
   if (value == interval_) return;
   interval_ = value;
-  if (event_id_) {
-    KillMMTimer();
-    SetMMTimer();
-  }
+  Restart();
+}
+
+// A running event takes a new interval or resolution only by starting over.
+void TMMTimer::Restart() {
+  if (!event_id_) return;
+  KillMMTimer();
+  SetMMTimer();
 }
 
 void TMMTimer::ChangeResolution(UINT value) {
@@ -96,10 +100,7 @@ void TMMTimer::ChangeResolution(UINT value) {
   if (value > interval_) value = interval_;
   if (value == resolution_) return;
   resolution_ = value;
-  if (event_id_) {
-    KillMMTimer();
-    SetMMTimer();
-  }
+  Restart();
 }
 
 void TMMTimer::Timer() {

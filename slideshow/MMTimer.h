@@ -41,6 +41,7 @@ class TMMTimer {
  private:
   void SetMMTimer();
   void KillMMTimer();
+  void Restart();
   static void CALLBACK Callback(UINT id, UINT msg, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
   static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace tk {
 
@@ -93,28 +94,24 @@ std::string ExtractFileExt(const std::string& path) {
   return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-std::string AsciiLower(std::string s) {
+namespace {
+// Moves the ASCII letters from..from+25 by `shift`, stepping over the
+// second bytes of double-byte characters (which may look like letters).
+std::string ShiftAsciiLetters(std::string s, char from, int shift) {
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (IsSjisLeadByte(c) && i + 1 < s.size()) {
       ++i;
       continue;
     }
-    if (c >= 'A' && c <= 'Z') s[i] = static_cast<char>(c + 32);
+    if (c >= from && c <= from + 25) s[i] = static_cast<char>(c + shift);
   }
   return s;
 }
+}  // namespace
 
-std::string AsciiUpper(std::string s) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (IsSjisLeadByte(c) && i + 1 < s.size()) {
-      ++i;
-      continue;
-    }
-    if (c >= 'a' && c <= 'z') s[i] = static_cast<char>(c - 32);
-  }
-  return s;
-}
+std::string AsciiLower(std::string s) { return ShiftAsciiLetters(std::move(s), 'A', 32); }
+
+std::string AsciiUpper(std::string s) { return ShiftAsciiLetters(std::move(s), 'a', -32); }
 
 }  // namespace tk

@@ -170,17 +170,22 @@ int __stdcall IsSupported(LPSTR filename, ULONG_PTR dw) {
 #endif
 }
 
-#if defined(ORV_VARIANT_GREEDY)
-
-int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
-                         FARPROC progress, LONG_PTR data) {
-  (void)buf;
+ORV_HELPER void NoteGetPicture(LONG_PTR len, unsigned flag, FARPROC progress, LONG_PTR data,
+                               HANDLE* pHBInfo, HANDLE* pHBm) {
   ++g_probe.getPictureCalls;
   g_probe.lastLength = (long)len;
   g_probe.lastFlag = flag;
   g_probe.progressNull = progress == NULL;
   g_probe.lastData = (long)data;
   g_probe.handlesWereNull = *pHBInfo == NULL && *pHBm == NULL;
+}
+
+#if defined(ORV_VARIANT_GREEDY)
+
+int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
+                         FARPROC progress, LONG_PTR data) {
+  (void)buf;
+  NoteGetPicture(len, flag, progress, data, pHBInfo, pHBm);
   return 0;
 }
 
@@ -242,12 +247,7 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   unsigned char* pixels;
 
   ORV_ENTRY();
-  ++g_probe.getPictureCalls;
-  g_probe.lastLength = (long)len;
-  g_probe.lastFlag = flag;
-  g_probe.progressNull = progress == NULL;
-  g_probe.lastData = (long)data;
-  g_probe.handlesWereNull = *pHBInfo == NULL && *pHBm == NULL;
+  NoteGetPicture(len, flag, progress, data, pHBInfo, pHBm);
 
   if (len < ORV_TEST_HEADER_SIZE) return 2;
   w = ReadU32(p + 8);

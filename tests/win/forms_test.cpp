@@ -10,22 +10,17 @@
 #include <vector>
 
 #include "toolkit/Canvas.h"
+#include "tests/win/test_form.h"
 #include "toolkit/Forms.h"
 
 namespace {
 
-class DispatchForm : public tk::TForm {
+class DispatchForm : public orvtest::TestForm {
  public:
+  DispatchForm() : TestForm(120, 80) {}
   std::vector<std::string> heard;
 
  protected:
-  const char* ClassName() const override { return "OrvDispatchForm"; }
-  void CreateParams(tk::TCreateParams& p) override {
-    tk::TForm::CreateParams(p);
-    p.Style = WS_POPUP | WS_VISIBLE;
-    p.Width = 120;
-    p.Height = 80;
-  }
   void FormActivate(bool active) override { heard.push_back(active ? "active" : "inactive"); }
   void FormCommand(WORD id, WORD code, HWND) override {
     heard.push_back("form command " + std::to_string(id) + "/" + std::to_string(code));

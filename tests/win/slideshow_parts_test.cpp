@@ -16,6 +16,7 @@
 #include "slideshow/ShadoLbl.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/Forms.h"
+#include "tests/win/test_form.h"
 
 namespace orv {
 namespace {
@@ -123,16 +124,7 @@ TEST(MMTimer, ErrorsOutOfTheHandlerReachTheApplicationAndTicksGoOn) {
   EXPECT_EQ(caught[0], "too long");
 }
 
-class TestForm : public tk::TForm {
- protected:
-  const char* ClassName() const override { return "OrvTestForm"; }
-  void CreateParams(tk::TCreateParams& p) override {
-    tk::TForm::CreateParams(p);
-    p.Style = WS_POPUP | WS_VISIBLE;
-    p.Width = 300;
-    p.Height = 200;
-  }
-};
+using orvtest::TestForm;
 
 TEST(PaintBoxEx, RepaintRectangleIsOrderedClampedAndOffset) {
   tk::Application.Initialize();
@@ -232,16 +224,22 @@ TEST(ShadowLabel, OpaqueGradationRunsFromGradationColourToColour) {
   EXPECT_EQ(LabelPainter::At(b, 50, 15), RGB(100, 50, 0));
 }
 
-TEST(ShadowLabel, ShadowSitsUnderTheTextAtItsOffset) {
-  LabelPainter p(200, 60);
+// White text of `size` points on a transparent label without highlight.
+TShadowLabel& WhiteText(LabelPainter& p, int size, const char* caption) {
   TShadowLabel& l = p.Label();
   tk::TFont f;
-  f.Size = 20;
+  f.Size = size;
   f.Color = RGB(255, 255, 255);
   l.SetFont(f);
   l.SetTransparent(true);
-  l.SetCaption("WWW");
+  l.SetCaption(caption);
   l.Highlight().SetShadowVisible(false);
+  return l;
+}
+
+TEST(ShadowLabel, ShadowSitsUnderTheTextAtItsOffset) {
+  LabelPainter p(200, 60);
+  TShadowLabel& l = WhiteText(p, 20, "WWW");
   l.Shadow().SetShadowColor(RGB(255, 0, 0));
   l.Shadow().SetShadowLeft(4);
   l.Shadow().SetShadowTop(3);
@@ -256,17 +254,7 @@ TEST(ShadowLabel, ShadowSitsUnderTheTextAtItsOffset) {
 
 TEST(ShadowLabel, CentredLayoutMovesTheTextByHalfTheFreeHeight) {
   LabelPainter top(200, 100), centre(200, 100);
-  tk::TFont f;
-  f.Size = 14;
-  f.Color = RGB(255, 255, 255);
-  for (LabelPainter* p : {&top, &centre}) {
-    TShadowLabel& l = p->Label();
-    l.SetFont(f);
-    l.SetTransparent(true);
-    l.Shadow().SetShadowVisible(false);
-    l.Highlight().SetShadowVisible(false);
-    l.SetCaption("Hg");
-  }
+  for (LabelPainter* p : {&top, &centre}) WhiteText(*p, 14, "Hg").Shadow().SetShadowVisible(false);
   centre.Label().SetLayout(tk::tlCenter);
   const int h = top.Label().TextHeight("Hg");
   const RECT a = LabelPainter::Extent(top.Paint(0), RGB(255, 255, 255));
@@ -277,14 +265,7 @@ TEST(ShadowLabel, CentredLayoutMovesTheTextByHalfTheFreeHeight) {
 
 TEST(ShadowLabel, DisabledLabelUsesButtonShadowForTextAndGreyForShadow) {
   LabelPainter p(200, 60);
-  TShadowLabel& l = p.Label();
-  tk::TFont f;
-  f.Size = 20;
-  f.Color = RGB(255, 255, 255);
-  l.SetFont(f);
-  l.SetTransparent(true);
-  l.SetCaption("MMM");
-  l.Highlight().SetShadowVisible(false);
+  TShadowLabel& l = WhiteText(p, 20, "MMM");
   l.Shadow().SetShadowColor(RGB(255, 0, 0));
   l.Shadow().SetShadowLeft(5);
   l.SetEnabled(false);
