@@ -2,36 +2,10 @@
 
 #include <vector>
 
+#include "toolkit/DibInfo.h"
+
 namespace tk {
 
-namespace {
-struct BitmapInfo256 {
-  BITMAPINFOHEADER header;
-  RGBQUAD colors[256];
-};
-
-void FillBitmapInfo(const TBitmap& bitmap, BitmapInfo256& info) {
-  info = {};
-  info.header.biSize = sizeof(BITMAPINFOHEADER);
-  info.header.biWidth = bitmap.Width();
-  info.header.biHeight = bitmap.Height();
-  info.header.biPlanes = 1;
-  info.header.biBitCount = static_cast<WORD>(bitmap.BitCount());
-  info.header.biCompression = BI_RGB;
-  if (bitmap.PixelFormat() == TPixelFormat::pf16bit) {
-    info.header.biCompression = BI_BITFIELDS;
-    DWORD* masks = reinterpret_cast<DWORD*>(info.colors);
-    masks[0] = 0xF800;
-    masks[1] = 0x07E0;
-    masks[2] = 0x001F;
-  } else if (bitmap.BitCount() <= 8) {
-    const auto& pal = bitmap.Palette();
-    const size_t n = pal.size() < 256 ? pal.size() : 256;
-    for (size_t i = 0; i < n; ++i) info.colors[i] = RGBQUAD{pal[i].b, pal[i].g, pal[i].r, 0};
-    info.header.biClrUsed = 1u << bitmap.BitCount();
-  }
-}
-}  // namespace
 
 COLORREF ColorToRGB(TColor color) {
   if (color & 0x80000000u) return GetSysColor(static_cast<int>(color & 0xFF));
@@ -161,15 +135,15 @@ int TCanvas::DrawTextRect(const std::string& text, RECT& r, UINT format) {
 void TCanvas::StretchDraw(const RECT& r, const TBitmap& bitmap) {
   if (bitmap.Empty()) return;
   bitmap.Flush();
-  BitmapInfo256 info;
-  FillBitmapInfo(bitmap, info);
+  DibInfo info;
+  FillDibInfo(info, bitmap.Width(), bitmap.Height(), bitmap.PixelFormat(), bitmap.Palette());
   const int w = r.right - r.left, h = r.bottom - r.top;
   const bool shrinking = w < bitmap.Width() || h < bitmap.Height();
   int oldMode = SetStretchBltMode(dc_, shrinking ? HALFTONE : COLORONCOLOR);
   POINT oldOrg;
   SetBrushOrgEx(dc_, 0, 0, &oldOrg);
   StretchDIBits(dc_, r.left, r.top, w, h, 0, 0, bitmap.Width(), bitmap.Height(), bitmap.Bits(),
-                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, copy_mode_);
+                info.Get(), DIB_RGB_COLORS, copy_mode_);
   SetBrushOrgEx(dc_, oldOrg.x, oldOrg.y, nullptr);
   SetStretchBltMode(dc_, oldMode);
 }

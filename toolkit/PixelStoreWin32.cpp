@@ -5,46 +5,51 @@
 #include <atomic>
 
 #include "toolkit/Bitmap.h"
+#include "toolkit/DibInfo.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Win32Handles.h"
 
 namespace tk {
 
 namespace {
-struct DibInfo {
-  BITMAPINFOHEADER header;
-  RGBQUAD colors[256];
-};
-
 void FillColors(RGBQUAD* out, const TPalEntry* pal, int n) {
   for (int i = 0; i < n; ++i) out[i] = RGBQUAD{pal[i].b, pal[i].g, pal[i].r, 0};
 }
+}  // namespace
+
+void FillDibInfo(DibInfo& info, int width, int height, TPixelFormat pf,
+                 const std::vector<TPalEntry>& palette) {
+  const int bits = PixelFormatBits(pf);
+  info = {};
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = width;
+  info.header.biHeight = height;
+  info.header.biPlanes = 1;
+  info.header.biBitCount = static_cast<WORD>(bits);
+  info.header.biCompression = BI_RGB;
+  if (pf == TPixelFormat::pf16bit) {
+    info.header.biCompression = BI_BITFIELDS;
+    DWORD* masks = reinterpret_cast<DWORD*>(info.colors);
+    masks[0] = 0xF800;
+    masks[1] = 0x07E0;
+    masks[2] = 0x001F;
+  } else if (bits <= 8) {
+    const int n = static_cast<int>(palette.size() > 256 ? 256 : palette.size());
+    FillColors(info.colors, palette.data(), n);
+    info.header.biClrUsed = 1u << bits;
+  }
+}
+
+namespace {
 
 class DibSectionStore : public PixelStore {
  public:
   DibSectionStore(int width, int height, TPixelFormat pf, const std::vector<TPalEntry>& palette) {
     const int bits = PixelFormatBits(pf);
-    DibInfo info = {};
-    info.header.biSize = sizeof(BITMAPINFOHEADER);
-    info.header.biWidth = width;
-    info.header.biHeight = height;
-    info.header.biPlanes = 1;
-    info.header.biBitCount = static_cast<WORD>(bits);
-    info.header.biCompression = BI_RGB;
-    if (pf == TPixelFormat::pf16bit) {
-      // 5-6-5 needs explicit masks; plain 16-bit DIBs are 5-5-5.
-      info.header.biCompression = BI_BITFIELDS;
-      DWORD* masks = reinterpret_cast<DWORD*>(info.colors);
-      masks[0] = 0xF800;
-      masks[1] = 0x07E0;
-      masks[2] = 0x001F;
-    } else if (bits <= 8) {
-      const int n = static_cast<int>(palette.size() > 256 ? 256 : palette.size());
-      FillColors(info.colors, palette.data(), n);
-      info.header.biClrUsed = 1u << bits;
-    }
+    DibInfo info;
+    FillDibInfo(info, width, height, pf, palette);
     void* bits_ptr = nullptr;
-    handle_ = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+    handle_ = CreateDIBSection(nullptr, info.Get(), DIB_RGB_COLORS,
                                &bits_ptr, nullptr, 0);
     if (!handle_ || !bits_ptr) {
       if (handle_) DeleteObject(handle_);
