@@ -1,0 +1,168 @@
+#include "search/SearchRun.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "imaging/Gldpng.h"
+#include "imaging/JpegImage.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/FileUtil.h"
+#include "toolkit/Streams.h"
+
+namespace orv {
+
+namespace {
+
+enum TypeSlot { kBmp = 0, kJpg = 1, kJpeg = 2, kPng = 3 };
+
+std::string TypeExtension(const tk::TStringList& types, int slot) {
+  return slot < types.Count() ? types[slot] : std::string();
+}
+
+tk::TStringList ExtensionMask(const SearchConditions& c, const tk::TStringList& types) {
+  tk::TStringList mask;
+  auto add = [&](int slot) {
+    if (slot < types.Count()) mask.Add(types[slot]);
+  };
+  if (c.bmp) add(kBmp);
+  if (c.jpeg) {
+    add(kJpg);
+    add(kJpeg);
+  }
+  if (c.png) add(kPng);
+  return mask;
+}
+
+// Width and height of the picture as its own reader sees it: the JPEG
+// header only, the whole BMP or PNG, or whatever the plug-ins return.
+void MeasurePicture(const std::string& fileName, const std::string& ext,
+                    const tk::TStringList& types, IPluginDecoder* plugins, int& width,
+                    int& height) {
+  if (ext == TypeExtension(types, kBmp)) {
+    tk::TBitmap b;
+    b.LoadFromFile(fileName);
+    width = b.Width(), height = b.Height();
+  } else if (ext == TypeExtension(types, kJpg) || ext == TypeExtension(types, kJpeg)) {
+    TJPEGImage j;
+    j.LoadFromFile(fileName);
+    width = j.Width(), height = j.Height();
+  } else if (ext == TypeExtension(types, kPng)) {
+    TGLDPNG p;
+    p.LoadFromFile(fileName);
+    width = p.GetWidth(), height = p.GetHeight();
+  } else {
+    // No plug-in that answers leaves the bitmap empty: 0 x 0 fails below.
+    tk::TBitmap b;
+    if (plugins) plugins->LoadFromFile(fileName, b);
+    width = b.Width(), height = b.Height();
+  }
+}
+
+}  // namespace
+
+tk::TStringList PlugInFilterExtensions(const std::string& pfilter) {
+  std::string commas = pfilter;
+  std::replace(commas.begin(), commas.end(), ';', ',');
+  tk::TStringList patterns;
+  patterns.SetCommaText(commas);
+  std::string lines = patterns.GetText();
+  lines.erase(std::remove(lines.begin(), lines.end(), '*'), lines.end());
+  // The line ends between the patterns count as blanks here, so patterns
+  // that were only an asterisk vanish.
+  tk::TStringList extensions;
+  extensions.SetCommaText(lines);
+  return extensions;
+}
+
+int64_t SizeLimitBytes(float kilobytes) {
+  const float bytes = kilobytes * 1024.0f;
+  if (!(bytes > 0)) return 0;
+  if (bytes >= 9.2e18f) return INT64_MAX;
+  return static_cast<int64_t>(bytes);
+}
+
+int HistoryIndexOf(const tk::TStringList& history, const std::string& folder) {
+  const std::string key = tk::AsciiLower(folder);
+  for (int i = 0; i < history.Count(); ++i)
+    if (tk::AsciiLower(history[i]) == key) return i;
+  return -1;
+}
+
+bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, ISearchUi& ui,
+                      IPluginDecoder* plugins) {
+  auto fail = [&](const std::string& message) {
+    if (c.reportErrors) ui.ReportError(message + " : " + fileName);
+    return false;
+  };
+  int64_t size = 0;
+  try {
+    // A file another program holds without sharing, or one we may not
+    // read, fails like an undecodable one (reported when reports are on).
+    tk::TFileStream file(fileName, tk::FileMode::OpenRead);
+    size = file.Size();
+  } catch (const tk::Exception& e) {
+    return fail(e.Message());
+  }
+  // Sizes are 64-bit: a file above 2 GiB must not wrap round and pass.
+  if (size > SizeLimitBytes(c.sizeLimitKb)) return false;
+
+  const std::string ext = tk::AsciiLower(tk::ExtractFileExt(fileName));
+  tk::TStringList types;
+  types.SetCommaText(c.typeExtensions);
+  int width = 0, height = 0;
+  try {
+    MeasurePicture(fileName, ext, types, plugins, width, height);
+  } catch (const tk::Exception& e) {
+    return fail(e.Message());
+  } catch (const std::exception& e) {
+    // A picture too large for memory is one more picture that fails.
+    return fail(e.what());
+  }
+  return width >= c.minWidth && height >= c.minHeight;
+}
+
+void SearchFolder(const std::string& folder, const SearchConditions& c, ISearchUi& ui,
+                  const SearchServices& services) {
+  if (folder.empty() || folder == "0") {
+    ui.RejectFolderName();
+    return;
+  }
+  ui.BeginWait();
+  tk::TStringList result;
+  bool shown = false;
+  try {
+    tk::TStringList types;
+    types.SetCommaText(c.typeExtensions);
+    tk::TStringList mask = ExtensionMask(c, types);
+    if (c.usePlugins && services.loadPlugIns) {
+      tk::TStringList files;
+      for (const std::string& name : c.pluginFiles) files.Add(c.pluginFolder + "\\" + name);
+      mask.AddStrings(PlugInFilterExtensions(services.loadPlugIns(files)));
+    }
+    ui.ShowProgress();
+    shown = true;
+    try {
+      ui.UpdateProgress(0);
+      tk::TStringList candidates;
+      if (services.walk) services.walk(candidates, folder, mask, c.subFolders);
+      ui.SetProgressRange(candidates.Count());
+      for (int i = 0; i < candidates.Count(); ++i) {
+        ui.SetProgressMessage(candidates[i]);
+        if (CheckPictureFile(candidates[i], c, ui, services.plugins)) result.Add(candidates[i]);
+        ui.UpdateProgress(i);
+      }
+    } catch (const tk::EAbort&) {
+      ui.DisableCancel();
+    }
+  } catch (const std::exception&) {
+    // A plug-in that throws while loading, or memory running out, ends the
+    // run as a normal end does: what was accepted so far is kept.
+  }
+  ui.SetFileNameList(result);
+  ui.EnterHistory(folder);
+  if (shown) ui.HideProgress();
+  ui.EndWait();
+}
+
+}  // namespace orv

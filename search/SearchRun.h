@@ -1,0 +1,98 @@
+// The picture search run of the settings dialog: walk a folder for files of
+// the enabled types, keep those within the size limit that decode to at
+// least the minimum width and height, and hand the result and the folder to
+// the dialog. Portable: the walk, the plug-in host and everything shown to
+// the user come in through the interfaces below, so the rules run (and are
+// tested) natively; the dialog supplies the Win32 side.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "imaging/PictureLoader.h"
+#include "toolkit/StringList.h"
+
+namespace orv {
+
+// What the run reads from the dialog's live controls, plus the plug-in
+// folder of the settings object.
+struct SearchConditions {
+  bool subFolders = false;
+  bool reportErrors = false;
+  bool usePlugins = false;
+  // Check marks of the BMP, JPEG and PNG rows.
+  bool bmp = true, jpeg = true, png = true;
+  // Captions (file names) of the checked plug-in rows, in row order.
+  std::vector<std::string> pluginFiles;
+  std::string pluginFolder;
+  float sizeLimitKb = 10240;  // SizeEdit's value
+  int minWidth = 50, minHeight = 50;
+  // String table entry 12 (".bmp,.jpg,.jpeg,.png").
+  std::string typeExtensions = ".bmp,.jpg,.jpeg,.png";
+};
+
+// The dialog's side of a run: the progress window, message boxes, cursor,
+// file list view and folder history.
+class ISearchUi {
+ public:
+  virtual ~ISearchUi() = default;
+  virtual void RejectFolderName() = 0;  // "フォルダ名が正しくありません"
+  virtual void BeginWait() = 0;         // hourglass on
+  virtual void EndWait() = 0;           // the remembered cursor back
+  // Creates and shows the progress window ("検索しています...",
+  // "ファイルを取得しています...") and disables the dialog.
+  virtual void ShowProgress() = 0;
+  virtual void SetProgressRange(int max) = 0;
+  virtual void SetProgressMessage(const std::string& text) = 0;
+  // Sets the bar, lets pending messages through (Cancel among them) and
+  // throws tk::EAbort when Cancel was pressed.
+  virtual void UpdateProgress(int position) = 0;
+  virtual void DisableCancel() = 0;
+  virtual void HideProgress() = 0;  // enables the dialog again
+  virtual void ReportError(const std::string& text) = 0;  // stop icon, OK
+  virtual void SetFileNameList(const tk::TStringList& files) = 0;
+  // Selects `folder` in the history, inserting it first when no entry
+  // matches it without regard to letter case.
+  virtual void EnterHistory(const std::string& folder) = 0;
+};
+
+struct SearchServices {
+  // FindFilesRecursive when `recursive`, else FindFiles.
+  std::function<void(tk::TStringList& list, const std::string& folder,
+                     const tk::TStringList& extensions, bool recursive)>
+      walk;
+  // Loads the listed plug-in files into the dialog's host and returns its
+  // PFilter.
+  std::function<std::string(const tk::TStringList& files)> loadPlugIns;
+  // The dialog's host, for files of no built-in type; may be null.
+  IPluginDecoder* plugins = nullptr;
+};
+
+// The extensions a PFilter text claims: "*.pic;*.mag;" gives ".pic" and
+// ".mag", "*.*" a single ".", "*" nothing; letter case is kept.
+tk::TStringList PlugInFilterExtensions(const std::string& pfilter);
+
+// The size limit in bytes: the kilobytes in single precision times 1,024,
+// truncated toward zero.
+int64_t SizeLimitBytes(float kilobytes);
+
+// Position of `folder` in `history` compared without regard to letter case
+// (double-byte characters compared as they are), -1 when absent.
+int HistoryIndexOf(const tk::TStringList& history, const std::string& folder);
+
+// True when the file is within the size limit, decodes and is at least as
+// large as the minimums. A decoding failure, or a file that cannot be
+// opened, fails it and goes to ui.ReportError as "message : path" when
+// errors are to be reported.
+bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, ISearchUi& ui,
+                      IPluginDecoder* plugins);
+
+// The whole run for one folder. Every way out (a rejected name aside)
+// leaves the progress window hidden, the cursor restored and the list and
+// history updated with what was accepted; a Cancel keeps the files
+// accepted before it.
+void SearchFolder(const std::string& folder, const SearchConditions& c, ISearchUi& ui,
+                  const SearchServices& services);
+
+}  // namespace orv

@@ -1,0 +1,195 @@
+// The search run's rules and its course over real files, with the dialog's
+// side recorded by a fake.
+#include "search/SearchRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "jpeg_test_encoder.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/Streams.h"
+
+namespace {
+
+using orv::SearchConditions;
+using Bytes = std::vector<uint8_t>;
+using Names = std::vector<std::string>;
+
+class FakeUi : public orv::ISearchUi {
+ public:
+  std::vector<std::string> log;
+  std::vector<std::string> errors;
+  std::vector<int> positions;
+  Names files;
+  int cancelAt = -1;  // UpdateProgress(cancelAt) finds Cancel pressed
+
+  void RejectFolderName() override { log.push_back("reject"); }
+  void BeginWait() override { log.push_back("wait"); }
+  void EndWait() override { log.push_back("cursor back"); }
+  void ShowProgress() override { log.push_back("show"); }
+  void SetProgressRange(int max) override { log.push_back("range " + std::to_string(max)); }
+  void SetProgressMessage(const std::string&) override {}
+  void UpdateProgress(int position) override {
+    positions.push_back(position);
+    if (position == cancelAt && positions.size() > 1) throw tk::EAbort();
+  }
+  void DisableCancel() override { log.push_back("cancel off"); }
+  void HideProgress() override { log.push_back("hide"); }
+  void ReportError(const std::string& text) override { errors.push_back(text); }
+  void SetFileNameList(const tk::TStringList& list) override {
+    files = list.Items();
+    log.push_back("list");
+  }
+  void EnterHistory(const std::string& folder) override { log.push_back("history " + folder); }
+};
+
+Bytes BmpBytes(int w, int h) {
+  tk::TBitmap b;
+  b.Allocate(tk::TPixelFormat::pf24bit, w, h);
+  tk::TMemoryStream out;
+  b.SaveToStream(out);
+  return out.Data();
+}
+
+class SearchRunTest : public testing::Test {
+ protected:
+  std::string Write(const std::string& name, Bytes content) {
+    const std::string path = testing::TempDir() + "search_run_" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+      std::fwrite(content.data(), 1, content.size(), f);
+      std::fclose(f);
+    }
+    written_.push_back(path);
+    return path;
+  }
+  void TearDown() override {
+    for (const std::string& f : written_) std::remove(f.c_str());
+  }
+  bool Check(const std::string& path) { return orv::CheckPictureFile(path, c_, ui_, nullptr); }
+
+  SearchConditions c_;
+  FakeUi ui_;
+  Names written_;
+};
+
+TEST(SearchRules, PlugInFiltersGiveTheirExtensions) {
+  const std::pair<const char*, Names> cases[] = {
+      {"*.pic;*.mag;", {".pic", ".mag"}},
+      {"*.*;", {"."}},
+      {"*;", {}},
+      {"*.PIC;", {".PIC"}},
+      {"*.pi1;*.pi2;*;*.q0;", {".pi1", ".pi2", ".q0"}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(orv::PlugInFilterExtensions(c.first).Items(), c.second) << c.first;
+  }
+}
+
+TEST(SearchRules, SizeLimitAndHistoryLookUp) {
+  EXPECT_EQ(orv::SizeLimitBytes(1), 1024);
+  EXPECT_EQ(orv::SizeLimitBytes(10240), 10485760);
+  EXPECT_EQ(orv::SizeLimitBytes(12.6f), 12902);  // 12902.4, truncated
+  EXPECT_EQ(orv::SizeLimitBytes(0), 0);
+
+  tk::TStringList history;
+  history.SetText("D:\\Pictures\r\nC:\\\x95\x5C\\Photos\r\n");  // "表" ends in 0x5C
+  EXPECT_EQ(orv::HistoryIndexOf(history, "c:\\\x95\x5C\\PHOTOS"), 1);
+  EXPECT_EQ(orv::HistoryIndexOf(history, "d:\\pictures"), 0);
+  EXPECT_EQ(orv::HistoryIndexOf(history, "D:\\Pictures\\"), -1);
+  // A trail byte that looks like a letter is part of its character.
+  history.SetText("\x83\x41\r\n");
+  EXPECT_EQ(orv::HistoryIndexOf(history, "\x83\x61"), -1);
+}
+
+TEST_F(SearchRunTest, SizeAndMinimumsDecideAtTheirLimits) {
+  c_.sizeLimitKb = 1;
+  c_.minWidth = 1, c_.minHeight = 1;
+  Bytes atLimit = BmpBytes(2, 2);
+  atLimit.resize(1024, 0);  // data after the pixels do not matter to the reader
+  Bytes over = atLimit;
+  over.push_back(0);
+  EXPECT_TRUE(Check(Write("1024.bmp", atLimit)));
+  EXPECT_FALSE(Check(Write("1025.bmp", over)));
+
+  c_.sizeLimitKb = 10240;
+  c_.minWidth = 50, c_.minHeight = 50;
+  EXPECT_TRUE(Check(Write("50x50.bmp", BmpBytes(50, 50))));
+  EXPECT_FALSE(Check(Write("49x200.bmp", BmpBytes(49, 200))));
+  EXPECT_FALSE(Check(Write("200x49.BMP", BmpBytes(200, 49))));
+  // JPEG by its header, upper-case extension included.
+  EXPECT_TRUE(Check(Write("a.JPEG", jpegtest::Encode(64, 50, jpegtest::Texture(64, 50, 3)))));
+  EXPECT_TRUE(ui_.errors.empty());
+}
+
+TEST_F(SearchRunTest, FailuresAreReportedOnlyWhenAsked) {
+  c_.minWidth = 1, c_.minHeight = 1;
+  const std::string fakePng = Write("x.png", jpegtest::Encode(8, 8, jpegtest::Texture(8, 8, 3)));
+  const std::string corrupt = Write("corrupt.bmp", {'B', 'M', 1, 2, 3});
+  const std::string missing = testing::TempDir() + "search_run_missing.bmp";
+  EXPECT_FALSE(Check(fakePng));
+  EXPECT_FALSE(Check(corrupt));
+  EXPECT_FALSE(Check(missing));
+  EXPECT_TRUE(ui_.errors.empty());
+
+  c_.reportErrors = true;
+  EXPECT_FALSE(Check(fakePng));  // no plug-in fallback for a rejected PNG
+  EXPECT_FALSE(Check(missing));
+  // An unknown type that no plug-in reads fails without a word.
+  EXPECT_FALSE(Check(Write("a.xyz", {1, 2, 3})));
+  ASSERT_EQ(ui_.errors.size(), 2u);
+  EXPECT_EQ(ui_.errors[0], "PNG LoadStream: Not PNG Format : " + fakePng);
+  EXPECT_NE(ui_.errors[1].find(" : " + missing), std::string::npos);
+}
+
+TEST_F(SearchRunTest, RunKeepsWalkOrderAndEndsCleanlyOnEveryPath) {
+  c_.minWidth = 10, c_.minHeight = 10;
+  Names candidates;
+  for (int i = 0; i < 10; ++i)
+    candidates.push_back(Write(std::to_string(i) + ".bmp", BmpBytes(i % 3 == 0 ? 5 : 20, 20)));
+  tk::TStringList seenMask;
+  Names seenPlugIns;
+  orv::SearchServices s;
+  s.walk = [&](tk::TStringList& list, const std::string&, const tk::TStringList& mask, bool) {
+    seenMask = mask;
+    for (const std::string& f : candidates) list.Add(f);
+  };
+  s.loadPlugIns = [&](const tk::TStringList& files) {
+    seenPlugIns = files.Items();
+    return std::string("*.PIC;*;");
+  };
+
+  // Cancel while the fifth candidate is checked: it is finished first.
+  ui_.cancelAt = 4;
+  c_.jpeg = false;
+  c_.usePlugins = true;
+  c_.pluginFolder = "P:";
+  c_.pluginFiles = {"a.spi", "b.spi"};
+  orv::SearchFolder("Pictures", c_, ui_, s);
+  EXPECT_EQ(seenMask.Items(), (Names{".bmp", ".png", ".PIC"}));
+  EXPECT_EQ(seenPlugIns, (Names{"P:\\a.spi", "P:\\b.spi"}));
+  EXPECT_EQ(ui_.positions, (std::vector<int>{0, 0, 1, 2, 3, 4}));
+  EXPECT_EQ(ui_.files, (Names{candidates[1], candidates[2], candidates[4]}));
+  EXPECT_EQ(ui_.log, (Names{"wait", "show", "range 10", "cancel off", "list", "history Pictures",
+                            "hide", "cursor back"}));
+
+  // Plug-ins that throw while loading: the run still ends as normal.
+  FakeUi ui2;
+  s.loadPlugIns = [](const tk::TStringList&) -> std::string { throw std::runtime_error("x"); };
+  orv::SearchFolder("Pictures", c_, ui2, s);
+  EXPECT_EQ(ui2.log, (Names{"wait", "list", "history Pictures", "cursor back"}));
+
+  // Rejected names change nothing.
+  FakeUi ui3;
+  orv::SearchFolder("", c_, ui3, s);
+  orv::SearchFolder("0", c_, ui3, s);
+  EXPECT_EQ(ui3.log, (Names{"reject", "reject"}));
+}
+
+}  // namespace
