@@ -1,0 +1,149 @@
+// The search run on Windows: the real walk over a generated tree with a
+// Japanese folder name, the progress window's Cancel, and the dialog it
+// disables and enables again.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "config/SearchUi.h"
+#include "search/Dirsearch.h"
+#include "tests/win/test_form.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/Win32Handles.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+std::string MakeTree() {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  static int counter = 0;
+  // "表" ends in the byte 0x5C, a backslash to any byte-wise code.
+  const std::string root = std::string(base) + "orv_search_" +
+                           std::to_string(GetCurrentProcessId()) + "_" +
+                           std::to_string(++counter) + "\\写真\x95\x5C";
+  CreateDirectoryA(root.substr(0, root.size() - 7).c_str(), nullptr);
+  CreateDirectoryA(root.c_str(), nullptr);
+  CreateDirectoryA((root + "\\sub").c_str(), nullptr);
+  return root;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  tk::ScopedFileHandle h(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD n = 0;
+  WriteFile(h.Get(), bytes.data(), DWORD(bytes.size()), &n, nullptr);
+}
+
+void WriteBmp(const std::string& path, int w, int h) {
+  tk::TBitmap b;
+  b.Allocate(tk::TPixelFormat::pf24bit, w, h);
+  b.SaveToFile(path);
+}
+
+orv::SearchServices RealWalk() {
+  orv::SearchServices s;
+  s.walk = [](tk::TStringList& list, const std::string& folder, const tk::TStringList& mask,
+              bool recursive) {
+    if (recursive)
+      orv::FindFilesRecursive(list, folder, mask);
+    else
+      orv::FindFiles(list, folder, mask);
+  };
+  return s;
+}
+
+class SearchRunWin : public testing::Test {
+ protected:
+  void SetUp() override {
+    tk::Application.Initialize();
+    dialog_.CreateForm();
+    ui_ = std::make_unique<orv::TSearchUi>(dialog_.Handle());
+    ui_->OnSetFileNameList = [this](const tk::TStringList& l) { files_ = l.Items(); };
+    ui_->OnEnterHistory = [this](const std::string& f) { history_.push_back(f); };
+    ui_->OnReportError = [this](const std::string& e) { errors_.push_back(e); };
+    c_.minWidth = c_.minHeight = 50;
+    c_.subFolders = true;
+  }
+
+  orvtest::TestForm dialog_;
+  std::unique_ptr<orv::TSearchUi> ui_;
+  orv::SearchConditions c_;
+  Names files_, history_, errors_;
+};
+
+TEST_F(SearchRunWin, AcceptsExactlyThePicturesThatPassInWalkOrder) {
+  const std::string root = MakeTree();
+  WriteBmp(root + "\\ok.bmp", 50, 50);
+  WriteBmp(root + "\\narrow.bmp", 49, 200);
+  WriteBmp(root + "\\flat.bmp", 200, 49);
+  WriteBmp(root + "\\sub\\deep.BMP", 60, 60);
+  WriteBytes(root + "\\corrupt.bmp", "BM broken");
+  WriteBmp(root + "\\skipped.jpe", 60, 60);  // .jpe is no type of ours
+  WriteBmp(root + "\\locked.bmp", 60, 60);
+  // Held open without sharing by another program: fails, and is reported.
+  tk::ScopedFileHandle lock(CreateFileA((root + "\\locked.bmp").c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(lock);
+  c_.reportErrors = true;
+  orv::SearchFolder(root, c_, *ui_, RealWalk());
+
+  tk::TStringList walked, mask;
+  mask.SetCommaText(".bmp,.jpg,.jpeg,.png");
+  orv::FindFilesRecursive(walked, root, mask);
+  const std::set<std::string> pass = {root + "\\ok.bmp", root + "\\sub\\deep.BMP"};
+  Names want;
+  for (const std::string& f : walked.Items())
+    if (pass.count(f)) want.push_back(f);
+  EXPECT_EQ(want.size(), 2u);
+  EXPECT_EQ(files_, want);
+  EXPECT_EQ(history_, Names{root});
+  ASSERT_EQ(errors_.size(), 2u);  // the corrupt and the locked file
+  for (const std::string& e : errors_) EXPECT_NE(e.find(" : " + root + "\\"), std::string::npos);
+  EXPECT_TRUE(IsWindowEnabled(dialog_.Handle()));
+}
+
+HWND g_cancel_button = nullptr;
+void CALLBACK ClickCancel(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  SendMessageA(g_cancel_button, BM_CLICK, 0, 0);
+}
+
+TEST_F(SearchRunWin, CancelKeepsWhatWasAcceptedAndFreesTheDialog) {
+  const std::string root = MakeTree();
+  for (int i = 0; i < 300; ++i) WriteBmp(root + "\\p" + std::to_string(i) + ".bmp", 50, 50);
+  bool disabledDuringRun = false;
+  ui_->OnProgressShown = [&](orv::TProgressForm& form) {
+    disabledDuringRun = !IsWindowEnabled(dialog_.Handle());
+    // Pressed while candidates are being checked: the click is handled at
+    // the next progress step, after at least one check.
+    g_cancel_button = form.CancelButton();
+    SetTimer(nullptr, 0, USER_TIMER_MINIMUM, ClickCancel);
+  };
+  orv::SearchFolder(root, c_, *ui_, RealWalk());
+  EXPECT_TRUE(disabledDuringRun);
+  tk::TStringList walked, mask;
+  mask.Add(".bmp");
+  orv::FindFilesRecursive(walked, root, mask);
+  ASSERT_GT(files_.size(), 0u);
+  ASSERT_LT(files_.size(), 300u);
+  EXPECT_EQ(files_, Names(walked.Items().begin(), walked.Items().begin() + files_.size()));
+  EXPECT_EQ(history_, Names{root});
+  EXPECT_TRUE(IsWindowEnabled(dialog_.Handle()));
+
+  // Esc before the walk: nothing is collected, the run still ends cleanly.
+  ui_->OnProgressShown = [&](orv::TProgressForm& form) {
+    PostMessageA(form.CancelButton(), WM_KEYDOWN, VK_ESCAPE, 0);
+  };
+  orv::SearchFolder(root, c_, *ui_, RealWalk());
+  EXPECT_TRUE(files_.empty());
+  EXPECT_EQ(history_.size(), 2u);
+  EXPECT_TRUE(IsWindowEnabled(dialog_.Handle()));
+}
+
+}  // namespace
