@@ -38,14 +38,7 @@ TProgressForm::~TProgressForm() { DestroyForm(); }
 void TProgressForm::CreateParams(tk::TCreateParams& params) {
   tk::TForm::CreateParams(params);
   if (owner_) params.WndParent = owner_;
-  params.Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-  params.ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT r = {0, 0, kClientWidth, kClientHeight};
-  AdjustWindowRectEx(&r, params.Style, FALSE, params.ExStyle);
-  params.Width = r.right - r.left;
-  params.Height = r.bottom - r.top;
-  params.X = (GetSystemMetrics(SM_CXSCREEN) - params.Width) / 2;
-  params.Y = (GetSystemMetrics(SM_CYSCREEN) - params.Height) / 2;
+  params.DialogFrame(kClientWidth, kClientHeight);
 }
 
 void TProgressForm::FormCreate() {

@@ -123,6 +123,17 @@ void TForm::RegisterWindowClass() {
 
 void TForm::CreateParams(TCreateParams& params) { params.WndParent = Application.Handle(); }
 
+void TCreateParams::DialogFrame(int clientWidth, int clientHeight) {
+  Style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  ExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+  RECT r = {0, 0, clientWidth, clientHeight};
+  AdjustWindowRectEx(&r, Style, FALSE, ExStyle);
+  Width = r.right - r.left;
+  Height = r.bottom - r.top;
+  X = (GetSystemMetrics(SM_CXSCREEN) - Width) / 2;
+  Y = (GetSystemMetrics(SM_CYSCREEN) - Height) / 2;
+}
+
 void TForm::CreateForm() {
   RegisterWindowClass();
   TCreateParams params;

@@ -36,6 +36,10 @@ struct TCreateParams {
   DWORD ExStyle = 0;
   int X = 0, Y = 0, Width = 0, Height = 0;
   HWND WndParent = nullptr;
+
+  // A fixed dialog frame with a caption and close box around a client area
+  // of the given size, centred on the screen.
+  void DialogFrame(int clientWidth, int clientHeight);
 };
 
 class TForm {
