@@ -36,12 +36,16 @@ inline int UprightHeight(int orientation, int width, int height) {
   return OrientationSwapsAxes(orientation) ? width : height;
 }
 
-// Places `count` decoded rows of a picture stored `srcWidth` x `srcHeight`,
-// beginning with its row `first` (0 = top), where they belong in `dest`, a
-// 24-bit bitmap of the upright size. `rows` points at row `first`, three
-// bytes a pixel; the next row is `stride` bytes further (negative for
-// bottom-up memory). An orientation outside 2..8 copies the rows as they
-// are. Rows may come in any number of calls, in any order.
+// Reverses the order of the `width` pixels (three bytes each) of a row.
+void MirrorRow24(uint8_t* row, int width);
+
+// For the orientations that swap width and height (5..8): places `count`
+// decoded rows of a picture stored `srcWidth` x `srcHeight`, beginning with
+// its row `first` (0 = top), where they belong in `dest`, a 24-bit bitmap
+// of the upright size. `rows` points at row `first`, three bytes a pixel;
+// the next row is `stride` bytes further. Rows may come in any number of
+// calls, in any order. Any other orientation, or a `dest` of another shape,
+// writes nothing.
 void PutOrientedRows(tk::TBitmap& dest, int orientation, int srcWidth, int srcHeight, int first,
                      int count, const uint8_t* rows, std::ptrdiff_t stride);
 

@@ -30,9 +30,10 @@ constexpr int kMaxScans = 1000;
 // libjpeg's own buffers (a progressive file keeps all coefficients) may
 // take at most this much.
 constexpr long kMaxLibjpegMemory = 1L << 30;
-// Rows decoded at a time when the picture is turned: 6000 pixels wide this
-// is 576 KiB, which the cache holds while the rows are spread.
-constexpr int kBandRows = 32;
+// Rows decoded at a time when the picture is turned a quarter: 6000 pixels
+// wide this is 288 KiB, which the cache holds beside libjpeg's own buffers
+// while the rows are spread.
+constexpr int kBandRows = 16;
 
 void ErrorExit(j_common_ptr cinfo) {
   ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -116,7 +117,9 @@ class Decompressor {
 
   // Rows go straight to `top`, the next one `stride` bytes further (the
   // stride is negative for bottom-up bitmaps).
-  bool ReadRows(uint8_t* top, std::ptrdiff_t stride) {
+  // With `mirror` each row is reversed as soon as it arrives, while it is
+  // still in the cache.
+  bool ReadRows(uint8_t* top, std::ptrdiff_t stride, bool mirror = false) {
     if (setjmp(err_.jump)) return false;
     JSAMPROW rows[16];
     while (cinfo_.output_scanline < cinfo_.output_height) {
@@ -124,7 +127,10 @@ class Decompressor {
       JDIMENSION n = cinfo_.output_height - first;
       if (n > 16) n = 16;
       for (JDIMENSION i = 0; i < n; ++i) rows[i] = top + (std::ptrdiff_t(first) + i) * stride;
-      if (jpeg_read_scanlines(&cinfo_, rows, n) == 0) break;
+      const JDIMENSION got = jpeg_read_scanlines(&cinfo_, rows, n);
+      if (got == 0) break;
+      if (mirror)
+        for (JDIMENSION i = 0; i < got; ++i) MirrorRow24(rows[i], int(cinfo_.output_width));
     }
     return true;
   }
@@ -132,8 +138,7 @@ class Decompressor {
   // Up to `maxRows` rows into `band`, one after another `bandStride` bytes
   // apart, CMYK ones converted through `scratch`. The number of rows read,
   // 0 at the end of the picture, -1 on an error.
-  int ReadBand(uint8_t* band, std::ptrdiff_t bandStride, int maxRows, bool cmyk,
-               uint8_t* scratch) {
+  int ReadBand(uint8_t* band, std::ptrdiff_t bandStride, int maxRows, bool cmyk, uint8_t* scratch) {
     if (setjmp(err_.jump)) return -1;
     int n = 0;
     while (n < maxRows && cinfo_.output_scanline < cinfo_.output_height) {
@@ -154,13 +159,14 @@ class Decompressor {
   // CMYK rows through `scratch` (4 bytes a pixel), converted to BGR.
   // Adobe's files store the inks inverted (0 = full ink), which is what
   // their APP14 marker announces.
-  bool ReadCmykRows(uint8_t* top, std::ptrdiff_t stride, uint8_t* scratch) {
+  bool ReadCmykRows(uint8_t* top, std::ptrdiff_t stride, uint8_t* scratch, bool mirror = false) {
     if (setjmp(err_.jump)) return false;
     while (cinfo_.output_scanline < cinfo_.output_height) {
       uint8_t* out = top + std::ptrdiff_t(cinfo_.output_scanline) * stride;
       JSAMPROW row = scratch;
       if (jpeg_read_scanlines(&cinfo_, &row, 1) == 0) break;
       CmykToBgr(scratch, out);
+      if (mirror) MirrorRow24(out, int(cinfo_.output_width));
     }
     return true;
   }
@@ -278,22 +284,27 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
 
   if (!d.Start()) Fail(d);
   if (static_cast<int>(info.output_width) != width ||
-      static_cast<int>(info.output_height) != height ||
-      info.out_color_components != (cmyk ? 4 : 3))
+      static_cast<int>(info.output_height) != height || info.out_color_components != (cmyk ? 4 : 3))
     throw tk::EInvalidGraphic("JPEG error: unexpected output layout");
 
   bool ok = true;
-  if (orientation_ == 1) {
-    // As stored: rows go straight into the bitmap.
-    const std::ptrdiff_t stride = -static_cast<std::ptrdiff_t>(bmp.Stride());
-    ok = cmyk ? d.ReadCmykRows(bmp.ScanLine(0), stride, scratch.data())
-              : d.ReadRows(bmp.ScanLine(0), stride);
+  if (!OrientationSwapsAxes(orientation_)) {
+    // As stored, or turned upside down and/or mirrored: rows go straight
+    // into the bitmap, from the bottom up when upside down, and are
+    // reversed in place when mirrored.
+    const bool upsideDown = orientation_ == 3 || orientation_ == 4;
+    const bool mirror = orientation_ == 2 || orientation_ == 3;
+    uint8_t* const top = bmp.ScanLine(upsideDown ? height - 1 : 0);
+    const std::ptrdiff_t stride = (upsideDown ? 1 : -1) * static_cast<std::ptrdiff_t>(bmp.Stride());
+    ok = cmyk ? d.ReadCmykRows(top, stride, scratch.data(), mirror)
+              : d.ReadRows(top, stride, mirror);
 #ifndef JCS_EXTENSIONS
-    if (!cmyk) SwapRedBlue(bmp.ScanLine(0), stride, width, height);
+    if (!cmyk) SwapRedBlue(top, stride, width, height);
 #endif
   } else {
-    // Turned: a band of rows at a time through a buffer small enough to
-    // stay in the cache while it is spread over the bitmap.
+    // Turned a quarter: a band of rows at a time through a buffer small
+    // enough to stay in the cache while it is spread over the bitmap's
+    // columns.
     const std::ptrdiff_t bandStride = std::ptrdiff_t(width) * 3;
     std::vector<uint8_t> band(size_t(bandStride) * kBandRows);
     for (int y = 0; y < height;) {
