@@ -47,8 +47,18 @@ fi
 
 mkdir -p dist
 rm -f "dist/$name.zip" "dist/$name-setup.exe"
-# -UN=UTF8: names in UTF-8 with the flag that tells Windows so, which
-# Explorer's own zip folders read.
-(cd "$(dirname "$stage")" && zip -q -r -X -UN=UTF8 "$root/dist/$name.zip" "$name")
+# Names in UTF-8 with the flag (bit 11) that tells Windows so, which
+# Explorer's own zip folders read; Info-ZIP's zip sets it only under some
+# locales, Python's zipfile always does for a name that is not ASCII.
+python3 - "$(dirname "$stage")" "$name" "dist/$name.zip" <<'PY'
+import os, sys, zipfile
+base, name, out = sys.argv[1:]
+with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+    for folder, dirs, files in os.walk(os.path.join(base, name)):
+        dirs.sort()
+        for f in sorted(files):
+            path = os.path.join(folder, f)
+            z.write(path, os.path.relpath(path, base))
+PY
 cp "$setup" "dist/$name-setup.exe"
 ls -l "dist/$name.zip" "dist/$name-setup.exe"
