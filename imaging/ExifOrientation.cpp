@@ -87,15 +87,15 @@ int ExifOrientationFromApp1(const uint8_t* data, size_t size) {
   return 0;
 }
 
-void MirrorRow24(uint8_t* row, int width) {
-  uint8_t* l = row;
-  uint8_t* r = row + std::ptrdiff_t(width - 1) * 3;
-  for (; l < r; l += 3, r -= 3) {
-    uint8_t t[3];
-    Copy3(t, l);
-    Copy3(l, r);
-    Copy3(r, t);
-  }
+void MirrorCopyRow24(uint8_t* out, const uint8_t* in, int width) {
+  if (width <= 0) return;
+  // Left to right in the output, so each move's extra byte is overwritten
+  // by the next; the source pixel after each one read is still in the row.
+  const uint8_t* src = in + std::ptrdiff_t(width - 1) * 3;
+  Copy3(out, src);
+  for (int x = 1; x < width - 1; ++x)
+    Copy4(out + std::ptrdiff_t(x) * 3, src - std::ptrdiff_t(x) * 3);
+  if (width > 1) Copy3(out + std::ptrdiff_t(width - 1) * 3, in);
 }
 
 void PutOrientedRows(tk::TBitmap& dest, int orientation, int srcWidth, int srcHeight, int first,

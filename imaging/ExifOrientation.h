@@ -36,8 +36,9 @@ inline int UprightHeight(int orientation, int width, int height) {
   return OrientationSwapsAxes(orientation) ? width : height;
 }
 
-// Reverses the order of the `width` pixels (three bytes each) of a row.
-void MirrorRow24(uint8_t* row, int width);
+// Writes the `width` pixels (three bytes each) of `in` to `out` in reverse
+// order. The rows must not overlap.
+void MirrorCopyRow24(uint8_t* out, const uint8_t* in, int width);
 
 // For the orientations that swap width and height (5..8): places `count`
 // decoded rows of a picture stored `srcWidth` x `srcHeight`, beginning with

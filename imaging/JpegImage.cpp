@@ -117,11 +117,12 @@ class Decompressor {
 
   // Rows go straight to `top`, the next one `stride` bytes further (the
   // stride is negative for bottom-up bitmaps).
-  // With `mirror` each row is reversed as soon as it arrives, while it is
-  // still in the cache.
-  bool ReadRows(uint8_t* top, std::ptrdiff_t stride, bool mirror = false) {
+  // With `mirror` (scratch of one row) each row is reversed as soon as it
+  // arrives, while it is still in the cache.
+  bool ReadRows(uint8_t* top, std::ptrdiff_t stride, uint8_t* mirror = nullptr) {
     if (setjmp(err_.jump)) return false;
     JSAMPROW rows[16];
+    const int width = int(cinfo_.output_width);
     while (cinfo_.output_scanline < cinfo_.output_height) {
       const JDIMENSION first = cinfo_.output_scanline;
       JDIMENSION n = cinfo_.output_height - first;
@@ -130,7 +131,10 @@ class Decompressor {
       const JDIMENSION got = jpeg_read_scanlines(&cinfo_, rows, n);
       if (got == 0) break;
       if (mirror)
-        for (JDIMENSION i = 0; i < got; ++i) MirrorRow24(rows[i], int(cinfo_.output_width));
+        for (JDIMENSION i = 0; i < got; ++i) {
+          std::memcpy(mirror, rows[i], size_t(width) * 3);
+          MirrorCopyRow24(rows[i], mirror, width);
+        }
     }
     return true;
   }
@@ -165,16 +169,18 @@ class Decompressor {
       uint8_t* out = top + std::ptrdiff_t(cinfo_.output_scanline) * stride;
       JSAMPROW row = scratch;
       if (jpeg_read_scanlines(&cinfo_, &row, 1) == 0) break;
-      CmykToBgr(scratch, out);
-      if (mirror) MirrorRow24(out, int(cinfo_.output_width));
+      CmykToBgr(scratch, out, mirror);
     }
     return true;
   }
 
-  void CmykToBgr(const uint8_t* in, uint8_t* out) const {
+  // With `mirror` the row is written right to left.
+  void CmykToBgr(const uint8_t* in, uint8_t* out, bool mirror = false) const {
     const bool inverted = cinfo_.saw_Adobe_marker;
     const JDIMENSION width = cinfo_.output_width;
-    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+    const std::ptrdiff_t step = mirror ? -3 : 3;
+    if (mirror) out += std::ptrdiff_t(width - 1) * 3;
+    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += step) {
       unsigned c = in[0], m = in[1], y = in[2], k = in[3];
       if (!inverted) {
         c = 255 - c;
@@ -291,13 +297,14 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
   if (!OrientationSwapsAxes(orientation_)) {
     // As stored, or turned upside down and/or mirrored: rows go straight
     // into the bitmap, from the bottom up when upside down, and are
-    // reversed in place when mirrored.
+    // reversed while still in the cache when mirrored.
     const bool upsideDown = orientation_ == 3 || orientation_ == 4;
     const bool mirror = orientation_ == 2 || orientation_ == 3;
+    std::vector<uint8_t> mirrorRow(mirror && !cmyk ? size_t(width) * 3 : 0);
     uint8_t* const top = bmp.ScanLine(upsideDown ? height - 1 : 0);
     const std::ptrdiff_t stride = (upsideDown ? 1 : -1) * static_cast<std::ptrdiff_t>(bmp.Stride());
     ok = cmyk ? d.ReadCmykRows(top, stride, scratch.data(), mirror)
-              : d.ReadRows(top, stride, mirror);
+              : d.ReadRows(top, stride, mirror ? mirrorRow.data() : nullptr);
 #ifndef JCS_EXTENSIONS
     if (!cmyk) SwapRedBlue(top, stride, width, height);
 #endif
