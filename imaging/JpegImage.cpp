@@ -7,6 +7,7 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
 
+#include "imaging/ExifOrientation.h"
 #include "toolkit/Exceptions.h"
 
 namespace orv {
@@ -29,6 +30,10 @@ constexpr int kMaxScans = 1000;
 // libjpeg's own buffers (a progressive file keeps all coefficients) may
 // take at most this much.
 constexpr long kMaxLibjpegMemory = 1L << 30;
+// Rows decoded at a time when the picture is turned a quarter: 6000 pixels
+// wide this is 288 KiB, which the cache holds beside libjpeg's own buffers
+// while the rows are spread.
+constexpr int kBandRows = 16;
 
 void ErrorExit(j_common_ptr cinfo) {
   ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -76,15 +81,32 @@ class Decompressor {
   Decompressor(const Decompressor&) = delete;
   Decompressor& operator=(const Decompressor&) = delete;
 
-  bool ReadHeader(const uint8_t* data, size_t size) {
+  // With `keepApp1` the APP1 segments (where Exif lives) are kept for
+  // Orientation(); a segment holds at most 64 KiB, so they cost no more
+  // memory than the file itself.
+  bool ReadHeader(const uint8_t* data, size_t size, bool keepApp1 = false) {
     if (setjmp(err_.jump)) return false;
     jpeg_create_decompress(&cinfo_);
     created_ = true;
     cinfo_.mem->max_memory_to_use = kMaxLibjpegMemory;
     cinfo_.progress = &progress_;
     jpeg_mem_src(&cinfo_, data, static_cast<unsigned long>(size));
+    if (keepApp1) jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&cinfo_, TRUE);
     return true;
+  }
+
+  // The Orientation of the first Exif APP1 segment; 1 without one, and when
+  // that segment is damaged or holds no valid Orientation.
+  int Orientation() const {
+    for (jpeg_saved_marker_ptr m = cinfo_.marker_list; m; m = m->next) {
+      if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 ||
+          std::memcmp(m->data, "Exif\0\0", 6) != 0)
+        continue;
+      const int value = ExifOrientationFromApp1(m->data, m->data_length);
+      return value ? value : 1;
+    }
+    return 1;
   }
 
   bool Start() {
@@ -95,46 +117,82 @@ class Decompressor {
 
   // Rows go straight to `top`, the next one `stride` bytes further (the
   // stride is negative for bottom-up bitmaps).
-  bool ReadRows(uint8_t* top, std::ptrdiff_t stride) {
+  // With `mirror` (scratch of one row) each row is reversed as soon as it
+  // arrives, while it is still in the cache.
+  bool ReadRows(uint8_t* top, std::ptrdiff_t stride, uint8_t* mirror = nullptr) {
     if (setjmp(err_.jump)) return false;
     JSAMPROW rows[16];
+    const int width = int(cinfo_.output_width);
     while (cinfo_.output_scanline < cinfo_.output_height) {
       const JDIMENSION first = cinfo_.output_scanline;
       JDIMENSION n = cinfo_.output_height - first;
       if (n > 16) n = 16;
       for (JDIMENSION i = 0; i < n; ++i) rows[i] = top + (std::ptrdiff_t(first) + i) * stride;
-      if (jpeg_read_scanlines(&cinfo_, rows, n) == 0) break;
+      const JDIMENSION got = jpeg_read_scanlines(&cinfo_, rows, n);
+      if (got == 0) break;
+      if (mirror)
+        for (JDIMENSION i = 0; i < got; ++i) {
+          std::memcpy(mirror, rows[i], size_t(width) * 3);
+          MirrorCopyRow24(rows[i], mirror, width);
+        }
     }
     return true;
+  }
+
+  // Up to `maxRows` rows into `band`, one after another `bandStride` bytes
+  // apart, CMYK ones converted through `scratch`. The number of rows read,
+  // 0 at the end of the picture, -1 on an error.
+  int ReadBand(uint8_t* band, std::ptrdiff_t bandStride, int maxRows, bool cmyk, uint8_t* scratch) {
+    if (setjmp(err_.jump)) return -1;
+    int n = 0;
+    while (n < maxRows && cinfo_.output_scanline < cinfo_.output_height) {
+      JSAMPROW rows[16];
+      JDIMENSION want = JDIMENSION(maxRows - n);
+      if (cmyk) want = 1;
+      if (want > 16) want = 16;
+      for (JDIMENSION i = 0; i < want; ++i)
+        rows[i] = cmyk ? scratch : band + (std::ptrdiff_t(n) + i) * bandStride;
+      const JDIMENSION got = jpeg_read_scanlines(&cinfo_, rows, want);
+      if (got == 0) break;
+      if (cmyk) CmykToBgr(scratch, band + std::ptrdiff_t(n) * bandStride);
+      n += int(got);
+    }
+    return n;
   }
 
   // CMYK rows through `scratch` (4 bytes a pixel), converted to BGR.
   // Adobe's files store the inks inverted (0 = full ink), which is what
   // their APP14 marker announces.
-  bool ReadCmykRows(uint8_t* top, std::ptrdiff_t stride, uint8_t* scratch) {
+  bool ReadCmykRows(uint8_t* top, std::ptrdiff_t stride, uint8_t* scratch, bool mirror = false) {
     if (setjmp(err_.jump)) return false;
-    const bool inverted = cinfo_.saw_Adobe_marker;
-    const JDIMENSION width = cinfo_.output_width;
     while (cinfo_.output_scanline < cinfo_.output_height) {
       uint8_t* out = top + std::ptrdiff_t(cinfo_.output_scanline) * stride;
       JSAMPROW row = scratch;
       if (jpeg_read_scanlines(&cinfo_, &row, 1) == 0) break;
-      const uint8_t* in = scratch;
-      for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
-        unsigned c = in[0], m = in[1], y = in[2], k = in[3];
-        if (!inverted) {
-          c = 255 - c;
-          m = 255 - m;
-          y = 255 - y;
-          k = 255 - k;
-        }
-        // Now 255 means no ink: the light left is the product.
-        out[0] = static_cast<uint8_t>((y * k + 127) / 255);
-        out[1] = static_cast<uint8_t>((m * k + 127) / 255);
-        out[2] = static_cast<uint8_t>((c * k + 127) / 255);
-      }
+      CmykToBgr(scratch, out, mirror);
     }
     return true;
+  }
+
+  // With `mirror` the row is written right to left.
+  void CmykToBgr(const uint8_t* in, uint8_t* out, bool mirror = false) const {
+    const bool inverted = cinfo_.saw_Adobe_marker;
+    const JDIMENSION width = cinfo_.output_width;
+    const std::ptrdiff_t step = mirror ? -3 : 3;
+    if (mirror) out += std::ptrdiff_t(width - 1) * 3;
+    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += step) {
+      unsigned c = in[0], m = in[1], y = in[2], k = in[3];
+      if (!inverted) {
+        c = 255 - c;
+        m = 255 - m;
+        y = 255 - y;
+        k = 255 - k;
+      }
+      // Now 255 means no ink: the light left is the product.
+      out[0] = static_cast<uint8_t>((y * k + 127) / 255);
+      out[1] = static_cast<uint8_t>((m * k + 127) / 255);
+      out[2] = static_cast<uint8_t>((c * k + 127) / 255);
+    }
   }
 
   jpeg_decompress_struct& Info() { return cinfo_; }
@@ -147,6 +205,16 @@ class Decompressor {
   jpeg_progress_mgr progress_ = {};
   bool created_ = false;
 };
+
+#ifndef JCS_EXTENSIONS
+// libjpeg without its colour-space extensions gives RGB; bitmaps hold BGR.
+void SwapRedBlue(uint8_t* top, std::ptrdiff_t stride, int width, int rows) {
+  for (int y = 0; y < rows; ++y) {
+    uint8_t* p = top + std::ptrdiff_t(y) * stride;
+    for (int x = 0; x < width; ++x, p += 3) std::swap(p[0], p[2]);
+  }
+}
+#endif
 
 [[noreturn]] void Fail(const Decompressor& d) {
   throw tk::EInvalidGraphic(std::string("JPEG error: ") + d.Message());
@@ -175,11 +243,12 @@ void TJPEGImage::Accept(std::vector<uint8_t> bytes) {
   if (bytes.empty()) throw tk::EInvalidGraphic("JPEG error: empty file");
   if (bytes.size() > 0xFFFFFFFFu) throw tk::EOutOfResources("Out of system resources");
   Decompressor d;
-  if (!d.ReadHeader(bytes.data(), bytes.size())) Fail(d);
+  if (!d.ReadHeader(bytes.data(), bytes.size(), true)) Fail(d);
   const jpeg_decompress_struct& info = d.Info();
   width_ = static_cast<int>(info.image_width);
   height_ = static_cast<int>(info.image_height);
   components_ = info.num_components;
+  orientation_ = d.Orientation();
   data_ = std::move(bytes);
 }
 
@@ -193,8 +262,12 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
   if (!d.ReadHeader(data_.data(), data_.size())) Fail(d);
   jpeg_decompress_struct& info = d.Info();
 
+  const int width = static_cast<int>(info.image_width);
+  const int height = static_cast<int>(info.image_height);
+  const int uprightWidth = UprightWidth(orientation_, width, height);
+  const int uprightHeight = UprightHeight(orientation_, width, height);
   // Refused before libjpeg or the bitmap allocate anything for the pixels.
-  if (tk::RowBytes(info.image_width, 24) * int64_t(info.image_height) > tk::kMaxBitmapBytes)
+  if (tk::RowBytes(uprightWidth, 24) * int64_t(uprightHeight) > tk::kMaxBitmapBytes)
     throw tk::EOutOfResources("Out of system resources");
 
   const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
@@ -212,29 +285,48 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
   info.buffered_image = FALSE;
 
   tk::TBitmap bmp;
-  bmp.Allocate(tk::TPixelFormat::pf24bit, static_cast<int>(info.image_width),
-               static_cast<int>(info.image_height));
-  std::vector<uint8_t> scratch(cmyk ? size_t(info.image_width) * 4 : 0);
+  bmp.Allocate(tk::TPixelFormat::pf24bit, uprightWidth, uprightHeight);
+  std::vector<uint8_t> scratch(cmyk ? size_t(width) * 4 : 0);
 
   if (!d.Start()) Fail(d);
-  if (static_cast<int>(info.output_width) != bmp.Width() ||
-      static_cast<int>(info.output_height) != bmp.Height() ||
-      info.out_color_components != (cmyk ? 4 : 3))
+  if (static_cast<int>(info.output_width) != width ||
+      static_cast<int>(info.output_height) != height || info.out_color_components != (cmyk ? 4 : 3))
     throw tk::EInvalidGraphic("JPEG error: unexpected output layout");
 
-  const std::ptrdiff_t stride = -static_cast<std::ptrdiff_t>(bmp.Stride());
-  const bool ok = cmyk ? d.ReadCmykRows(bmp.ScanLine(0), stride, scratch.data())
-                       : d.ReadRows(bmp.ScanLine(0), stride);
-  warnings_ = d.Warnings();
-  if (!ok) Fail(d);
+  bool ok = true;
+  if (!OrientationSwapsAxes(orientation_)) {
+    // As stored, or turned upside down and/or mirrored: rows go straight
+    // into the bitmap, from the bottom up when upside down, and are
+    // reversed while still in the cache when mirrored.
+    const bool upsideDown = orientation_ == 3 || orientation_ == 4;
+    const bool mirror = orientation_ == 2 || orientation_ == 3;
+    std::vector<uint8_t> mirrorRow(mirror && !cmyk ? size_t(width) * 3 : 0);
+    uint8_t* const top = bmp.ScanLine(upsideDown ? height - 1 : 0);
+    const std::ptrdiff_t stride = (upsideDown ? 1 : -1) * static_cast<std::ptrdiff_t>(bmp.Stride());
+    ok = cmyk ? d.ReadCmykRows(top, stride, scratch.data(), mirror)
+              : d.ReadRows(top, stride, mirror ? mirrorRow.data() : nullptr);
 #ifndef JCS_EXTENSIONS
-  if (!cmyk) {
-    for (int y = 0; y < bmp.Height(); ++y) {
-      uint8_t* p = bmp.ScanLine(y);
-      for (int x = 0; x < bmp.Width(); ++x, p += 3) std::swap(p[0], p[2]);
+    if (!cmyk) SwapRedBlue(top, stride, width, height);
+#endif
+  } else {
+    // Turned a quarter: a band of rows at a time through a buffer small
+    // enough to stay in the cache while it is spread over the bitmap's
+    // columns.
+    const std::ptrdiff_t bandStride = std::ptrdiff_t(width) * 3;
+    std::vector<uint8_t> band(size_t(bandStride) * kBandRows);
+    for (int y = 0; y < height;) {
+      const int n = d.ReadBand(band.data(), bandStride, kBandRows, cmyk, scratch.data());
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+#ifndef JCS_EXTENSIONS
+      if (!cmyk) SwapRedBlue(band.data(), bandStride, width, n);
+#endif
+      PutOrientedRows(bmp, orientation_, width, height, y, n, band.data(), bandStride);
+      y += n;
     }
   }
-#endif
+  warnings_ = d.Warnings();
+  if (!ok) Fail(d);
   dest.Swap(bmp);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/ExifOrientation.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Streams.h"
 
@@ -13,7 +14,10 @@ namespace orv {
 
 // Decoding is always full size, 24-bit colour (grayscale files become gray
 // 24-bit pixels, CMYK/YCCK files are converted to RGB), libjpeg's accurate
-// integer transform, fancy upsampling and block smoothing.
+// integer transform, fancy upsampling and block smoothing. A photo whose
+// Exif Orientation tag says it was stored turned or mirrored is decoded
+// upright; Width() and Height() are the upright size, the size of the bitmap
+// AssignTo gives.
 class TJPEGImage {
  public:
   // Each reads all bytes and checks the header. Throws EFOpenError when the
@@ -24,8 +28,14 @@ class TJPEGImage {
   void LoadFromMemory(const uint8_t* data, size_t size);
 
   bool Empty() const { return data_.empty(); }
-  int Width() const { return width_; }
-  int Height() const { return height_; }
+  int Width() const { return UprightWidth(orientation_, width_, height_); }
+  int Height() const { return UprightHeight(orientation_, width_, height_); }
+  // The size of the frame as stored in the file.
+  int StoredWidth() const { return width_; }
+  int StoredHeight() const { return height_; }
+  // The Exif Orientation the pixels are turned by, 1..8; 1 when the file has
+  // none or a damaged one.
+  int Orientation() const { return orientation_; }
   // The file's colour components (1 gray, 3 YCbCr/RGB, 4 CMYK/YCCK).
   int Components() const { return components_; }
 
@@ -47,6 +57,7 @@ class TJPEGImage {
   int width_ = 0;
   int height_ = 0;
   int components_ = 0;
+  int orientation_ = 1;
   mutable int warnings_ = 0;
 };
 

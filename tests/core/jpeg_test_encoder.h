@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include <jpeglib.h>
@@ -101,6 +102,50 @@ inline size_t FindMarker(const std::vector<uint8_t>& f, uint8_t code) {
   for (size_t i = 2; i + 1 < f.size(); ++i)
     if (f[i] == 0xFF && f[i + 1] == code) return i;
   return f.size();
+}
+
+// `jpeg` with an APP1 segment holding `body` right after the start of image.
+inline std::vector<uint8_t> WithApp1(const std::vector<uint8_t>& jpeg,
+                                     const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+  const size_t length = body.size() + 2;
+  out.insert(out.end(), {0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length & 0xFF)});
+  out.insert(out.end(), body.begin(), body.end());
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
+// The body of an Exif APP1 segment whose IFD0 holds one entry: Orientation
+// `value` as a SHORT.
+inline std::vector<uint8_t> ExifOrientationBody(int value, bool bigEndian) {
+  auto u16 = [&](std::vector<uint8_t>& v, unsigned x) {
+    if (bigEndian)
+      v.insert(v.end(), {uint8_t(x >> 8), uint8_t(x)});
+    else
+      v.insert(v.end(), {uint8_t(x), uint8_t(x >> 8)});
+  };
+  auto u32 = [&](std::vector<uint8_t>& v, uint32_t x) {
+    if (bigEndian) {
+      u16(v, x >> 16);
+      u16(v, x & 0xFFFF);
+    } else {
+      u16(v, x & 0xFFFF);
+      u16(v, x >> 16);
+    }
+  };
+  std::vector<uint8_t> b = {'E', 'x', 'i', 'f', 0, 0};
+  b.insert(b.end(), bigEndian ? std::initializer_list<uint8_t>{'M', 'M'}
+                              : std::initializer_list<uint8_t>{'I', 'I'});
+  u16(b, 42);
+  u32(b, 8);
+  u16(b, 1);
+  u16(b, 0x0112);
+  u16(b, 3);
+  u32(b, 1);
+  u16(b, unsigned(value));
+  u16(b, 0);
+  u32(b, 0);
+  return b;
 }
 
 }  // namespace jpegtest

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "settings/ApplicationIniFile.h"
+#include "tests/core/jpeg_test_encoder.h"
 #include "tests/plugins/TestPlugin.h"
 #include "slideshow/PrimaryScreen.h"
 #include "toolkit/Bitmap.h"
@@ -167,6 +168,52 @@ TEST_F(SlideshowWindowTest, TheDrawnPictureSurvivesRepaints) {
   const int cx = w.PicturePaintBoxEx.Left() + (r.left + r.right) / 2;
   const int cy = w.PicturePaintBoxEx.Top() + (r.top + r.bottom) / 2;
   EXPECT_EQ(GetPixel(dc.Get(), cx, cy), RGB(255, 0, 0));
+}
+
+// A phone photo stored lying on its side (left half red, right half blue)
+// whose Exif Orientation 6 says to turn it a quarter clockwise: the layout
+// fits the upright 1200 x 1600 picture, and red is at the top.
+TEST_F(SlideshowWindowTest, APhotoTurnedByItsExifOrientationIsFittedUpright) {
+  const int w = 1600, h = 1200;
+  std::vector<uint8_t> px;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      px.insert(px.end(), {uint8_t(x < w / 2 ? 255 : 0), 0, uint8_t(x < w / 2 ? 0 : 255)});
+  const std::vector<uint8_t> jpeg =
+      jpegtest::WithApp1(jpegtest::Encode(w, h, px), jpegtest::ExifOrientationBody(6, true));
+  const std::string photo = dir_ + "phone.jpg";
+  WriteFile(photo, std::string(jpeg.begin(), jpeg.end()));
+  WriteSettings(
+      "[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nWindowBorder=0\r\nShowTextKind=0\r\n"
+      "StretchDraw=1\r\nBGColor=clBlack\r\n",
+      {photo});
+  TPrimaryWindow& win = Start();
+  int loadedWidth = 0, loadedHeight = 0;
+  win.OnPictureLoaded = [&](TPrimaryWindow* sender) {
+    loadedWidth = sender->PictureBitmap()->Width();
+    loadedHeight = sender->PictureBitmap()->Height();
+  };
+  ASSERT_TRUE(PumpUntil([&] { return win.State() == CycleState::End; }, 60000));
+  PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(loadedWidth, 1200);
+  EXPECT_EQ(loadedHeight, 1600);
+  // Fitted into the box by its upright height: taller than wide.
+  const IntRect r = win.Layout().PictureRect();
+  const int boxH = win.PicturePaintBoxEx.Height();
+  EXPECT_LE(r.Height(), boxH);
+  EXPECT_GE(r.Height(), boxH - 1);
+  EXPECT_NEAR(r.Width(), boxH * 1200 / 1600, 1);
+  InvalidateRect(win.Handle(), nullptr, TRUE);
+  UpdateWindow(win.Handle());
+  tk::WindowDc dc(win.Handle());
+  const int cx = win.PicturePaintBoxEx.Left() + (r.left + r.right) / 2;
+  const COLORREF top = GetPixel(dc.Get(), cx, win.PicturePaintBoxEx.Top() + r.top + r.Height() / 4);
+  const COLORREF bottom =
+      GetPixel(dc.Get(), cx, win.PicturePaintBoxEx.Top() + r.top + r.Height() * 3 / 4);
+  EXPECT_GT(GetRValue(top), 200);
+  EXPECT_LT(GetBValue(top), 60);
+  EXPECT_LT(GetRValue(bottom), 60);
+  EXPECT_GT(GetBValue(bottom), 200);
 }
 
 TEST_F(SlideshowWindowTest, UndecodableEntriesArePassedOverSilently) {
