@@ -25,9 +25,10 @@ constexpr char kMutexName[] = "MyOrvanelle";
 constexpr char kTitle[] = "Orvanelle";
 constexpr UINT kAppNameResource = 1;
 
-// Pictures must be drawn at the screen's real resolution, not stretched by
-// the system's scaling: declare DPI awareness with the newest call the
-// running Windows has (the module also runs on Windows 7).
+// Pictures must be drawn at the screen's real resolution and the settings
+// dialog's text kept sharp, not stretched by the system's scaling: declare
+// DPI awareness with the newest call the running Windows has (the module
+// also runs on Windows 7).
 void DeclareDpiAware() {
   if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
     using SetContextProc = BOOL(WINAPI*)(HANDLE);
@@ -117,7 +118,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 0;
   }
 
-  if (mode == orv::RunMode::Run) DeclareDpiAware();
+  if (mode == orv::RunMode::Run || mode == orv::RunMode::Configure) DeclareDpiAware();
 
   try {
     if (mode == orv::RunMode::Configure) {

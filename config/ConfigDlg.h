@@ -1,11 +1,24 @@
-// The settings dialog. For now it loads the settings and saves them again
-// on OK; the pages that edit them live here too once they exist.
+// The settings dialog: seven pages that show every setting, the layout
+// sample, and OK, which stores and saves them (Cancel, Esc and the close
+// box discard everything).
+//
+// The frame and the pages are dialog templates of the module (ConfigDlg.rc):
+// the frame is this form's window, each page a child dialog over the page
+// control, made once and shown when its tab is chosen. Commands and
+// notifications of the pages' controls are passed to the frame, where
+// they reach the control's own object first, then the handlers below.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
+#include "config/ConfigValues.h"
+#include "config/CooldlgWin32.h"
+#include "config/EasyControlsWin32.h"
+#include "config/LayoutSampleWin32.h"
+#include "imaging/SPILib.h"
 #include "settings/ApplicationIniFile.h"
 #include "toolkit/Forms.h"
 
@@ -16,26 +29,91 @@ class TConfigDlg : public tk::TForm {
   explicit TConfigDlg(SettingsFactory settingsFactory);
   ~TConfigDlg() override;
 
+  static constexpr int kPageCount = 7;
+  // The window of the display properties found at creation, or null.
+  HWND DisplayPropertiesWindow() const { return properties_window_; }
+
+  // Handlers, named after their control and event.
   void OKBtnClick();
   void CancelBtnClick();
+  void FolderNameComboBoxChange();
+  void UseSusiePluginCheckBoxClick();
+  void SelectPluginFolderButtonClick();
+  void UseBGImageCheckBoxClick();
+  void BGImageButtonClick();
+  void FontSelectButtonClick();
+  void FontColorButtonClick();
+  void BGColorButtonClick();
+  void ShowTextKindEasyComboBoxChange();
+  void SelectTextButtonClick();
+  void WindowBorderUpDownClick();
+  void WindowBorderNumberFilterEditExit();
+  void UpdateExtendNameList();
+  void SetFileNameList(const tk::TStringList& list);
+  void SetSampleBorder(int margin);
+  // The dialog's own picture loader for the sample: no existence test, a
+  // fresh extension list per call, the dialog's plug-in host.
+  void LoadPicture(const std::string& fileName, tk::TBitmap& target);
 
-  static constexpr int kOkId = IDOK;
-  static constexpr int kCancelId = IDCANCEL;
+  // Every control's value, as OK would read it, and the reverse.
+  ConfigValues ReadControls() const;
+  void WriteControls(const ConfigValues& v);
+
+  TSpiLib32 SpiLib321;
+  TSelectFolderDialog SelectFolderDialog1;
+  TSelectFolderDialog SelectFolderDialog2;
+  TCoolOpenDialog CoolOpenDialog1;
+  TCoolOpenDialog CoolOpenDialog2;
 
  protected:
   const char* ClassName() const override { return "TConfigDlg"; }
   void CreateParams(tk::TCreateParams& params) override;
   void FormCreate() override;
   void FormDestroy() override;
-  void FormKeyDown(WORD key) override;
+  void FormActivate(bool active) override;
+  void FormCommand(WORD id, WORD code, HWND control) override;
+  LRESULT FormNotify(NMHDR& header) override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  bool PreProcessMessage(MSG& msg) override;
 
  private:
+  static INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM lParam);
+  void CreatePages();
+  void FitPageControl();
+  void ShowPage(int index);
+  void AttachControls();
+  void CreateSample();
+  void AddHint(HWND control, const std::string& text);
+  void SetHint(HWND control, const std::string& text);
+  HWND Item(int id) const;
+  bool Checked(int id) const;
+  void SetChecked(int id, bool b);
+  int RadioIndex(int firstId, int count) const;
+  void SetRadioIndex(int firstId, int count, int index);
+  void ApplyEnableRules();
+  bool PickColor(tk::TColor& color);
+
   SettingsFactory settings_factory_;
   std::unique_ptr<TApplicationIniFile> settings_;
-  tk::ScopedGdiObject font_;
-  HWND ok_btn_ = nullptr;
-  HWND cancel_btn_ = nullptr;
+  HWND properties_window_ = nullptr;
+  HWND PageControl1 = nullptr;
+  HWND pages_[kPageCount] = {};
+  int active_page_ = -1;
+  HWND hint_ = nullptr;
+
+  TEasyComboBox FolderNameComboBox;
+  TEasyListView FileNameListView;
+  TEasyListView ExtendNameEasyListView;
+  TEasyComboBox ShowTextKindEasyComboBox;
+  TNumberFilterEdit SizeEdit;
+  TNumberFilterEdit WidthEdit;
+  TNumberFilterEdit HeightEdit;
+  TNumberFilterEdit WindowBorderNumberFilterEdit;
+  TNumberFilterEdit IntervalEdit;
+  TNumberFilterEdit BlankScreenIntervalNumberFilterEdit;
+  std::unique_ptr<TLayoutSample> sample_;
+  tk::ScopedGdiObject bold_font_;
+  COLORREF custom_colors_[16] = {};
 };
 
 }  // namespace orv

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "slideshow/LayoutMath.h"  // IntRect
+
 namespace orv {
 
 enum TSelectFolderOption {
@@ -21,15 +23,6 @@ using TSelectFolderOptions = uint32_t;
 constexpr TSelectFolderOptions FolderOption(TSelectFolderOption o) { return 1u << o; }
 // The shell browser's BIF_ flags of a set of options.
 uint32_t BrowseFlags(TSelectFolderOptions options);
-
-struct IntRect {
-  int left, top, right, bottom;
-  int Width() const { return right - left; }
-  int Height() const { return bottom - top; }
-  bool operator==(const IntRect& o) const {
-    return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
-  }
-};
 
 // Centred horizontally, at one third of the free height, on `monitor`.
 void DialogPosition(const IntRect& monitor, int width, int height, int& x, int& y);

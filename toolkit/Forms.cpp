@@ -11,6 +11,11 @@ TApplication Application;
 namespace {
 constexpr char kApplicationClass[] = "TApplication";
 
+// The form whose dialog is being made: the dialog manager sends the first
+// messages before CreateDialogParam returns and without the form's
+// pointer, so they find it here. One user-interface thread makes forms.
+TForm* g_creating_dialog = nullptr;
+
 LRESULT CALLBACK ApplicationWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(wnd, msg, wParam, lParam);
 }
@@ -48,6 +53,7 @@ void TApplication::Run() {
   while (!terminated_) {
     BOOL r = GetMessageA(&msg, nullptr, 0, 0);
     if (r == 0 || r == -1) break;
+    if (MainForm && MainForm->Handle() && MainForm->PreProcessMessage(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -73,6 +79,7 @@ void TApplication::ProcessMessages() {
       terminated_ = true;
       break;
     }
+    if (MainForm && MainForm->Handle() && MainForm->PreProcessMessage(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -114,6 +121,8 @@ void TForm::RegisterWindowClass() {
   if (GetClassInfoExA(Application.Instance(), ClassName(), &wc)) return;
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = StaticWndProc;
+  // Dialog windows keep the dialog manager's data in their extra bytes.
+  wc.cbWndExtra = DLGWINDOWEXTRA;
   wc.hInstance = Application.Instance();
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.hIcon = LoadIconA(Application.Instance(), MAKEINTRESOURCEA(1));
@@ -138,9 +147,17 @@ void TForm::CreateForm() {
   RegisterWindowClass();
   TCreateParams params;
   CreateParams(params);
-  handle_ = CreateWindowExA(params.ExStyle, ClassName(), params.Caption.c_str(), params.Style,
-                            params.X, params.Y, params.Width, params.Height, params.WndParent,
-                            nullptr, Application.Instance(), this);
+  if (params.DialogTemplate) {
+    is_dialog_ = true;
+    g_creating_dialog = this;
+    handle_ = CreateDialogParamA(Application.Instance(), params.DialogTemplate, params.WndParent,
+                                 nullptr, 0);
+    g_creating_dialog = nullptr;
+  } else {
+    handle_ = CreateWindowExA(params.ExStyle, ClassName(), params.Caption.c_str(), params.Style,
+                              params.X, params.Y, params.Width, params.Height, params.WndParent,
+                              nullptr, Application.Instance(), this);
+  }
   if (!handle_) throw Exception("Error creating window");
   created_ = true;
   FormCreate();
@@ -163,18 +180,27 @@ void TForm::DestroyForm() {
 LRESULT CALLBACK TForm::StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   TForm* self;
   if (msg == WM_NCCREATE) {
+    // A dialog's creation data belong to the dialog manager.
     auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    self = static_cast<TForm*>(cs->lpCreateParams);
+    self = g_creating_dialog && !g_creating_dialog->handle_
+               ? g_creating_dialog
+               : static_cast<TForm*>(cs->lpCreateParams);
     self->handle_ = wnd;
     SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   } else {
     self = reinterpret_cast<TForm*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+    if (!self && g_creating_dialog && !g_creating_dialog->handle_) {
+      self = g_creating_dialog;
+      self->handle_ = wnd;
+      SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
   }
   if (!self) return DefWindowProcA(wnd, msg, wParam, lParam);
   if (msg == WM_NCDESTROY) {
     SetWindowLongPtrA(wnd, GWLP_USERDATA, 0);
     self->handle_ = nullptr;
-    return DefWindowProcA(wnd, msg, wParam, lParam);
+    return self->is_dialog_ ? DefDlgProcA(wnd, msg, wParam, lParam)
+                            : DefWindowProcA(wnd, msg, wParam, lParam);
   }
   // No C++ exception may cross the system's frames: the default display
   // shows it and the message counts as handled.
@@ -250,8 +276,15 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return DefWindowProcA(handle_, msg, wParam, lParam);
+  return DefaultProc(msg, wParam, lParam);
 }
+
+LRESULT TForm::DefaultProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  return is_dialog_ ? DefDlgProcA(handle_, msg, wParam, lParam)
+                    : DefWindowProcA(handle_, msg, wParam, lParam);
+}
+
+bool TForm::PreProcessMessage(MSG& msg) { return is_dialog_ && IsDialogMessageA(handle_, &msg); }
 
 TControl* TForm::ControlAt(int x, int y) const {
   for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {

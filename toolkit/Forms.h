@@ -40,6 +40,11 @@ struct TCreateParams {
   // A fixed dialog frame with a caption and close box around a client area
   // of the given size, centred on the screen.
   void DialogFrame(int clientWidth, int clientHeight);
+  // When set, the window is made from this dialog template of the module
+  // (whose CLASS names the form's class): caption, style, size and the
+  // controls then come from the template, and unhandled messages go to the
+  // dialog manager's default procedure.
+  LPCSTR DialogTemplate = nullptr;
 };
 
 class TForm {
@@ -82,6 +87,13 @@ class TForm {
 
   const std::vector<TControl*>& Controls() const { return controls_; }
 
+  // True when made from a dialog template.
+  bool IsDialog() const { return is_dialog_; }
+  // The message loop offers every message to the main form first; true
+  // when the form took it. A dialog form gives its keys to the dialog
+  // manager here (Tab, arrows in a radio run, Enter, Esc, mnemonics).
+  virtual bool PreProcessMessage(MSG& msg);
+
   // Where WM_COMMAND and WM_NOTIFY from the child window `control` go
   // first; null removes the entry.
   void SetReflectTarget(HWND control, TReflectTarget* target);
@@ -112,6 +124,7 @@ class TForm {
   friend class TControl;
   static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT DefaultProc(UINT msg, WPARAM wParam, LPARAM lParam);
   void OnPaintMessage();
   // Paints `clip` of the client area into `dc`: the back buffer, the
   // background, then every visible control. WM_PAINT and WM_PRINTCLIENT
@@ -131,6 +144,7 @@ class TForm {
   std::vector<std::pair<HWND, TReflectTarget*>> reflect_targets_;
   bool created_ = false;
   bool destroying_ = false;
+  bool is_dialog_ = false;
   TControl* pressed_ = nullptr;
   bool form_pressed_ = false;
   // Back buffer of the client area, reused across paints.
