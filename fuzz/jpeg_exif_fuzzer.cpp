@@ -18,6 +18,7 @@
 #include <jpeglib.h>
 
 #include "imaging/ExifOrientation.h"
+#include "tests/core/jpeg_test_encoder.h"
 #include "imaging/JpegImage.h"
 #include "toolkit/Exceptions.h"
 
@@ -32,28 +33,7 @@ const std::vector<uint8_t>& Base() {
     for (int y = 0; y < kHeight; ++y)
       for (int x = 0; x < kWidth; ++x)
         px.insert(px.end(), {uint8_t(y * 6), uint8_t(x * 10), uint8_t(y < kHeight / 2 ? 200 : 20)});
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = kWidth;
-    c.image_height = kHeight;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-      JSAMPROW row = px.data() + size_t(c.next_scanline) * kWidth * 3;
-      jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::vector<uint8_t> f(out, out + size);
-    std::free(out);
-    return f;
+    return jpegtest::Encode(kWidth, kHeight, px);
   }();
   return file;
 }
