@@ -3,9 +3,13 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <windowsx.h>
+
 #include <algorithm>
+#include <vector>
 
 #include "config/ConfigDlgRes.h"
+#include "config/SearchUi.h"
 #include "imaging/PictureLoader.h"
 #include "search/Dirsearch.h"
 #include "toolkit/Canvas.h"
@@ -135,6 +139,7 @@ INT_PTR CALLBACK TConfigDlg::PageProc(HWND page, UINT msg, WPARAM wParam, LPARAM
       return FALSE;
     case WM_COMMAND:
     case WM_VSCROLL:
+    case WM_CONTEXTMENU:
       SendMessageA(GetParent(page), msg, wParam, lParam);
       return TRUE;
     case WM_NOTIFY:
@@ -219,7 +224,11 @@ void TConfigDlg::AttachControls() {
   ShowTextKindEasyComboBox.SetItemIndex(-1);
 
   FileNameListView.Attach(Item(IDC_FILENAMELISTVIEW), false);
+  FileNameListView.OnMouseMove = [this] { FileNameListViewMouseMove(); };
   HWND files = FileNameListView.Handle();
+  file_list_menu_.Reset(CreatePopupMenu());
+  AppendMenuA(file_list_menu_.Get(), MF_STRING, IDM_DELETESELECTITEM, "選択したファイル名を削除");
+  AppendMenuA(file_list_menu_.Get(), MF_STRING, IDM_UPDATEVIEW, "最新の状態に更新");
   SendMessageA(files, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   RECT fr;
   GetClientRect(files, &fr);
@@ -268,6 +277,7 @@ void TConfigDlg::AttachControls() {
   SendMessageA(hint_, TTM_SETMAXTIPWIDTH, 0, 600);
   AddHint(FolderNameComboBox.Handle(), "");
   AddHint(files, kFileListHint);
+  file_list_hint_ = kFileListHint;
   AddHint(Item(IDC_TEXTWRAPCHECKBOX), kTextWrapHint);
 }
 
@@ -378,6 +388,10 @@ bool TConfigDlg::PreProcessMessage(MSG& msg) {
 }
 
 LRESULT TConfigDlg::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CONTEXTMENU && reinterpret_cast<HWND>(wParam) == FileNameListView.Handle()) {
+    ShowFileListMenu(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    return 0;
+  }
   if (msg == WM_VSCROLL && reinterpret_cast<HWND>(lParam) == Item(IDC_WINDOWBORDERUPDOWN) &&
       LOWORD(wParam) == SB_THUMBPOSITION) {
     WindowBorderUpDownClick();
@@ -419,6 +433,17 @@ void TConfigDlg::FormCommand(WORD id, WORD code, HWND) {
       case IDC_SELECTTEXTBUTTON:
         SelectTextButtonClick();
         return;
+      case IDC_SELECTFOLDERBUTTON:
+        SelectFolderButtonClick();
+        return;
+      // The wide button and the menu's second entry are one action.
+      case IDC_VIEWUPDATEBUTTON:
+      case IDM_UPDATEVIEW:
+        UpdateViewActionExecute();
+        return;
+      case IDM_DELETESELECTITEM:
+        DeleteSelectItemMenuItemClick();
+        return;
       default:
         return;
     }
@@ -430,6 +455,8 @@ void TConfigDlg::FormCommand(WORD id, WORD code, HWND) {
 LRESULT TConfigDlg::FormNotify(NMHDR& header) {
   if (header.hwndFrom == PageControl1 && header.code == TCN_SELCHANGE)
     ShowPage(static_cast<int>(SendMessageA(PageControl1, TCM_GETCURSEL, 0, 0)));
+  if (header.hwndFrom == FileNameListView.Handle() && header.code == NM_CLICK)
+    FileNameListViewClick();
   return 0;
 }
 
@@ -564,6 +591,141 @@ void TConfigDlg::CancelBtnClick() { tk::Application.Terminate(); }
 
 void TConfigDlg::FolderNameComboBoxChange() {
   SetHint(FolderNameComboBox.Handle(), FolderNameComboBox.Text());
+}
+
+std::string TConfigDlg::Hint(HWND control) const {
+  char text[1024] = {};
+  TOOLINFOA ti = {};
+  ti.cbSize = sizeof ti;
+  ti.hwnd = GetParent(control);
+  ti.uId = reinterpret_cast<UINT_PTR>(control);
+  ti.lpszText = text;
+  SendMessageA(hint_, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&ti));
+  return text;
+}
+
+// ---- the file list page ---------------------------------------------------
+
+void TConfigDlg::SelectFolderButtonClick() {
+  SelectFolderDialog1.InitialDir = FolderNameComboBox.Text();
+  if (!SelectFolderDialog1.Execute(Handle())) return;
+  SearchFolder(SelectFolderDialog1.DirectoryName);
+  // Sorted once, as the system's locale compares; files added later are
+  // not kept in order.
+  std::vector<std::string> paths;
+  paths.reserve(static_cast<size_t>(FileNameListView.Count()));
+  for (int i = 0; i < FileNameListView.Count(); ++i) paths.push_back(FileNameListView.Caption(i));
+  std::stable_sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
+    return lstrcmpA(a.c_str(), b.c_str()) < 0;
+  });
+  tk::TStringList sorted;
+  for (std::string& p : paths) sorted.Add(std::move(p));
+  SetFileNameList(sorted);
+}
+
+void TConfigDlg::UpdateViewActionExecute() { SearchFolder(FolderNameComboBox.Text()); }
+
+void TConfigDlg::FileNameListViewClick() {
+  const int selected = FileNameListView.SelectedCount();
+  const std::string hint =
+      selected == 1 ? FileNameListView.Caption(FileNameListView.SelectItemIndex()) : kFileListHint;
+  if (hint != file_list_hint_) {
+    file_list_hint_ = hint;
+    SetHint(FileNameListView.Handle(), hint);
+  }
+}
+
+void TConfigDlg::FileNameListViewMouseMove() {
+  if (FileNameListView.SelectedCount() != 0 || file_list_hint_ == kFileListHint) return;
+  file_list_hint_ = kFileListHint;
+  SetHint(FileNameListView.Handle(), kFileListHint);
+}
+
+void TConfigDlg::FileListSelectPopupMenuPopup() {
+  EnableMenuItem(file_list_menu_.Get(), IDM_DELETESELECTITEM,
+                 MF_BYCOMMAND | (FileNameListView.SelectedCount() > 0 ? MF_ENABLED : MF_GRAYED));
+}
+
+void TConfigDlg::ShowFileListMenu(int x, int y) {
+  if (x == -1 && y == -1) {
+    // From the keyboard: at the focused item, or at the list's corner.
+    HWND lv = FileNameListView.Handle();
+    RECT r = {};
+    const int focused = static_cast<int>(SendMessageA(lv, LVM_GETNEXTITEM, WPARAM(-1), LVNI_FOCUSED));
+    r.left = LVIR_LABEL;
+    if (focused < 0 || !SendMessageA(lv, LVM_GETITEMRECT, WPARAM(focused), LPARAM(&r))) r = {};
+    POINT p = {r.left + 8, r.bottom};
+    ClientToScreen(lv, &p);
+    x = p.x;
+    y = p.y;
+  }
+  FileListSelectPopupMenuPopup();
+  TrackPopupMenu(file_list_menu_.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, Handle(),
+                 nullptr);
+}
+
+void TConfigDlg::DeleteSelectItemMenuItemClick() {
+  HWND lv = FileNameListView.Handle();
+  SendMessageA(lv, WM_SETREDRAW, FALSE, 0);
+  // Only the list's entries go; the files themselves stay where they are.
+  for (int i = FileNameListView.SelectItemIndex(); i >= 0; i = FileNameListView.SelectItemIndex())
+    FileNameListView.DeleteItem(i);
+  SendMessageA(lv, WM_SETREDRAW, TRUE, 0);
+  ::InvalidateRect(lv, nullptr, TRUE);
+}
+
+SearchConditions TConfigDlg::ConditionsFromControls() const {
+  SearchConditions c;
+  c.subFolders = Checked(IDC_SUBFOLDERCHECKBOX);
+  c.reportErrors = Checked(IDC_REPORTERRORCHECKBOX);
+  c.usePlugins = Checked(IDC_USESUSIEPLUGINCHECKBOX);
+  const int rows = ExtendNameEasyListView.Count();
+  c.bmp = rows > 0 && ExtendNameEasyListView.Checked(0);
+  c.jpeg = rows > 1 && ExtendNameEasyListView.Checked(1);
+  c.png = rows > 2 && ExtendNameEasyListView.Checked(2);
+  for (int i = kBuiltInTypeRows; i < rows; ++i)
+    if (ExtendNameEasyListView.Checked(i)) c.pluginFiles.push_back(ExtendNameEasyListView.Caption(i));
+  c.pluginFolder = settings_->PluginFolder;
+  c.sizeLimitKb = SizeEdit.FloatValue();
+  c.minWidth = UpDownPosition(Item(IDC_WIDTHUPDOWN));
+  c.minHeight = UpDownPosition(Item(IDC_HEIGHTUPDOWN));
+  c.typeExtensions = tk::LoadResString(kExtensionsResource, ".bmp,.jpg,.jpeg,.png");
+  return c;
+}
+
+void TConfigDlg::EnterHistory(const std::string& folder) {
+  tk::TStringList history;
+  for (int i = 0; i < FolderNameComboBox.Count(); ++i) history.Add(FolderNameComboBox.Item(i));
+  int index = HistoryIndexOf(history, folder);
+  if (index < 0) {
+    FolderNameComboBox.Insert(0, folder);
+    index = 0;
+  }
+  // Selected by program: the hint keeps the path the user last chose.
+  FolderNameComboBox.SetItemIndex(index);
+}
+
+void TConfigDlg::SearchFolder(const std::string& Folder) {
+  TSearchUi ui(Handle());
+  ui.OnSetFileNameList = [this](const tk::TStringList& files) { SetFileNameList(files); };
+  ui.OnEnterHistory = [this](const std::string& folder) { EnterHistory(folder); };
+  SearchServices services;
+  services.walk = [](tk::TStringList& list, const std::string& folder,
+                     const tk::TStringList& mask, bool recursive) {
+    if (recursive)
+      FindFilesRecursive(list, folder, mask);
+    else
+      FindFiles(list, folder, mask);
+  };
+  services.loadPlugIns = [this](const tk::TStringList& files) {
+    // The table holds exactly the plug-ins checked for this run, so one
+    // unchecked since the last run decodes nothing now.
+    SpiLib321.FreePlugIn();
+    SpiLib321.LoadPlugInFromList(files);
+    return SpiLib321.PFilter();
+  };
+  services.plugins = &SpiLib321;
+  orv::SearchFolder(Folder, ConditionsFromControls(), ui, services);
 }
 
 void TConfigDlg::SetFileNameList(const tk::TStringList& list) {

@@ -19,8 +19,10 @@
 #include "config/EasyControlsWin32.h"
 #include "config/LayoutSampleWin32.h"
 #include "imaging/SPILib.h"
+#include "search/SearchRun.h"
 #include "settings/ApplicationIniFile.h"
 #include "toolkit/Forms.h"
+#include "toolkit/Win32Handles.h"
 
 namespace orv {
 
@@ -37,6 +39,15 @@ class TConfigDlg : public tk::TForm {
   void OKBtnClick();
   void CancelBtnClick();
   void FolderNameComboBoxChange();
+  void SelectFolderButtonClick();
+  void UpdateViewActionExecute();
+  void FileNameListViewClick();
+  void FileNameListViewMouseMove();
+  void FileListSelectPopupMenuPopup();
+  void DeleteSelectItemMenuItemClick();
+  // Builds a new file list from `Folder` with the conditions the controls
+  // show now, and enters the folder in the history.
+  void SearchFolder(const std::string& Folder);
   void UseSusiePluginCheckBoxClick();
   void SelectPluginFolderButtonClick();
   void UseBGImageCheckBoxClick();
@@ -54,6 +65,10 @@ class TConfigDlg : public tk::TForm {
   // The dialog's own picture loader for the sample: no existence test, a
   // fresh extension list per call, the dialog's plug-in host.
   void LoadPicture(const std::string& fileName, tk::TBitmap& target);
+
+  // The tooltip text a control shows now.
+  std::string Hint(HWND control) const;
+  HMENU FileListSelectPopupMenu() const { return file_list_menu_.Get(); }
 
   // Every control's value, as OK would read it, and the reverse.
   ConfigValues ReadControls() const;
@@ -92,6 +107,9 @@ class TConfigDlg : public tk::TForm {
   void SetRadioIndex(int firstId, int count, int index);
   void ApplyEnableRules();
   bool PickColor(tk::TColor& color);
+  SearchConditions ConditionsFromControls() const;
+  void EnterHistory(const std::string& folder);
+  void ShowFileListMenu(int x, int y);
 
   SettingsFactory settings_factory_;
   std::unique_ptr<TApplicationIniFile> settings_;
@@ -100,6 +118,7 @@ class TConfigDlg : public tk::TForm {
   HWND pages_[kPageCount] = {};
   int active_page_ = -1;
   HWND hint_ = nullptr;
+  std::string file_list_hint_;
 
   TEasyComboBox FolderNameComboBox;
   TEasyListView FileNameListView;
@@ -113,6 +132,7 @@ class TConfigDlg : public tk::TForm {
   TNumberFilterEdit BlankScreenIntervalNumberFilterEdit;
   std::unique_ptr<TLayoutSample> sample_;
   tk::ScopedGdiObject bold_font_;
+  tk::ScopedMenu file_list_menu_;
   COLORREF custom_colors_[16] = {};
 };
 

@@ -192,6 +192,10 @@ void TEasyListView::SetChecked(int i, bool b) {
   ListView_SetCheckState(handle_, i, b ? TRUE : FALSE);
 }
 
+int TEasyListView::SelectedCount() const {
+  return static_cast<int>(SendMessageA(handle_, LVM_GETSELECTEDCOUNT, 0, 0));
+}
+
 LRESULT CALLBACK TEasyListView::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                              UINT_PTR, DWORD_PTR data) {
   auto* self = reinterpret_cast<TEasyListView*>(data);
@@ -200,6 +204,7 @@ LRESULT CALLBACK TEasyListView::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, 
     self->handle_ = nullptr;
     return DefSubclassProc(wnd, msg, wParam, lParam);
   }
+  if (msg == WM_MOUSEMOVE && self->OnMouseMove) self->OnMouseMove();
   const bool keep = self->always_selected_ &&
                     (msg == LVM_INSERTITEMA || msg == LVM_INSERTITEMW || msg == LVM_DELETEITEM);
   if (!keep) return DefSubclassProc(wnd, msg, wParam, lParam);

@@ -70,6 +70,9 @@ class TEasyListView {
   void Clear();
   bool Checked(int i) const;
   void SetChecked(int i, bool b);
+  int SelectedCount() const;
+
+  std::function<void()> OnMouseMove;
 
  private:
   static LRESULT CALLBACK SubclassProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam,

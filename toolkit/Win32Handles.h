@@ -86,12 +86,18 @@ struct ModuleTraits : UncountedTraits {
   static void Close(HMODULE h) { FreeLibrary(h); }
 };
 
+struct MenuTraits : UncountedTraits {
+  static HMENU Null() { return nullptr; }
+  static void Close(HMENU h) { DestroyMenu(h); }
+};
+
 using ScopedGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits>;
 using ScopedMemoryDc = ScopedHandle<HDC, MemoryDcTraits>;
 using ScopedKernelHandle = ScopedHandle<HANDLE, KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<HANDLE, FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<HANDLE, FindHandleTraits>;
 using ScopedModule = ScopedHandle<HMODULE, ModuleTraits>;
+using ScopedMenu = ScopedHandle<HMENU, MenuTraits>;
 
 // Selects an object into a DC for the lifetime of the guard.
 class SelectGuard {
