@@ -1,0 +1,301 @@
+// The settings dialog as a whole, driven through its message loop: every
+// setting loads into its control, OK writes what changed and keeps the
+// rest, every way of cancelling leaves the files alone, the history is cut
+// at OK, the dialog's relation to the display properties, and the plug-in
+// rows of the type list.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "search/Dirsearch.h"
+#include "tests/settings_dialog/dialog_harness.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/FileUtil.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+using dlgtest::ReadBytes;
+using dlgtest::WriteBytes;
+
+std::string PluginDir() {
+  std::string dir = ORV_TEST_PLUGIN_DIR;
+  if (!dir.empty() && dir[0] == '/') {
+    dir = "Z:" + dir;
+    for (char& c : dir)
+      if (c == '/') c = '\\';
+  }
+  return dir;
+}
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  const size_t at = s.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) s.replace(at, from.size(), to);
+  return s;
+}
+
+class ConfigDlgTest : public dlgtest::DialogTest {
+ protected:
+  bool IsChecked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  int UpDown(int id) const { return static_cast<int>(SendMessageA(Item(id), UDM_GETPOS32, 0, 0)); }
+  int RadioOf(int first, int count) const {
+    for (int i = 0; i < count; ++i)
+      if (IsChecked(first + i)) return i;
+    return -1;
+  }
+  Names TypeRows(std::vector<bool>* checks = nullptr) const {
+    HWND lv = Item(IDC_EXTENDNAMEEASYLISTVIEW);
+    Names rows;
+    for (int i = 0; i < ListView_GetItemCount(lv); ++i) {
+      char text[MAX_PATH] = {};
+      ListView_GetItemText(lv, i, 0, text, sizeof text);
+      rows.push_back(text);
+      if (checks) checks->push_back(ListView_GetCheckState(lv, i) != 0);
+    }
+    return rows;
+  }
+  // A click on the upper half of an up-down, as the mouse gives it.
+  void ClickUp(int upDownId) {
+    HWND ud = Item(upDownId);
+    RECT r;
+    GetClientRect(ud, &r);
+    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 4);
+    PostMessageA(ud, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(ud, WM_LBUTTONUP, 0, at);
+    Pump(100);
+  }
+  void PressWithControl(WORD vk) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    Key(vk);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+  }
+  int ActivePage() const {
+    return static_cast<int>(SendMessageA(Item(IDC_PAGECONTROL1), TCM_GETCURSEL, 0, 0));
+  }
+};
+
+TEST_F(ConfigDlgTest, EverySettingLoadsIntoItsControlAndOkWritesWhatChanged) {
+  // A plug-in folder of two plug-ins, and a background picture.
+  const std::string plugins = dir_ + "spi";
+  CreateDirectoryA(plugins.c_str(), nullptr);
+  for (const char* name : {"orvtest.spi", "orvtwo.spi"})
+    ASSERT_TRUE(CopyFileA((PluginDir() + "\\" + name).c_str(), (plugins + "\\" + name).c_str(),
+                          FALSE));
+  const std::string bg = dir_ + "bg.bmp";
+  {
+    tk::TBitmap b;
+    b.Allocate(tk::TPixelFormat::pf24bit, 40, 30);
+    b.SaveToFile(bg);
+  }
+  // Every key away from its default, in the order OK writes them.
+  const std::string ini =
+      "[Search]\r\nSubFolder=0\r\nReportError=1\r\nUseSusiePlugin=1\r\nPluginFolder=" + plugins +
+      "\r\nCheckSize=300\r\nCheckWidth=120\r\nCheckHeight=90\r\n"
+      "[Extend]\r\nMaxIndex=5\r\nExtend0=0\r\nExtend1=1\r\nExtend2=0\r\nExtend3=1\r\nExtend4=0\r\n"
+      "[Screen]\r\nRandamDisplay=0\r\nStretchDraw=0\r\nBGColor=clMaroon\r\nUseBGImageCheck=1\r\n"
+      "BGImagePath=" +
+      bg +
+      "\r\nShowTextKind=3\r\nSelectTextFileName=C:\\texts\\caption.txt\r\nTextArrangement=0\r\n"
+      "TextAlign=2\r\nTextLayout=0\r\nTextWrap=1\r\nInterval=17\r\nBlankScreenInterval=7\r\n"
+      "WindowBorder=12\r\nPreviousRowNumber=4\r\nAlwaysFirstRowCheck=1\r\n"
+      "[Font]\r\nName=ＭＳ ゴシック\r\nCharSet=128\r\nSize=20\r\nColor=clYellow\r\nBold=1\r\n"
+      "Italic=1\r\nUnderline=0\r\nStrikeOut=1\r\n"
+      "[Event]\r\nMouseClick=0\r\nMouseMove=0\r\n";
+  const Names dirs = {"C:\\one", "C:\\two"}, files = {"C:\\one\\a.bmp", "C:\\one\\b.jpg"};
+  WriteSettings(ini, dirs, files);
+  Open();
+
+  struct Check {
+    int id;
+    bool checked;
+  };
+  for (const Check& c : {Check{IDC_SUBFOLDERCHECKBOX, false}, {IDC_REPORTERRORCHECKBOX, true},
+                         {IDC_USESUSIEPLUGINCHECKBOX, true}, {IDC_RANDAMDISPLAYCHECKBOX, false},
+                         {IDC_STRETCHDRAWCHECKBOX, false}, {IDC_USEBGIMAGECHECKBOX, true},
+                         {IDC_TEXTWRAPCHECKBOX, true}, {IDC_ALWAYSFIRSTROWCHECKBOX, true},
+                         {IDC_MOUSECLICKCHECKBOX, false}, {IDC_MOUSEMOVECHECKBOX, false}})
+    EXPECT_EQ(IsChecked(c.id), c.checked) << c.id;
+  struct Number {
+    int upDown, edit, value;
+  };
+  for (const Number& n : {Number{IDC_SIZEUPDOWN, IDC_SIZEEDIT, 300},
+                          {IDC_WIDTHUPDOWN, IDC_WIDTHEDIT, 120},
+                          {IDC_HEIGHTUPDOWN, IDC_HEIGHTEDIT, 90},
+                          {IDC_WINDOWBORDERUPDOWN, IDC_WINDOWBORDERNUMBERFILTEREDIT, 12},
+                          {IDC_INTERVALUPDOWN, IDC_INTERVALEDIT, 17},
+                          {IDC_BLANKSCREENINTERVALUPDOWN, IDC_BLANKSCREENINTERVALNUMBERFILTEREDIT, 7}}) {
+    EXPECT_EQ(UpDown(n.upDown), n.value) << n.upDown;
+    EXPECT_EQ(dlgtest::WindowText(Item(n.edit)), std::to_string(n.value)) << n.edit;
+  }
+  EXPECT_EQ(RadioOf(IDC_TEXTARRANGEMENT0, 4), 0);
+  EXPECT_EQ(RadioOf(IDC_TEXTALIGN0, 3), 2);
+  EXPECT_EQ(RadioOf(IDC_TEXTLAYOUT0, 3), 0);
+  EXPECT_EQ(SendMessageA(Item(IDC_SHOWTEXTKINDEASYCOMBOBOX), CB_GETCURSEL, 0, 0), 3);
+  EXPECT_EQ(dlgtest::WindowText(Item(IDC_SELECTTEXTFILENAMESHADOWLABEL)), "C:\\texts\\caption.txt");
+  std::vector<bool> checks;
+  const Names rows = TypeRows(&checks);
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(Names(rows.begin() + 3, rows.end()), (Names{"orvtest.spi", "orvtwo.spi"}));
+  EXPECT_EQ(checks, (std::vector<bool>{false, true, false, true, false}));
+  const orv::ConfigValues v = dlg_->ReadControls();
+  EXPECT_EQ(v.Folders, dirs);
+  EXPECT_EQ(v.FolderIndex, 0);
+  EXPECT_EQ(v.Files, files);
+  EXPECT_EQ(v.SampleFont.Name, "ＭＳ ゴシック");
+  EXPECT_EQ(v.SampleFont.Size, 20);
+  EXPECT_EQ(v.SampleFont.Color, tk::clYellow);
+  EXPECT_EQ(v.SampleFont.Style, tk::fsBold | tk::fsItalic | tk::fsStrikeOut);
+  EXPECT_EQ(v.BGColor, tk::clMaroon);
+  EXPECT_EQ(v.BGImagePath, bg);
+  EXPECT_TRUE(IsWindowEnabled(Item(IDC_SELECTPLUGINFOLDERBUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(Item(IDC_BGIMAGEBUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(Item(IDC_SELECTTEXTBUTTON)));
+
+  // OK without a change writes the same settings back.
+  Click(IDOK);
+  ASSERT_TRUE(Ended());
+  const std::string unchanged = ReadBytes(IniPath());
+  EXPECT_EQ(unchanged, ini);
+  EXPECT_EQ(ReadBytes(DirListPath()), dlgtest::Lines(dirs));
+  EXPECT_EQ(ReadBytes(FileListPath()), dlgtest::Lines(files));
+  CloseDialog();
+
+  // Two controls changed: exactly their keys differ.
+  Open();
+  Click(IDC_RANDAMDISPLAYCHECKBOX);
+  ClickUp(IDC_INTERVALUPDOWN);
+  EXPECT_EQ(dlgtest::WindowText(Item(IDC_INTERVALEDIT)), "18");
+  Click(IDOK);
+  ASSERT_TRUE(Ended());
+  EXPECT_EQ(ReadBytes(IniPath()),
+            Replace(Replace(unchanged, "RandamDisplay=0", "RandamDisplay=1"), "Interval=17",
+                    "Interval=18"));
+}
+
+TEST_F(ConfigDlgTest, CancelEscAndTheCloseBoxLeaveEveryFileAlone) {
+  WriteSettings("[Screen]\r\nInterval=9\r\n", {"C:\\a", "C:\\b"}, {"C:\\a\\1.bmp"});
+  const std::string before = Files();
+  enum Way { kButton, kEsc, kCloseBox };
+  for (Way way : {kButton, kEsc, kCloseBox}) {
+    Open();
+    Click(IDC_MOUSECLICKCHECKBOX);
+    ClickUp(IDC_INTERVALUPDOWN);
+    // Ctrl+Tab walks the pages from the keyboard, Ctrl+Shift+Tab back.
+    SetFocus(Item(IDC_FOLDERNAMECOMBOBOX));
+    PressWithControl(VK_TAB);
+    EXPECT_EQ(ActivePage(), 1);
+    PressWithControl(VK_NEXT);
+    EXPECT_EQ(ActivePage(), 2);
+    PressWithControl(VK_PRIOR);
+    EXPECT_EQ(ActivePage(), 1);
+    if (way == kButton) Click(IDCANCEL);
+    if (way == kEsc) Key(VK_ESCAPE);
+    if (way == kCloseBox) {
+      PostMessageA(dlg_->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+      Pump(100);
+    }
+    EXPECT_TRUE(Ended()) << way;
+    EXPECT_EQ(Files(), before) << way;
+    CloseDialog();
+  }
+}
+
+TEST_F(ConfigDlgTest, AHistoryOfFortyIsSavedAsThirtyTwoWithTheChosenEntryFirst) {
+  Names dirs;
+  for (int i = 0; i < 40; ++i) dirs.push_back("C:\\folder" + std::to_string(i));
+  WriteSettings("", dirs, {});
+  Open();
+  // The fifth entry, chosen with the arrow keys; Enter is OK.
+  SetFocus(Item(IDC_FOLDERNAMECOMBOBOX));
+  for (int i = 0; i < 4; ++i) Key(VK_DOWN);
+  EXPECT_EQ(dlg_->Hint(Item(IDC_FOLDERNAMECOMBOBOX)), dirs[4]);
+  Key(VK_RETURN);
+  ASSERT_TRUE(Ended());
+  Names want = {dirs[4], dirs[0], dirs[1], dirs[2], dirs[3]};
+  for (int i = 5; i < 32; ++i) want.push_back(dirs[i]);
+  EXPECT_EQ(ReadBytes(DirListPath()), dlgtest::Lines(want));
+}
+
+class PropertiesWindow {
+ public:
+  PropertiesWindow() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "OrvFakeDisplayProperties";
+    RegisterClassA(&wc);
+    wnd_ = CreateWindowExA(0, wc.lpszClassName, "画面のプロパティ", WS_POPUP | WS_VISIBLE, 10, 10,
+                           200, 150, nullptr, nullptr, wc.hInstance, nullptr);
+  }
+  ~PropertiesWindow() { DestroyWindow(wnd_); }
+  HWND Handle() const { return wnd_; }
+
+ private:
+  HWND wnd_;
+};
+
+TEST_F(ConfigDlgTest, OpenedFromTheDisplayPropertiesItOwnsAndBlocksThemUntilItCloses) {
+  WriteSettings("", {}, {});
+  PropertiesWindow properties;
+  ASSERT_NE(properties.Handle(), nullptr);
+  for (bool inFront : {true, false}) {
+    HWND other = nullptr;
+    if (inFront) {
+      SetForegroundWindow(properties.Handle());
+    } else {
+      other = CreateWindowExA(0, "OrvFakeDisplayProperties", "something else",
+                              WS_POPUP | WS_VISIBLE, 300, 10, 100, 100, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+      SetForegroundWindow(other);
+    }
+    Pump(50);
+    ASSERT_EQ(GetForegroundWindow() == properties.Handle(), inFront);
+    Open();
+    EXPECT_EQ(GetWindow(dlg_->Handle(), GW_OWNER) == properties.Handle(), inFront);
+    EXPECT_EQ(IsWindowEnabled(properties.Handle()) != 0, !inFront);
+    Click(IDCANCEL);
+    CloseDialog();
+    EXPECT_TRUE(IsWindowEnabled(properties.Handle())) << inFront;
+    if (other) DestroyWindow(other);
+  }
+}
+
+TEST_F(ConfigDlgTest, PluginRowsComeAndGoWithTheCheckBoxAndKeepTheBuiltInMarks) {
+  WriteSettings("[Search]\r\nUseSusiePlugin=0\r\nPluginFolder=" + PluginDir() +
+                    "\r\n[Extend]\r\nMaxIndex=3\r\nExtend0=1\r\nExtend1=0\r\nExtend2=1\r\n",
+                {}, {});
+  Open();
+  EXPECT_FALSE(IsWindowEnabled(Item(IDC_SELECTPLUGINFOLDERBUTTON)));
+  std::vector<bool> checks;
+  EXPECT_EQ(TypeRows(&checks).size(), 3u);
+  EXPECT_EQ(checks, (std::vector<bool>{true, false, true}));
+
+  tk::TStringList spi, mask;
+  mask.Add(".spi");
+  orv::FindFiles(spi, PluginDir(), mask);
+  ASSERT_GT(spi.Count(), 0);
+  Click(IDC_USESUSIEPLUGINCHECKBOX);
+  EXPECT_TRUE(IsWindowEnabled(Item(IDC_SELECTPLUGINFOLDERBUTTON)));
+  checks.clear();
+  const Names rows = TypeRows(&checks);
+  ASSERT_EQ(rows.size(), 3u + spi.Count());
+  for (int i = 0; i < spi.Count(); ++i)
+    EXPECT_EQ(rows[3 + i], tk::ExtractFileName(spi.Items()[i]));
+  EXPECT_EQ(std::vector<bool>(checks.begin(), checks.begin() + 3),
+            (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(std::count(checks.begin() + 3, checks.end(), true), 0) << "new rows start unchecked";
+
+  Click(IDC_USESUSIEPLUGINCHECKBOX);
+  checks.clear();
+  EXPECT_EQ(TypeRows(&checks).size(), 3u);
+  EXPECT_EQ(checks, (std::vector<bool>{true, false, true}));
+}
+
+}  // namespace
