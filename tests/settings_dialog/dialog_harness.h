@@ -28,11 +28,15 @@ namespace dlgtest {
 inline std::string NewTempFolder(const char* tag) {
   char base[MAX_PATH];
   GetTempPathA(MAX_PATH, base);
+  // Process ids repeat between runs under Wine: a folder left by an
+  // earlier run is never reused.
   static int n = 0;
-  std::string dir = std::string(base) + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-                    std::to_string(++n) + "\\";
-  CreateDirectoryA(dir.c_str(), nullptr);
-  return dir;
+  for (;;) {
+    std::string dir = std::string(base) + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" +
+                      std::to_string(++n);
+    if (CreateDirectoryA(dir.c_str(), nullptr)) return dir + "\\";
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return dir + "\\";
+  }
 }
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
