@@ -299,3 +299,33 @@ TEST_F(ConfigDlgTest, PluginRowsComeAndGoWithTheCheckBoxAndKeepTheBuiltInMarks) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConfigDlgTest, AFailedSaveIsShownAndTheDialogStaysOpen) {
+  WriteSettings("[Screen]\r\nInterval=9\r\n", {"C:\\a"}, {"C:\\a\\1.bmp"});
+  Open();
+  // The history file can no longer be written (a folder took its name).
+  DeleteFileA(DirListPath().c_str());
+  ASSERT_TRUE(CreateDirectoryA(DirListPath().c_str(), nullptr));
+  Click(IDC_RANDAMDISPLAYCHECKBOX);
+  {
+    dlgtest::DialogBoxWatcher boxes;
+    Click(IDOK);
+    dlgtest::WaitUntil([&] { return !boxes.Texts().empty(); }, 5000);
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+  }
+  EXPECT_FALSE(Ended());
+  EXPECT_TRUE(IsWindowVisible(dlg_->Handle()));
+  EXPECT_TRUE(IsWindowEnabled(dlg_->Handle()));
+  // What the user set is still there to be saved once the folder is gone.
+  RemoveDirectoryA(DirListPath().c_str());
+  Click(IDOK);
+  ASSERT_TRUE(Ended());
+  EXPECT_EQ(ReadBytes(DirListPath()), dlgtest::Lines({"C:\\a"}));
+  char value[8] = {};
+  GetPrivateProfileStringA("Screen", "RandamDisplay", "", value, sizeof value, IniPath().c_str());
+  EXPECT_STREQ(value, "0");
+}
+
+}  // namespace
