@@ -6,9 +6,8 @@
 #   scripts/dialog-screenshots.sh [dpi] [outdir]   (defaults: 96, screenshots/dialog-<dpi>)
 #   ORV_DIALOG_BUILD=dir  take the module from this build tree (default build/win)
 #   ORV_DIALOG_DISPLAY=:n the X display to start (default: a free one)
-#   ORV_DIALOG_PICKERS=1  also open each picker of the dialog (background
-#                         picture, text file, plug-in folder, font, the two
-#                         colours), screenshot it, resize it and close it with Esc
+#   ORV_DIALOG_HOLD=file  keep the dialog open after the screenshots until
+#                         the file exists, to look at it by hand
 # The Wine prefix in WINEPREFIX (or the project's default one) is copied
 # first, so its DPI setting stays as it was.
 set -euo pipefail
@@ -135,9 +134,6 @@ done
 # Seven switches come back to the first page.
 shot page1-again
 
-if [[ ${ORV_DIALOG_PICKERS:-0} == 1 ]]; then
-  bash "$here/dialog-pickers.sh" "$dlg" "$out"
-fi
 
 # Esc is Cancel: the dialog ends and leaves the settings as they were.
 if [[ -n ${ORV_DIALOG_HOLD:-} ]]; then
