@@ -66,6 +66,7 @@ orv_wine() {
 # finished writing it, so the first test does not race the registry set-up.
 orv_wine_prefix() {
   if [[ -f $WINEPREFIX/system.reg && -f $WINEPREFIX/.orv-ready ]]; then
+    orv_wine_fonts
     return 0
   fi
   echo "wine-env: creating the Wine prefix $WINEPREFIX ($WINEARCH)" >&2
@@ -89,6 +90,41 @@ orv_wine_prefix() {
     return 1
   fi
   touch "$WINEPREFIX/.orv-ready"
+  orv_wine_fonts
+}
+
+# The dialogs ask for the fonts of a Japanese Windows; Wine has none of them
+# and would fall back to whatever font it finds, often one without Japanese
+# glyphs. Map them to the IPA fonts (fonts-ipafont-gothic), the proportional
+# one for the proportional faces, so text is measured and drawn close to
+# what a Japanese Windows shows. Also run for a prefix made before this
+# mapping existed: the marker says it is done.
+orv_wine_fonts() {
+  local marker=$WINEPREFIX/.orv-fonts-1 reg
+  if [[ -f $marker ]]; then
+    return 0
+  fi
+  reg=$(mktemp /tmp/orv-fonts.XXXXXX)
+  # regedit reads UTF-16LE with a byte order mark, whatever the code page.
+  {
+    printf '\xef\xbb\xbf'
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+      '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+      '"ＭＳ Ｐゴシック"="IPAPGothic"' \
+      '"ＭＳ ゴシック"="IPAGothic"' \
+      '"MS UI Gothic"="IPAPGothic"' \
+      '"MS PGothic"="IPAPGothic"' \
+      '"MS Gothic"="IPAGothic"' ''
+  } | iconv -f UTF-8 -t UTF-16LE >"$reg"
+  if (unset DISPLAY && "$ORV_WINE" regedit /S "Z:${reg//\//\\}" &&
+    timeout 60 wineserver -w) >/dev/null 2>&1 &&
+    "$ORV_WINE" reg query 'HKCU\Software\Wine\Fonts\Replacements' 2>/dev/null |
+    iconv -f CP932 -t UTF-8 2>/dev/null | grep -q 'ＭＳ Ｐゴシック.*IPAPGothic'; then
+    touch "$marker"
+  else
+    echo "wine-env: could not set the font replacements in $WINEPREFIX" >&2
+  fi
+  rm -f "$reg"
 }
 
 # Runs a command when the calling shell exits, after any exit handlers it
