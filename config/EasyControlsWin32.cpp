@@ -18,48 +18,6 @@ std::string WindowText(HWND wnd) {
   return s;
 }
 
-
-// The controls are hooked by swapping their window procedure, with the
-// hook in GWLP_USERDATA. SetWindowSubclass finds its table through a
-// window property, which under Wine is a round trip to the window server
-// on every message (about 0.2 ms): filling the file list with 10,000 names
-// took seconds that way.
-struct ControlHook {
-  WNDPROC original;
-  SUBCLASSPROC proc;
-  DWORD_PTR data;
-};
-
-LRESULT CALLBACK HookedProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* hook = reinterpret_cast<ControlHook*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
-  if (!hook) return DefWindowProcA(wnd, msg, wParam, lParam);
-  return hook->proc(wnd, msg, wParam, lParam, 1, hook->data);
-}
-
-void Hook(HWND wnd, SUBCLASSPROC proc, DWORD_PTR data) {
-  auto* hook = new ControlHook{nullptr, proc, data};
-  SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(hook));
-  hook->original = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HookedProc)));
-}
-
-// Before the hook is taken off, the original procedure is the hook's; after
-// it, the window's own again.
-LRESULT CallOriginal(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* hook = reinterpret_cast<ControlHook*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
-  WNDPROC proc = hook ? hook->original
-                      : reinterpret_cast<WNDPROC>(GetWindowLongPtrA(wnd, GWLP_WNDPROC));
-  return CallWindowProcA(proc, wnd, msg, wParam, lParam);
-}
-
-void Unhook(HWND wnd) {
-  auto* hook = reinterpret_cast<ControlHook*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
-  if (!hook) return;
-  SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hook->original));
-  SetWindowLongPtrA(wnd, GWLP_USERDATA, 0);
-  delete hook;
-}
-
 }  // namespace
 
 // ---- TNumberFilterEdit ----------------------------------------------------
@@ -68,7 +26,7 @@ void TNumberFilterEdit::Attach(HWND edit, int maxLength) {
   handle_ = edit;
   ImmAssociateContext(edit, nullptr);
   SendMessageA(edit, EM_LIMITTEXT, static_cast<WPARAM>(maxLength), 0);
-  Hook(edit, SubclassProc, reinterpret_cast<DWORD_PTR>(this));
+  SetWindowSubclass(edit, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
   ShowModelText();
 }
 
@@ -130,9 +88,9 @@ LRESULT CALLBACK TNumberFilterEdit::SubclassProc(HWND wnd, UINT msg, WPARAM wPar
     case WM_GETDLGCODE:
       // A multi-line edit would take Enter and Esc from the dialog; this
       // one has a single line, so they stay OK and Cancel.
-      return CallOriginal(wnd, msg, wParam, lParam) & ~DLGC_WANTALLKEYS;
+      return DefSubclassProc(wnd, msg, wParam, lParam) & ~DLGC_WANTALLKEYS;
     case WM_SETTEXT: {
-      const LRESULT r = CallOriginal(wnd, msg, wParam, lParam);
+      const LRESULT r = DefSubclassProc(wnd, msg, wParam, lParam);
       // The dialog made a Unicode window, so the text is read back in the
       // program's code page rather than taken from the message.
       if (!self->assigning_) {
@@ -142,25 +100,25 @@ LRESULT CALLBACK TNumberFilterEdit::SubclassProc(HWND wnd, UINT msg, WPARAM wPar
       return r;
     }
     case WM_KILLFOCUS: {
-      const LRESULT r = CallOriginal(wnd, msg, wParam, lParam);
+      const LRESULT r = DefSubclassProc(wnd, msg, wParam, lParam);
       self->DoExit();
       return r;
     }
     case WM_NCDESTROY:
-      Unhook(wnd);
+      RemoveWindowSubclass(wnd, SubclassProc, 1);
       self->handle_ = nullptr;
       break;
     default:
       break;
   }
-  return CallOriginal(wnd, msg, wParam, lParam);
+  return DefSubclassProc(wnd, msg, wParam, lParam);
 }
 
 // ---- TEasyListView --------------------------------------------------------
 
 void TEasyListView::Attach(HWND listView, bool alwaysSelected) {
   handle_ = listView;
-  Hook(listView, SubclassProc, reinterpret_cast<DWORD_PTR>(this));
+  SetWindowSubclass(listView, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
   SetAlwaysSelected(alwaysSelected);
 }
 
@@ -242,16 +200,16 @@ LRESULT CALLBACK TEasyListView::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, 
                                              UINT_PTR, DWORD_PTR data) {
   auto* self = reinterpret_cast<TEasyListView*>(data);
   if (msg == WM_NCDESTROY) {
-    Unhook(wnd);
+    RemoveWindowSubclass(wnd, SubclassProc, 1);
     self->handle_ = nullptr;
-    return CallOriginal(wnd, msg, wParam, lParam);
+    return DefSubclassProc(wnd, msg, wParam, lParam);
   }
   if (msg == WM_MOUSEMOVE && self->OnMouseMove) self->OnMouseMove();
   const bool keep = self->always_selected_ &&
                     (msg == LVM_INSERTITEMA || msg == LVM_INSERTITEMW || msg == LVM_DELETEITEM);
-  if (!keep) return CallOriginal(wnd, msg, wParam, lParam);
+  if (!keep) return DefSubclassProc(wnd, msg, wParam, lParam);
   const int remembered = self->SelectItemIndex();
-  const LRESULT r = CallOriginal(wnd, msg, wParam, lParam);
+  const LRESULT r = DefSubclassProc(wnd, msg, wParam, lParam);
   if (self->Count() > 0 && self->SelectItemIndex() < 0) self->SetSelectItemIndex(remembered);
   return r;
 }
@@ -260,7 +218,7 @@ LRESULT CALLBACK TEasyListView::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, 
 
 void TEasyComboBox::Attach(HWND comboBox, bool alwaysSelected) {
   handle_ = comboBox;
-  Hook(comboBox, SubclassProc, reinterpret_cast<DWORD_PTR>(this));
+  SetWindowSubclass(comboBox, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
   SetAlwaysSelected(alwaysSelected);
 }
 
@@ -311,15 +269,15 @@ LRESULT CALLBACK TEasyComboBox::SubclassProc(HWND wnd, UINT msg, WPARAM wParam, 
                                              UINT_PTR, DWORD_PTR data) {
   auto* self = reinterpret_cast<TEasyComboBox*>(data);
   if (msg == WM_NCDESTROY) {
-    Unhook(wnd);
+    RemoveWindowSubclass(wnd, SubclassProc, 1);
     self->handle_ = nullptr;
-    return CallOriginal(wnd, msg, wParam, lParam);
+    return DefSubclassProc(wnd, msg, wParam, lParam);
   }
   const bool keep = self->always_selected_ &&
                     (msg == CB_ADDSTRING || msg == CB_DELETESTRING || msg == CB_INSERTSTRING);
-  if (!keep) return CallOriginal(wnd, msg, wParam, lParam);
+  if (!keep) return DefSubclassProc(wnd, msg, wParam, lParam);
   const int remembered = self->ItemIndex();
-  const LRESULT r = CallOriginal(wnd, msg, wParam, lParam);
+  const LRESULT r = DefSubclassProc(wnd, msg, wParam, lParam);
   const int n = self->Count();
   if (n == 0) {
     SendMessageA(wnd, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
