@@ -13,6 +13,11 @@ uint32_t BrowseFlags(TSelectFolderOptions options) {
 void DialogPosition(const IntRect& monitor, int width, int height, int& x, int& y) {
   x = monitor.left + (monitor.Width() - width) / 2;
   y = monitor.top + (monitor.Height() - height) / 3;
+  // A dialog larger than its monitor (a grown picker at a high DPI on a
+  // small screen) keeps its title bar on the screen, so it can still be
+  // moved and closed; it then overhangs to the right and bottom only.
+  if (x < monitor.left) x = monitor.left;
+  if (y < monitor.top) y = monitor.top;
 }
 
 bool ResizeChild(IntRect& r, int cx, int cy, int dw, int dh) {

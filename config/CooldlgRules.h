@@ -24,7 +24,8 @@ constexpr TSelectFolderOptions FolderOption(TSelectFolderOption o) { return 1u <
 // The shell browser's BIF_ flags of a set of options.
 uint32_t BrowseFlags(TSelectFolderOptions options);
 
-// Centred horizontally, at one third of the free height, on `monitor`.
+// Centred horizontally, at one third of the free height, on `monitor`;
+// never left of or above it.
 void DialogPosition(const IntRect& monitor, int width, int height, int& x, int& y);
 
 // One child of a dialog grown by dw x dh whose file view had its centre at

@@ -8,6 +8,10 @@
 #   ORV_DIALOG_DISPLAY=:n the X display to start (default: a free one)
 #   ORV_DIALOG_HOLD=file  keep the dialog open after the screenshots until
 #                         the file exists, to look at it by hand
+#   ORV_DIALOG_PICKERS=1  also open the pickers (folder, font, colour, the
+#                         two open dialogs, one of them again after growing
+#                         it by 100 x 50) and save one PNG of each; prints
+#                         the dialog's and each picker's screen rectangle
 # The Wine prefix in WINEPREFIX (or the project's default one) is copied
 # first, so its DPI setting stays as it was.
 set -euo pipefail
@@ -133,6 +137,72 @@ for ((p = 0; p < ${#pages[@]}; p++)); do
 done
 # Seven switches come back to the first page.
 shot page1-again
+
+probe() {
+  "$ORV_WINE" "${ORV_DIALOG_BUILD:-build/win}/tools/dialogprobe/dialogprobe.exe" "$@" 2>/dev/null |
+    tr -d '\r' | iconv -f CP932 -t UTF-8 -c
+}
+# The picker of the button with this control id, opened by a click on its
+# centre, is shot once it is up and closed with Esc.
+picker() {
+  local id=$1 name=$2 r line i
+  read -r -a r <<<"$(probe rect "$id")"
+  [[ ${#r[@]} -eq 4 ]] || {
+    echo "dialog-screenshots: no button $id on this page" >&2
+    return 1
+  }
+  xdotool mousemove $(((r[0] + r[2]) / 2)) $(((r[1] + r[3]) / 2)) click 1
+  for ((i = 0; i < 50; i++)); do
+    line=$(probe windows | grep '^window ' | head -1) || true
+    [[ -n $line ]] && break
+    sleep 0.2
+  done
+  [[ -n $line ]] || {
+    echo "dialog-screenshots: button $id opened no picker" >&2
+    return 1
+  }
+  sleep 1
+  echo "dialog-screenshots: $name: $line"
+  shot "picker-$name"
+  if [[ ${3:-} == grow ]]; then
+    read -r -a r <<<"${line#window }"
+    # The size grip sits in the bottom right corner, inside the frame.
+    xdotool mousemove $((r[2] - 9)) $((r[3] - 7)) mousedown 1
+    sleep 0.3
+    xdotool mousemove $((r[2] + 46)) $((r[3] + 21))
+    sleep 0.3
+    xdotool mousemove $((r[2] + 96)) $((r[3] + 46)) mouseup 1
+    sleep 1
+    echo "dialog-screenshots: $name grown: $(probe windows | grep '^window ' | head -1)"
+    shot "picker-$name-grown"
+  fi
+  xdotool key Escape
+  # Back when the dialog takes input again (Wine stalls as the picker hides).
+  for ((i = 0; i < 50; i++)); do
+    probe windows | grep -q '^dialog .* enabled=1' && break
+    sleep 0.2
+  done
+  sleep 2.5
+}
+pages() {
+  local k
+  for k in "$@"; do
+    xdotool key "$k"
+    sleep 0.8
+  done
+}
+if [[ ${ORV_DIALOG_PICKERS:-} == 1 ]]; then
+  probe windows | grep -v '^window ' | sed 's/^/dialog-screenshots: /'
+  picker 1102 folder || true
+  pages ctrl+Tab ctrl+Tab
+  picker 1306 font || true
+  picker 1307 colour || true
+  picker 1310 bgimage grow || true
+  picker 1310 bgimage-again || true
+  pages ctrl+Tab ctrl+Tab
+  picker 1503 textfile || true
+  pages ctrl+Tab ctrl+Tab ctrl+Tab
+fi
 
 
 # Esc is Cancel: the dialog ends and leaves the settings as they were.

@@ -278,8 +278,11 @@ TEST(Cooldlg, BrowseFlagsPlacementAndResizeRule) {
   EXPECT_EQ(x, 1286);
   EXPECT_EQ(y, 22);
   DialogPosition({0, 0, 800, 600}, 900, 700, x, y);  // larger than the monitor
-  EXPECT_EQ(x, -50);
-  EXPECT_EQ(y, -33);
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 0);
+  DialogPosition({-1024, 0, 0, 768}, 1034, 500, x, y);  // wider only, left monitor
+  EXPECT_EQ(x, -1024);
+  EXPECT_EQ(y, 89);
 
   // File view 20..420 x 40..300: centre (220, 170); the dialog grows 100 x 50.
   const int cx = CentreOf(20, 420), cy = CentreOf(40, 300);
