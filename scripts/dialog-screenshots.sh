@@ -142,22 +142,30 @@ probe() {
   "$ORV_WINE" "${ORV_DIALOG_BUILD:-build/win}/tools/dialogprobe/dialogprobe.exe" "$@" 2>/dev/null |
     tr -d '\r' | iconv -f CP932 -t UTF-8 -c
 }
+# The first line of `dialogprobe windows` matching the pattern, within
+# about ten seconds.
+probe_until() {
+  local i line
+  for ((i = 0; i < 50; i++)); do
+    line=$(probe windows | grep -m1 -e "$1") && {
+      echo "$line"
+      return 0
+    }
+    sleep 0.2
+  done
+  return 1
+}
 # The picker of the button with this control id, opened by a click on its
 # centre, is shot once it is up and closed with Esc.
 picker() {
-  local id=$1 name=$2 r line i
+  local id=$1 name=$2 r line
   read -r -a r <<<"$(probe rect "$id")"
   [[ ${#r[@]} -eq 4 ]] || {
     echo "dialog-screenshots: no button $id on this page" >&2
     return 1
   }
   xdotool mousemove $(((r[0] + r[2]) / 2)) $(((r[1] + r[3]) / 2)) click 1
-  for ((i = 0; i < 50; i++)); do
-    line=$(probe windows | grep '^window ' | head -1) || true
-    [[ -n $line ]] && break
-    sleep 0.2
-  done
-  [[ -n $line ]] || {
+  line=$(probe_until '^window ') || {
     echo "dialog-screenshots: button $id opened no picker" >&2
     return 1
   }
@@ -178,10 +186,7 @@ picker() {
   fi
   xdotool key Escape
   # Back when the dialog takes input again (Wine stalls as the picker hides).
-  for ((i = 0; i < 50; i++)); do
-    probe windows | grep -q '^dialog .* enabled=1' && break
-    sleep 0.2
-  done
+  probe_until '^dialog .* enabled=1' >/dev/null || true
   sleep 2.5
 }
 pages() {

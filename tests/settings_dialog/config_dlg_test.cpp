@@ -298,10 +298,6 @@ TEST_F(ConfigDlgTest, PluginRowsComeAndGoWithTheCheckBoxAndKeepTheBuiltInMarks) 
   EXPECT_EQ(checks, (std::vector<bool>{true, false, true}));
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(ConfigDlgTest, AFailedSaveIsShownAndTheDialogStaysOpen) {
   WriteSettings("[Screen]\r\nInterval=9\r\n", {"C:\\a"}, {"C:\\a\\1.bmp"});
   Open();
