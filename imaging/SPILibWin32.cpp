@@ -442,7 +442,7 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
     GetPictureProc getPicture = chosen->getPicture;
     ok = Guarded([&] {
       getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels,
-                 reinterpret_cast<FARPROC>(&PlugInProgress), 0);
+                 reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&PlugInProgress)), 0);
     });
   }
   // A plug-in that faulted may have left anything in the handle variables:
