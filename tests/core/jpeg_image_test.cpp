@@ -320,21 +320,24 @@ TEST(JpegDamage, AbsurdSizeFailsBeforeAllocating) {
   EXPECT_THROW(jpeg.LoadFromMemory(file.data(), file.size()), tk::EInvalidGraphic);
 }
 
+// A progressive file with its last scan repeated `repeats` times more.
+Bytes WithRepeatedLastScan(const Bytes& good, int repeats) {
+  size_t lastScan = 0;
+  for (size_t i = 2; i + 1 < good.size(); ++i)
+    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
+  EXPECT_GT(lastScan, 0u);
+  const Bytes scan(good.begin() + static_cast<std::ptrdiff_t>(lastScan), good.end() - 2);
+  Bytes f(good.begin(), good.end() - 2);
+  for (int i = 0; i < repeats; ++i) f.insert(f.end(), scan.begin(), scan.end());
+  f.insert(f.end(), {0xFF, 0xD9});
+  return f;
+}
+
 TEST(JpegDamage, EndlessScansAreCutOff) {
   jpegtest::Options o;
   o.progressive = true;
   const Bytes good = jpegtest::Encode(16, 16, jpegtest::Texture(16, 16, 3), o);
-  size_t lastScan = 0;
-  for (size_t i = 2; i + 1 < good.size(); ++i)
-    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
-  ASSERT_GT(lastScan, 0u);
-  const Bytes scan(good.begin() + static_cast<std::ptrdiff_t>(lastScan), good.end() - 2);
-  auto withRepeats = [&](int repeats) {
-    Bytes f(good.begin(), good.end() - 2);
-    for (int i = 0; i < repeats; ++i) f.insert(f.end(), scan.begin(), scan.end());
-    f.insert(f.end(), {0xFF, 0xD9});
-    return f;
-  };
+  auto withRepeats = [&](int repeats) { return WithRepeatedLastScan(good, repeats); };
   // A few repeated refinement scans are only odd; thousands are an attack.
   TBitmap bmp;
   EXPECT_NO_THROW(Decode(withRepeats(5), bmp));
@@ -350,16 +353,7 @@ TEST(JpegDamage, ScansTimesFrameSizeIsBounded) {
   jpegtest::Options o;
   o.progressive = true;
   const Bytes good = jpegtest::Encode(48, 32, jpegtest::Texture(48, 32, 3), o);
-  size_t lastScan = 0;
-  for (size_t i = 2; i + 1 < good.size(); ++i)
-    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
-  const Bytes scan(good.begin() + static_cast<std::ptrdiff_t>(lastScan), good.end() - 2);
-  auto withRepeats = [&](int repeats) {
-    Bytes f(good.begin(), good.end() - 2);
-    for (int i = 0; i < repeats; ++i) f.insert(f.end(), scan.begin(), scan.end());
-    f.insert(f.end(), {0xFF, 0xD9});
-    return f;
-  };
+  auto withRepeats = [&](int repeats) { return WithRepeatedLastScan(good, repeats); };
   struct Case {
     int repeats;
     uint64_t limitFrames;
