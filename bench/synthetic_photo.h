@@ -14,7 +14,9 @@
 
 namespace benchphoto {
 
-inline std::vector<uint8_t> SyntheticPhoto(int width, int height) {
+// `fineDetail` adds per-pixel sensor noise and a fine texture; without it
+// the picture has detail only a few pixels wide and up.
+inline std::vector<uint8_t> SyntheticPhoto(int width, int height, bool fineDetail = true) {
   std::vector<uint8_t> px(size_t(width) * height * 3);
   std::vector<int> waveX(width), waveY(height);
   for (int x = 0; x < width; ++x)
@@ -29,9 +31,9 @@ inline std::vector<uint8_t> SyntheticPhoto(int width, int height) {
       state ^= state << 13;
       state ^= state >> 17;
       state ^= state << 5;
-      const int noise = int(state & 15) - 8;
+      const int noise = fineDetail ? int(state & 15) - 8 : 0;
       const int shape = waveX[x] + waveY[y];
-      const int texture = ((x ^ y) & 31) / 4;
+      const int texture = fineDetail ? ((x ^ y) & 31) / 4 : 0;
       *p++ = static_cast<uint8_t>(std::clamp(90 + sky / 2 + shape + noise + texture, 0, 255));
       *p++ = static_cast<uint8_t>(std::clamp(120 + shape / 2 - sky / 4 + noise, 0, 255));
       *p++ = static_cast<uint8_t>(std::clamp(220 - sky + shape / 3 + noise - texture, 0, 255));
