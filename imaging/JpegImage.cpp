@@ -324,6 +324,20 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const 
                       fitHeight > 0 ? fitHeight : Height());
   info.scale_num = static_cast<unsigned>(eighths);
   info.scale_denom = 8;
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+#ifdef JCS_EXTENSIONS
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+#else
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+#endif
+  info.dct_method = JDCT_ISLOW;
+  // Scaled down, the chroma is brought to size by the transform itself
+  // (libjpeg picks a larger transform for it instead of upsampling), which
+  // smooths as well as fancy upsampling does and costs less.
+  info.do_fancy_upsampling = eighths == 8 ? TRUE : FALSE;
+  info.do_block_smoothing = TRUE;
+  info.quantize_colors = FALSE;
+  info.buffered_image = FALSE;
   if (!d.CalcOutputSize()) Fail(d);
   const int width = static_cast<int>(info.output_width);
   const int height = static_cast<int>(info.output_height);
@@ -332,18 +346,6 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const 
   // Refused before libjpeg or the bitmap allocate anything for the pixels.
   if (tk::RowBytes(uprightWidth, 24) * int64_t(uprightHeight) > tk::kMaxBitmapBytes)
     throw tk::EOutOfResources("Out of system resources");
-
-  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-#ifdef JCS_EXTENSIONS
-  info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
-#else
-  info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
-#endif
-  info.dct_method = JDCT_ISLOW;
-  info.do_fancy_upsampling = TRUE;
-  info.do_block_smoothing = TRUE;
-  info.quantize_colors = FALSE;
-  info.buffered_image = FALSE;
 
   tk::TBitmap bmp;
   bmp.Allocate(tk::TPixelFormat::pf24bit, uprightWidth, uprightHeight);
