@@ -484,6 +484,7 @@ void TConfigDlg::WriteControls(const ConfigValues& v) {
 
   SetChecked(IDC_RANDAMDISPLAYCHECKBOX, v.RandamDisplay);
   SetChecked(IDC_STRETCHDRAWCHECKBOX, v.StretchDraw);
+  SetChecked(IDC_ALLMONITORSCHECKBOX, v.AllMonitors);
   UpDownSetPosition(Item(IDC_WINDOWBORDERUPDOWN), v.WindowBorder);
   sample_->ScreenFontLabel.SetFont(v.SampleFont);
   sample_->ScreenFontLabel.SetCaption(v.SampleFont.Name);
@@ -530,6 +531,7 @@ ConfigValues TConfigDlg::ReadControls() const {
 
   v.RandamDisplay = Checked(IDC_RANDAMDISPLAYCHECKBOX);
   v.StretchDraw = Checked(IDC_STRETCHDRAWCHECKBOX);
+  v.AllMonitors = Checked(IDC_ALLMONITORSCHECKBOX);
   v.WindowBorder = static_cast<int16_t>(UpDownPosition(Item(IDC_WINDOWBORDERUPDOWN)));
   v.SampleFont = sample_->ScreenFontLabel.Font();
   v.BGColor = sample_->Color();

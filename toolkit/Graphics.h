@@ -36,6 +36,10 @@ struct TFont {
   int Size = 9;           // points
   TColor Color = clWindowText;
   uint8_t Style = 0;  // TFontStyle bits
+  // DPI the size in points is turned into pixels with; 0 takes the device
+  // context's. Not part of what a font is: a window on a monitor of its own
+  // DPI sets it, nothing stores it.
+  int PixelsPerInch = 0;
 
   bool operator==(const TFont& o) const {
     return Name == o.Name && CharSet == o.CharSet && Size == o.Size && Color == o.Color &&
