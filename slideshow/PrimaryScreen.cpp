@@ -111,8 +111,15 @@ void TPrimaryWindow::CreateParams(tk::TCreateParams& params) {
   } else {
     params.ExStyle |= WS_EX_TOPMOST;
     // Owned by the primary window: no task-bar button of their own, and
-    // they go with it.
-    if (lead_) params.WndParent = lead_->Handle();
+    // they go with it. Made right on their monitor: a window moved there
+    // from another monitor of another DPI would be told of a DPI change.
+    if (lead_) {
+      params.WndParent = lead_->Handle();
+      params.X = monitor_.rect.left;
+      params.Y = monitor_.rect.top;
+      params.Width = monitor_.rect.Width();
+      params.Height = monitor_.rect.Height();
+    }
   }
 }
 
@@ -236,6 +243,12 @@ void TPrimaryWindow::MonitorsChanged() {
   CreateMonitorWindows(monitors);
 }
 
+void TPrimaryWindow::DpiChanged(int dpi) {
+  if (dpi <= 0 || dpi == monitor_.dpi) return;
+  monitor_.dpi = dpi;
+  if (show_started_) Quietly([&] { ApplyCaptionFont(); });
+}
+
 void TPrimaryWindow::FormDestroy() {
   // The other monitors' windows first: their ticks use what the lead owns.
   others_.clear();
@@ -318,10 +331,9 @@ LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_DISPLAYCHANGE:
-    case kWmDpiChanged:
-      // A monitor came, went or changed its size or scale. Every top-level
-      // window hears it: the lead rebuilds the set once, after the change
-      // has settled, not inside the message of a window it may destroy.
+      // A monitor came, went or changed its size. Every top-level window
+      // hears it: the lead rebuilds the set once, after the change has
+      // settled, not inside the message of a window it may destroy.
       if (!Preview()) {
         if (HWND lead = Lead().Handle()) {
           MSG pending;
@@ -329,7 +341,15 @@ LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                             PM_NOREMOVE))
             PostMessageA(lead, kMonitorsChangedMessage, 0, 0);
         }
-        if (msg == kWmDpiChanged) return 0;
+      }
+      break;
+    case kWmDpiChanged:
+      // This monitor's scale changed: the window keeps covering the monitor
+      // (not the rectangle the system suggests for a window that scales),
+      // and its caption font is sized again.
+      if (!Preview()) {
+        DpiChanged(HIWORD(wParam));
+        return 0;
       }
       break;
     case kMonitorsChangedMessage:

@@ -107,6 +107,7 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   void PrepareShow();
   void CreateMonitorWindows(const std::vector<MonitorInfo>& monitors);
   void MonitorsChanged();
+  void DpiChanged(int dpi);
   void PlaceOnMonitor();
   void ApplyMargin();
   void ApplyCaptionFont();

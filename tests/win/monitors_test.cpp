@@ -276,6 +276,21 @@ TEST_F(MonitorsTest, EachWindowSizesItsCaptionFontWithItsOwnMonitorsDpi) {
   };
   const int at96 = lineHeight(w.TextLabel.Font()), at144 = lineHeight(other.TextLabel.Font());
   EXPECT_NEAR(at144 * 2, at96 * 3, 6) << at96 << " px at 96 DPI, " << at144 << " at 144";
+
+  // The primary's scale set to 120 %: its caption follows, it keeps its
+  // place and no window is made anew.
+  const HWND otherHandle = other.Handle();
+  RECT suggested = {10, 10, 400, 300};
+  SendMessageA(w.Handle(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(120, 120),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(w.TextLabel.Font().PixelsPerInch, 120);
+  EXPECT_EQ(other.TextLabel.Font().PixelsPerInch, 144);
+  const RECT p = ScreenRect(w.Handle());
+  EXPECT_EQ(p.left, kPrimary.left);
+  EXPECT_EQ(p.right, kPrimary.right);
+  PumpUntil([] { return false; }, 300);
+  ASSERT_EQ(w.MonitorWindowCount(), 1u);
+  EXPECT_EQ(w.MonitorWindow(0).Handle(), otherHandle);
 }
 
 TEST_F(MonitorsTest, AChangedMonitorSetGetsNewWindowsAndNoneIsLeftOnAGoneMonitor) {
