@@ -71,6 +71,7 @@ void TPrimaryWindow::Init() {
   TextLabel.Highlight().SetShadowVisible(false);
   TextLabel.SetEllipsis(elNone);
 
+  decode_cancel_.Poll = [this] { return ExitInputPending(); };
   DrawIntervalTimer.ChangeEnabled(false);
   DrawIntervalTimer.ChangeInterval(DisplayCycle::kStartInterval);
   DrawIntervalTimer.OnTimer = [this](TMMTimer* sender) { DrawIntervalTimerTimer(sender); };
@@ -250,6 +251,7 @@ void TPrimaryWindow::DpiChanged(int dpi) {
 }
 
 void TPrimaryWindow::FormDestroy() {
+  decode_cancel_.Raise();
   // The other monitors' windows first: their ticks use what the lead owns.
   others_.clear();
   // No tick may run while what it uses is released.
@@ -274,6 +276,7 @@ void TPrimaryWindow::FormPaint() {
 }
 
 bool TPrimaryWindow::FormClose() {
+  decode_cancel_.Raise();
   if (lead_) {
     // Closing one monitor's window closes the show.
     PostMessageA(lead_->Handle(), WM_CLOSE, 0, 0);
@@ -291,9 +294,33 @@ bool TPrimaryWindow::FormClose() {
   return true;
 }
 
+void TPrimaryWindow::EndShow() {
+  // Any decode still running, on whichever monitor's tick, stops at once.
+  TPrimaryWindow& lead = Lead();
+  lead.decode_cancel_.Raise();
+  for (auto& w : lead.others_) w->decode_cancel_.Raise();
+  tk::Application.Terminate();
+}
+
+bool TPrimaryWindow::ExitInputPending() const {
+  const TPrimaryWindow& lead = Lead();
+  if (!lead.ExitArmed) return false;
+  // Only a look at what is queued: nothing is taken out or dispatched, so
+  // no handler runs inside the decode. The queue is the thread's, so input
+  // on any monitor's window shows here.
+  const DWORD queued = HIWORD(GetQueueStatus(QS_KEY | QS_MOUSEBUTTON | QS_MOUSEMOVE));
+  if (lead.KeyDownExit && (queued & QS_KEY)) return true;
+  if (lead.MouseClickExit && (queued & QS_MOUSEBUTTON)) return true;
+  if (lead.MouseMoveExit && (queued & QS_MOUSEMOVE) && lead.armed_cursor_known_) {
+    POINT p = {};
+    return GetCursorPos(&p) && (p.x != lead.armed_cursor_.x || p.y != lead.armed_cursor_.y);
+  }
+  return false;
+}
+
 void TPrimaryWindow::FormKeyDown(WORD) {
   const TPrimaryWindow& lead = Lead();
-  if (lead.ExitArmed && lead.KeyDownExit) tk::Application.Terminate();
+  if (lead.ExitArmed && lead.KeyDownExit) EndShow();
 }
 
 void TPrimaryWindow::FormMouseMove(int screenX, int screenY) {
@@ -305,12 +332,12 @@ void TPrimaryWindow::FormMouseMove(int screenX, int screenY) {
     return;
   }
   if (screenX == lead.armed_cursor_.x && screenY == lead.armed_cursor_.y) return;
-  tk::Application.Terminate();
+  EndShow();
 }
 
 void TPrimaryWindow::FormClick() {
   const TPrimaryWindow& lead = Lead();
-  if (lead.ExitArmed && lead.MouseClickExit) tk::Application.Terminate();
+  if (lead.ExitArmed && lead.MouseClickExit) EndShow();
 }
 
 LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -401,17 +428,19 @@ void TPrimaryWindow::PrepareShow() {
   if (prepared_ || !settings_) return;
   prepared_ = true;
   TApplicationIniFile& s = *settings_;
-  if (s.ShowTextKind == stkTextRows) {
-    try {
-      text_rows_.LoadFromFile(s.SelectTextFileName);
-    } catch (const tk::Exception&) {
-      text_rows_.Clear();
-    }
-  }
+  // First, before anything that can fail: a top-most window with a hidden
+  // cursor that no key ends would leave the user locked out.
   if (!Preview()) {
     KeyDownExit = true;
     MouseMoveExit = s.MouseMove;
     MouseClickExit = s.MouseClick;
+  }
+  if (s.ShowTextKind == stkTextRows) {
+    try {
+      LoadCaptionRows(s.SelectTextFileName, text_rows_);
+    } catch (const std::exception&) {
+      text_rows_.Clear();
+    }
   }
   text_row_index_ = 0;
   if (!Preview())
@@ -488,7 +517,7 @@ void TPrimaryWindow::LoadBackground() {
   TApplicationIniFile& s = *lead.settings_;
   tk::TBitmap b1;
   LoadPicture(s.BGImagePath, b1, lead.picture_extensions_, &lead.SpiLib321,
-              LoadPictureOptions{true});
+              LoadPictureOptions{true, &decode_cancel_});
   tk::TBitmap b2;
   Quietly([&] {
     if (b1.Empty() || ClientWidth() <= 0 || ClientHeight() <= 0) return;
@@ -514,7 +543,7 @@ int TPrimaryWindow::TakeNextEntry() {
     probed_ = std::make_unique<tk::TBitmap>();
     probed_index_ = index;
     LoadPicture(s.FileList[index], *probed_, lead.picture_extensions_, &lead.SpiLib321,
-                LoadPictureOptions{true});
+                LoadPictureOptions{true, &decode_cancel_});
     return ShapeOf(probed_->Width(), probed_->Height());
   };
   return lead.router_->Take(slot_, wish_, probe);
@@ -536,7 +565,7 @@ void TPrimaryWindow::NextPicture() {
   } else {
     picture_bitmap_ = std::make_unique<tk::TBitmap>();
     LoadPicture(path, *picture_bitmap_, lead.picture_extensions_, &lead.SpiLib321,
-                LoadPictureOptions{true});
+                LoadPictureOptions{true, &decode_cancel_});
   }
   probed_.reset();
   probed_index_ = -1;
