@@ -134,7 +134,9 @@ void TPrimaryWindow::FormCreate() {
     PlaceOnMonitor();
     SetFormStyle(tk::fsStayOnTop);
     KeyDownExit = MouseMoveExit = MouseClickExit = false;
-    const int interval = Lead().settings_ ? Lead().settings_->Interval : 0;
+    // Only windows with pictures take turns; one that shows the background
+    // only puts it up at once.
+    const int interval = Lead().settings_ && pictures_ ? Lead().settings_->Interval : 0;
     DrawIntervalTimer.ChangeInterval(FirstTickDelay(slot_,
                                                     static_cast<int>(Lead().others_.size()) + 1,
                                                     interval, DisplayCycle::kStartInterval));
