@@ -301,6 +301,11 @@ BOOL CALLBACK AddMonitorRect(HMONITOR monitor, HDC, LPRECT, LPARAM lp) {
   return TRUE;
 }
 
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM lp) {
+  reinterpret_cast<std::vector<HWND>*>(lp)->push_back(wnd);
+  return TRUE;
+}
+
 // A bright window under everything over the whole virtual screen: whatever
 // the saver fails to cover shows it.
 HWND StandInDesktop() {
@@ -407,13 +412,18 @@ TEST_F(TwoMonitorsTest, EveryMonitorIsCoveredAndShowsPicturesOfItsShapeUntilAKey
   EXPECT_EQ(uncovered, 0) << "part of the desktop showed through";
 
   // A key on the portrait monitor's window ends the show; every window goes.
+  std::vector<HWND> windows;
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
   HWND other = nullptr;
-  for (HWND h = GetWindow(w, GW_HWNDFIRST); h; h = GetWindow(h, GW_HWNDNEXT)) {
+  for (HWND h : windows) {
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid == p.pi.dwProcessId && h != w && GetWindow(h, GW_OWNER) == w) other = h;
+    char cls[64] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    if (pid == p.pi.dwProcessId && h != w && std::string(cls) == "TPrimaryWindow") other = h;
   }
   ASSERT_NE(other, nullptr) << "no window on the other monitor";
+  EXPECT_EQ(GetWindow(other, GW_OWNER), w);
   RECT o;
   GetWindowRect(other, &o);
   EXPECT_EQ(o.left, portrait_.left);
@@ -635,9 +645,10 @@ TEST_F(AppTest, AKeyWhileABigPictureDecodesEndsTheShowAtOnce) {
   RecordProperty("decode_ms", std::to_string(int(decodeMs)));
   RecordProperty("key_to_exit_ms_while_decoding", std::to_string(int(keyToExitMs[0])));
   RecordProperty("key_to_exit_ms_small_picture", std::to_string(int(keyToExitMs[1])));
-  std::printf("key to exit: %.0f ms while a %dx%d progressive JPEG decodes (the decode alone "
-              "takes %.0f ms), %.0f ms over a small picture\n",
-              keyToExitMs[0], bw, bh, decodeMs, keyToExitMs[1]);
+  std::printf(
+      "key to exit: %.0f ms while a %dx%d progressive JPEG decodes (the decode alone "
+      "takes %.0f ms), %.0f ms over a small picture\n",
+      keyToExitMs[0], bw, bh, decodeMs, keyToExitMs[1]);
 }
 
 }  // namespace
