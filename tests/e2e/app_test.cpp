@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/synthetic_photo.h"
@@ -413,16 +414,26 @@ TEST_F(TwoMonitorsTest, EveryMonitorIsCoveredAndShowsPicturesOfItsShapeUntilAKey
   EXPECT_EQ(uncovered, 0) << "part of the desktop showed through";
 
   // A key on the portrait monitor's window ends the show; every window goes.
-  std::vector<HWND> windows;
+  // The process has one saver window per monitor; the primary one owns the
+  // other, whichever of them the search above found first.
+  std::vector<HWND> windows, saver;
   EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
-  HWND other = nullptr;
   for (HWND h : windows) {
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     char cls[64] = {};
     GetClassNameA(h, cls, sizeof cls);
-    if (pid == p.pi.dwProcessId && h != w && std::string(cls) == "TPrimaryWindow") other = h;
+    if (pid == p.pi.dwProcessId && std::string(cls) == "TPrimaryWindow") saver.push_back(h);
   }
+  ASSERT_EQ(saver.size(), 2u) << "not one window per monitor";
+  if (GetWindow(saver[0], GW_OWNER) == saver[1]) std::swap(saver[0], saver[1]);
+  w = saver[0];
+  HWND other = saver[1];
+  RECT r;
+  GetWindowRect(w, &r);
+  EXPECT_EQ(r.left, primary.left);
+  EXPECT_EQ(r.right, primary.right);
+  EXPECT_EQ(r.bottom - r.top, 768);
   ASSERT_NE(other, nullptr) << "no window on the other monitor";
   EXPECT_EQ(GetWindow(other, GW_OWNER), w);
   RECT o;
@@ -665,13 +676,14 @@ TEST_F(AppTest, TheFirstPictureOfABigPhotoComesAboutAsSoonAsThatOfASmallOne) {
     const Size sz = sizes[i];
     const std::string path = dir_ + "photo" + std::to_string(i) + ".jpg";
     {
-      const std::vector<uint8_t> file = benchphoto::EncodeQuality90(
-          benchphoto::SyntheticPhoto(sz.w, sz.h), sz.w, sz.h);
+      const std::vector<uint8_t> file =
+          benchphoto::EncodeQuality90(benchphoto::SyntheticPhoto(sz.w, sz.h), sz.w, sz.h);
       WriteText(path, std::string(file.begin(), file.end()));
     }
-    Settings("[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nStretchDraw=1\r\n"
-             "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clFuchsia\r\n",
-             {path});
+    Settings(
+        "[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nStretchDraw=1\r\n"
+        "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clFuchsia\r\n",
+        {path});
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     Process p;
