@@ -65,14 +65,39 @@ done
 quiet convert lossy.ref.png -rotate 90 orient6.ref.png
 cp orient6.ref.png orient6x.ref.png
 
+# Two flat photos for the slideshow's end-to-end run (tests/e2e).
+convert -size 640x480 xc:'rgb(230,20,20)' PNG24:red.png
+convert -size 640x480 xc:'rgb(20,230,20)' PNG24:green.png
+quiet heif-enc -q 90 -o show-red.heic red.png
+quiet avifenc -s 8 green.png show-green.avif
+
 # Broken files: each starts like its format, so the plug-in takes it and
-# has to fail in its decoder.
+# has to fail in its decoder: the first half of the file, and the header of
+# the real file followed by noise. The noise is seeded, and a seed whose
+# noise Debian's reference decoder still takes (lossy decoders are lenient)
+# is passed over, so every run makes the same broken files. Files of noise
+# alone are taken by no plug-in.
 for f in heic8.heic avif8.avif lossy.webp; do
   size=$(stat -c %s "$f")
   head -c $((size / 2)) "$f" >"trunc-$f"
-  # The header of the real file, then noise.
-  { head -c 64 "$f"; head -c $((size)) /dev/urandom; } >"noise-$f"
+  python3 - "$f" <<'PY'
+import random, subprocess, sys
+name = sys.argv[1]
+real = open(name, "rb").read()
+decoder = ["dwebp", "noise-" + name, "-o", "noise.check.png"] if name.endswith(".webp") \
+    else ["heif-convert", "noise-" + name, "noise.check.png"]
+for seed in range(19, 119):
+    rng = random.Random(seed)
+    open("noise-" + name, "wb").write(real[:64] + bytes(rng.getrandbits(8) for _ in range(len(real))))
+    if subprocess.run(decoder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+        break
+else:
+    sys.exit("no seed gives a broken " + name)
+rng = random.Random(7)
+open("random-" + name, "wb").write(bytes(rng.getrandbits(8) for _ in range(4096)))
+PY
 done
+rm -f noise.check.png
 # A size far beyond the host's limit in the container's ispe box, and in
 # a lossless WebP's header (16384 x 16384 is 768 MiB of 24-bit pixels).
 python3 - <<'PY'
