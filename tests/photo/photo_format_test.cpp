@@ -186,6 +186,37 @@ TEST(PhotoDib, OrientationsTurnAndMirrorLikeExif) {
   }
 }
 
+// The upright rows are copied in chunks of pixels with a tail: every width
+// up to a few chunks, with and without alpha, comes out pixel for pixel.
+TEST(PhotoDib, UprightRowsOfAnyWidthSwapRedAndBlue) {
+  for (int channels : {3, 4}) {
+    for (int w = 1; w <= 13; ++w) {
+      const int h = 2;
+      std::vector<uint8_t> rgb(size_t(w * h * channels));
+      for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i * 7 + 1);
+      DibSpec spec;
+      ASSERT_TRUE(MakeDibSpec(w, h, channels == 4, spec));
+      std::vector<uint8_t> dib(spec.pixelBytes, 0xEE);
+      PutRgbRowsOriented(rgb.data(), w * channels, w, h, channels, 1, spec, dib.data());
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* row = dib.data() + size_t(h - 1 - y) * spec.rowBytes;
+        for (int x = 0; x < w; ++x) {
+          const uint8_t* in = rgb.data() + size_t((y * w + x) * channels);
+          const uint8_t* out = row + x * channels;
+          EXPECT_EQ(out[0], in[2]) << w << " " << x;
+          EXPECT_EQ(out[1], in[1]) << w << " " << x;
+          EXPECT_EQ(out[2], in[0]) << w << " " << x;
+          if (channels == 4) {
+            EXPECT_EQ(out[3], in[3]);
+          }
+        }
+        // The row's padding is left as it was.
+        for (size_t i = size_t(w * channels); i < spec.rowBytes; ++i) EXPECT_EQ(row[i], 0xEE);
+      }
+    }
+  }
+}
+
 TEST(PhotoPluginInfo, TextsAndTruncation) {
   const SusieFormat format = {"Name", "*.abc;*.def", "Type", nullptr, nullptr};
   EXPECT_STREQ(PluginInfoText(format, 0), "00IN");
