@@ -11,4 +11,19 @@ RunMode ModeFromArgument(const std::string& firstArgument) {
   return RunMode::Configure;
 }
 
+bool OwnerFromArgument(const std::string& firstArgument, uint32_t& handle) {
+  const std::string& a = firstArgument;
+  if (a.size() < 4 || (a[0] != '/' && a[0] != '-') || (a[1] != 'c' && a[1] != 'C') || a[2] != ':')
+    return false;
+  uint64_t v = 0;
+  for (size_t i = 3; i < a.size(); ++i) {
+    if (a[i] < '0' || a[i] > '9') return false;
+    v = v * 10 + uint64_t(a[i] - '0');
+    if (v > 0xFFFFFFFFu) return false;
+  }
+  if (v == 0) return false;
+  handle = static_cast<uint32_t>(v);
+  return true;
+}
+
 }  // namespace orv

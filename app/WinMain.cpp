@@ -120,34 +120,33 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   if (mode == orv::RunMode::Run || mode == orv::RunMode::Configure) DeclareDpiAware();
 
-  try {
-    if (mode == orv::RunMode::Configure) {
-      auto dlg = std::make_unique<orv::TConfigDlg>(MakeSettings);
-      ConfigDlg = dlg.get();
-      tk::Application.MainForm = ConfigDlg;
-      ConfigDlg->CreateForm();
-      tk::Application.Run();
-      ConfigDlg = nullptr;
-    } else {
-      auto window = std::make_unique<orv::TPrimaryWindow>(ParentHandle, MakeSettings);
-      PrimaryWindow = window.get();
-      tk::Application.MainForm = PrimaryWindow;
-      PrimaryWindow->CreateForm();
-      if (mode == orv::RunMode::Preview) {
-        RECT r = {};
-        GetWindowRect(ParentHandle, &r);
-        PrimaryWindow->SetBounds(0, 0, r.right - r.left, r.bottom - r.top);
-        PrimaryWindow->KeyDownExit = false;
-        PrimaryWindow->MouseMoveExit = false;
-        PrimaryWindow->MouseClickExit = false;
-      }
-      tk::Application.Run();
-      PrimaryWindow = nullptr;
-    }
-  } catch (const std::exception& e) {
-    tk::Application.HandleException(e);
+  std::unique_ptr<tk::TForm> form;
+  if (mode == orv::RunMode::Configure) {
+    uint32_t owner = 0;
+    HWND requestedOwner = nullptr;
+    if (orv::OwnerFromArgument(tk::ParamStr(commandLine, 1), owner))
+      // Handles are 32-bit values, sign-extended where pointers are wider.
+      requestedOwner = reinterpret_cast<HWND>(static_cast<intptr_t>(static_cast<int32_t>(owner)));
+    auto dlg = std::make_unique<orv::TConfigDlg>(MakeSettings, requestedOwner);
+    ConfigDlg = dlg.get();
+    form = std::move(dlg);
+  } else {
+    auto window = std::make_unique<orv::TPrimaryWindow>(ParentHandle, MakeSettings);
+    PrimaryWindow = window.get();
+    form = std::move(window);
   }
-  tk::Application.MainForm = nullptr;
+  tk::RunMainForm(*form, [mode] {
+    if (mode != orv::RunMode::Preview) return;
+    RECT r = {};
+    GetWindowRect(ParentHandle, &r);
+    PrimaryWindow->SetBounds(0, 0, r.right - r.left, r.bottom - r.top);
+    PrimaryWindow->KeyDownExit = false;
+    PrimaryWindow->MouseMoveExit = false;
+    PrimaryWindow->MouseClickExit = false;
+  });
+  PrimaryWindow = nullptr;
+  ConfigDlg = nullptr;
+  form.reset();
   tk::Application.Finalize();
   return 0;
 }

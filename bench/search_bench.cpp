@@ -120,7 +120,8 @@ void BM_DirectDecode(benchmark::State& state) {
 void BM_SearchRun(benchmark::State& state) {
   const Corpus& c = TestCorpus();
   orv::SearchServices s;
-  s.walk = [&c](tk::TStringList& list, const std::string&, const tk::TStringList&, bool) {
+  s.walk = [&c](tk::TStringList& list, const std::string&, const tk::TStringList&, bool,
+                tk::TStringList&) {
     list.AddStrings(c.files);
   };
   orv::SearchConditions conditions;

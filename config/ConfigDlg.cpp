@@ -34,12 +34,26 @@ constexpr char kTextWrapHint[] = "半角の空白を含むテキストは表示�
 constexpr UINT kHistoryCapacityResource = 10;
 constexpr UINT kExtensionsResource = 12;
 
-std::string WindowText(HWND wnd) {
-  const int n = GetWindowTextLengthA(wnd);
-  std::string s(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
-  GetWindowTextA(wnd, &s[0], n + 1);
-  s.resize(std::char_traits<char>::length(s.c_str()));
-  return s;
+// The about page's text: the fixed version line, then the release it belongs
+// to and the terms it is really given under (LICENSE, shipped as
+// LICENSE.txt).
+std::string AboutText() {
+  return std::string("Version ver2.01\r\n") + "リリース " + ORV_RELEASE_VERSION +
+         "\r\n\r\n"
+         "Copyright (c) 2026 The Orvanelle developers\r\n\r\n"
+         "このソフトウェアは MIT ライセンスで提供されます。著作権表示とこの許諾表示を"
+         "すべての複製または重要な部分に記載するかぎり、個人・法人を問わず無料で、使用・複製・"
+         "改変・結合・公開・頒布・再許諾・販売することができます。ライセンスの全文は同梱の "
+         "LICENSE.txt にあります。\r\n\r\n"
+         "謝辞: JPEG の読み込みには Independent JPEG Group のソフトウェアを元にした "
+         "libjpeg-turbo を、PNG の圧縮と展開には zlib ライブラリを使っています。これらを公開して"
+         "いる皆さんに感謝します。\r\n\r\n"
+         "このソフトウェアは無保証です。使用したこと、または使用できなかったことによって生じた"
+         "いかなる損害についても、作者または著作権者は責任を負いません。";
+}
+
+bool IsTopLevelWindow(HWND w) {
+  return w && IsWindow(w) && (GetWindowLongA(w, GWL_STYLE) & WS_CHILD) == 0;
 }
 
 int ScreenDpi() {
@@ -51,8 +65,8 @@ int ScreenDpi() {
 
 }  // namespace
 
-TConfigDlg::TConfigDlg(SettingsFactory settingsFactory)
-    : settings_factory_(std::move(settingsFactory)) {
+TConfigDlg::TConfigDlg(SettingsFactory settingsFactory, HWND requestedOwner)
+    : settings_factory_(std::move(settingsFactory)), requested_owner_(requestedOwner) {
   for (COLORREF& c : custom_colors_) c = RGB(255, 255, 255);
   const TSelectFolderOptions folderOptions =
       FolderOption(sfReturnFSAncestors) | FolderOption(sfReturnOnlyFsDirs);
@@ -70,20 +84,40 @@ TConfigDlg::TConfigDlg(SettingsFactory settingsFactory)
   CoolOpenDialog2.Options = OFN_HIDEREADONLY | OFN_ENABLESIZING;
 }
 
-TConfigDlg::~TConfigDlg() { DestroyForm(); }
+TConfigDlg::~TConfigDlg() {
+  DestroyForm();
+  // Also when creation failed before the window existed.
+  ReleaseOwner();
+}
 
 // ---- creation and the window relations ------------------------------------
 
 void TConfigDlg::CreateParams(tk::TCreateParams& params) {
   tk::TForm::CreateParams(params);
   params.DialogTemplate = MAKEINTRESOURCEA(IDD_CONFIGDLG);
-  properties_window_ = FindWindowA(nullptr, kPropertiesTitle);
-  if (properties_window_ && properties_window_ == GetForegroundWindow()) {
-    // Opened from the display properties: stay in front of them and keep
-    // them from taking input until the dialog is gone.
-    EnableWindow(properties_window_, FALSE);
-    params.WndParent = properties_window_;
+  // Today's Screen Saver Settings name themselves with "/c:<handle>"; their
+  // title differs between Windows versions, so the title only counts when
+  // no such window was named.
+  HWND owner = nullptr;
+  if (IsTopLevelWindow(requested_owner_)) {
+    owner = requested_owner_;
+  } else {
+    HWND properties = FindWindowA(nullptr, kPropertiesTitle);
+    if (properties && properties == GetForegroundWindow()) owner = properties;
   }
+  if (owner) {
+    // Stay in front of the window that asked and keep it from taking input
+    // until the dialog is gone.
+    properties_window_ = owner;
+    EnableWindow(owner, FALSE);
+    params.WndParent = owner;
+  }
+}
+
+void TConfigDlg::ReleaseOwner() {
+  if (!properties_window_) return;
+  EnableWindow(properties_window_, TRUE);
+  properties_window_ = nullptr;
 }
 
 void TConfigDlg::FormCreate() {
@@ -121,7 +155,7 @@ void TConfigDlg::FormCreate() {
 }
 
 void TConfigDlg::FormDestroy() {
-  if (properties_window_) EnableWindow(properties_window_, TRUE);
+  ReleaseOwner();
   sample_.reset();
   settings_.reset();
 }
@@ -174,6 +208,7 @@ void TConfigDlg::CreatePages() {
     bold_font_.Reset(CreateFontIndirectA(&lf));
     SendMessageA(name, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font_.Get()), FALSE);
   }
+  SetWindowTextA(Item(IDC_ABOUTTEXT), AboutText().c_str());
 }
 
 void TConfigDlg::FitPageControl() {
@@ -600,7 +635,7 @@ std::string TConfigDlg::Hint(HWND control) const {
   ti.hwnd = GetParent(control);
   ti.uId = reinterpret_cast<UINT_PTR>(control);
   ti.lpszText = text;
-  SendMessageA(hint_, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&ti));
+  SendMessageA(hint_, TTM_GETTEXTA, sizeof text - 1, reinterpret_cast<LPARAM>(&ti));
   return text;
 }
 
@@ -711,11 +746,11 @@ void TConfigDlg::SearchFolder(const std::string& Folder) {
   ui.OnEnterHistory = [this](const std::string& folder) { EnterHistory(folder); };
   SearchServices services;
   services.walk = [](tk::TStringList& list, const std::string& folder,
-                     const tk::TStringList& mask, bool recursive) {
+                     const tk::TStringList& mask, bool recursive, tk::TStringList& unnamed) {
     if (recursive)
-      FindFilesRecursive(list, folder, mask);
+      FindFilesRecursive(list, folder, mask, &unnamed);
     else
-      FindFiles(list, folder, mask);
+      FindFiles(list, folder, mask, &unnamed);
   };
   services.loadPlugIns = [this](const tk::TStringList& files) {
     // The table holds exactly the plug-ins checked for this run, so one

@@ -28,11 +28,16 @@ namespace orv {
 
 class TConfigDlg : public tk::TForm {
  public:
-  explicit TConfigDlg(SettingsFactory settingsFactory);
+  // `requestedOwner`: the window that asked for the dialog ("/c:<handle>"),
+  // or null. When it is a top-level window it owns the dialog and takes no
+  // input while the dialog is open; without one, the display properties
+  // window does so when it is in front.
+  explicit TConfigDlg(SettingsFactory settingsFactory, HWND requestedOwner = nullptr);
   ~TConfigDlg() override;
 
   static constexpr int kPageCount = 7;
-  // The window of the display properties found at creation, or null.
+  // The window that owns the dialog and is disabled while it is open, or
+  // null.
   HWND DisplayPropertiesWindow() const { return properties_window_; }
 
   // Handlers, named after their control and event.
@@ -113,6 +118,9 @@ class TConfigDlg : public tk::TForm {
 
   SettingsFactory settings_factory_;
   std::unique_ptr<TApplicationIniFile> settings_;
+  void ReleaseOwner();
+
+  HWND requested_owner_ = nullptr;
   HWND properties_window_ = nullptr;
   HWND PageControl1 = nullptr;
   HWND pages_[kPageCount] = {};

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "search/Dirsearch.h"
 #include "toolkit/Forms.h"
 
 namespace orv {
@@ -39,8 +40,12 @@ bool TSelectFolderDialog::Execute(HWND owner) {
     DirectoryName.clear();
     return false;
   }
-  char path[MAX_PATH] = {};
-  if (!SHGetPathFromIDListA(list, path)) path[0] = '\0';
+  // Asked in UTF-16: a folder whose name the code page cannot carry comes
+  // back under its short name, which opens it, instead of a look-alike
+  // that does not.
+  wchar_t wide[MAX_PATH] = {};
+  std::string path;
+  if (!SHGetPathFromIDListW(list, wide) || !AnsiPath(wide, path)) path.clear();
   IMalloc* malloc = nullptr;
   if (SUCCEEDED(SHGetMalloc(&malloc)) && malloc) {
     malloc->Free(list);

@@ -7,18 +7,22 @@
 
 namespace orv {
 
-namespace {
-
-std::string WindowText(HWND wnd) {
-  const int n = GetWindowTextLengthA(wnd);
-  std::string s(static_cast<size_t>(n) + 1, '\0');
-  GetWindowTextA(wnd, &s[0], n + 1);
-  s.resize(static_cast<size_t>(n > 0 ? n : 0));
+// A length that a control reports is an upper bound, not the text's length:
+// an ANSI program asking a Unicode control on a double-byte code page may
+// be told twice the real length. Everything after the first NUL is not
+// text, so it never reaches a list, a file or a comparison.
+std::string TextUpToNul(std::string s) {
   s.resize(std::char_traits<char>::length(s.c_str()));
   return s;
 }
 
-}  // namespace
+std::string WindowText(HWND wnd) {
+  const int n = GetWindowTextLengthA(wnd);
+  if (n <= 0) return std::string();
+  std::string s(static_cast<size_t>(n) + 1, '\0');
+  GetWindowTextA(wnd, &s[0], n + 1);
+  return TextUpToNul(std::move(s));
+}
 
 // ---- TNumberFilterEdit ----------------------------------------------------
 
@@ -83,7 +87,9 @@ LRESULT CALLBACK TNumberFilterEdit::SubclassProc(HWND wnd, UINT msg, WPARAM wPar
   auto* self = reinterpret_cast<TNumberFilterEdit*>(data);
   switch (msg) {
     case WM_CHAR:
-      if (!NumberKeyAccepted(static_cast<char>(wParam))) return 0;
+      // The whole character: the dialog's windows are Unicode, and the low
+      // byte of a full-width digit (U+FF10) would pass for a control key.
+      if (!NumberKeyAccepted(static_cast<uint32_t>(wParam))) return 0;
       break;
     case WM_GETDLGCODE:
       // A multi-line edit would take Enter and Esc from the dialog; this
@@ -167,9 +173,10 @@ std::string TEasyListView::Caption(int i) const {
   LVITEMA item = {};
   item.iSubItem = 0;
   item.pszText = buf.data();
-  item.cchTextMax = static_cast<int>(buf.size());
+  item.cchTextMax = static_cast<int>(buf.size() - 1);
   SendMessageA(handle_, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-  return buf.data();
+  // Terminated whatever the control wrote: the text ends at its first NUL.
+  return std::string(buf.data());
 }
 
 void TEasyListView::AddItem(const std::string& caption) {
@@ -243,9 +250,10 @@ std::string TEasyComboBox::Item(int i) const {
   const LRESULT n = SendMessageA(handle_, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
   if (n == CB_ERR) return std::string();
   std::string s(static_cast<size_t>(n) + 1, '\0');
-  SendMessageA(handle_, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&s[0]));
-  s.resize(static_cast<size_t>(n));
-  return s;
+  if (SendMessageA(handle_, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&s[0])) ==
+      CB_ERR)
+    return std::string();
+  return TextUpToNul(std::move(s));
 }
 
 std::string TEasyComboBox::Text() const { return WindowText(handle_); }

@@ -105,6 +105,11 @@ class TEasyComboBox {
   bool always_selected_ = true;
 };
 
+// The text of a window or control in the program's code page, up to its
+// first NUL whatever length the control reported.
+std::string WindowText(HWND wnd);
+std::string TextUpToNul(std::string s);
+
 // An up-down's range and position (16 bits, no wrap, no separators).
 void UpDownSetRange(HWND upDown, int min, int max);
 int UpDownPosition(HWND upDown);

@@ -7,8 +7,7 @@
 
 namespace orv {
 
-bool NumberKeyAccepted(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
+bool NumberKeyAccepted(uint32_t u) {
   if (u == 13) return false;
   if (u >= 1 && u <= 32) return true;
   return (u >= '0' && u <= '9') || u == '+' || u == '-' || u == '.';

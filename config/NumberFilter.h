@@ -4,13 +4,16 @@
 // window text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace orv {
 
-// The typed character reaches the edit (Enter never does, so the
-// multi-line edit gets no line break).
-bool NumberKeyAccepted(char c);
+// The typed character (its whole code, a UTF-16 unit or a code-page byte)
+// reaches the edit (Enter never does, so the multi-line edit gets no line
+// break). Only ASCII digits, signs, the period and control keys pass:
+// full-width digits and signs do not.
+bool NumberKeyAccepted(uint32_t c);
 
 // Upper limit first, then the lower one, which therefore wins when the
 // limits cross; a value that is not a number gives the lower limit.

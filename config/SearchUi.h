@@ -42,7 +42,6 @@ class TSearchUi : public ISearchUi {
 
  private:
   HWND dialog_;
-  HCURSOR saved_cursor_ = nullptr;
   std::unique_ptr<TProgressForm> progress_;
 };
 

@@ -10,9 +10,9 @@ void TSearchUi::RejectFolderName() {
   MessageBoxA(dialog_, "フォルダ名が正しくありません", "", MB_OK | MB_ICONSTOP);
 }
 
-void TSearchUi::BeginWait() { saved_cursor_ = SetCursor(LoadCursor(nullptr, IDC_WAIT)); }
+void TSearchUi::BeginWait() { tk::Application.BeginWaitCursor(); }
 
-void TSearchUi::EndWait() { SetCursor(saved_cursor_); }
+void TSearchUi::EndWait() { tk::Application.EndWaitCursor(); }
 
 void TSearchUi::ShowProgress() {
   progress_ = std::make_unique<TProgressForm>(dialog_);

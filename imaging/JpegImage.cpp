@@ -8,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "imaging/ExifOrientation.h"
+#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 
 namespace orv {
@@ -22,6 +23,8 @@ struct ErrorManager {
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
   int warnings;
+  bool cancelled;             // the program asked the decode to stop
+  uint64_t maxScanWork;       // scans x frame pixels a file may demand
 };
 
 // Progressive files can repeat scans without end; real files stay far
@@ -53,10 +56,22 @@ void EmitMessage(j_common_ptr cinfo, int level) {
 
 void OutputMessage(j_common_ptr) {}
 
+// Called by libjpeg every row or so, also while it reads the scans of a
+// progressive file in jpeg_start_decompress.
 void ProgressMonitor(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
-    ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (tk::DecodeCancelled()) {
+    err->cancelled = true;
+    std::snprintf(err->message, sizeof err->message, "Decoding cancelled");
+    std::longjmp(err->jump, 1);
+  }
+  if (!cinfo->is_decompressor) return;
+  const j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  // Every scan of a progressive file passes over the whole frame: a small
+  // file of many scans over a large frame asks for hours of work.
+  const uint64_t scans = d->input_scan_number > 0 ? uint64_t(d->input_scan_number) : 0;
+  const uint64_t pixels = uint64_t(d->image_width) * d->image_height;
+  if (d->input_scan_number > kMaxScans || (pixels > 0 && scans > err->maxScanWork / pixels)) {
     std::snprintf(err->message, sizeof err->message, "Too many scans in JPEG file");
     std::longjmp(err->jump, 1);
   }
@@ -66,9 +81,10 @@ void ProgressMonitor(j_common_ptr cinfo) {
 // arms the jump itself and reports failure by returning false.
 class Decompressor {
  public:
-  Decompressor() {
+  explicit Decompressor(uint64_t maxScanWork = TJPEGImage::kDefaultScanWorkLimit) {
     std::memset(&cinfo_, 0, sizeof cinfo_);
     std::memset(&err_, 0, sizeof err_);
+    err_.maxScanWork = maxScanWork;
     cinfo_.err = jpeg_std_error(&err_.pub);
     err_.pub.error_exit = ErrorExit;
     err_.pub.emit_message = EmitMessage;
@@ -197,6 +213,7 @@ class Decompressor {
 
   jpeg_decompress_struct& Info() { return cinfo_; }
   const char* Message() const { return err_.message; }
+  bool Cancelled() const { return err_.cancelled; }
   int Warnings() const { return err_.warnings; }
 
  private:
@@ -217,6 +234,7 @@ void SwapRedBlue(uint8_t* top, std::ptrdiff_t stride, int width, int rows) {
 #endif
 
 [[noreturn]] void Fail(const Decompressor& d) {
+  if (d.Cancelled()) tk::Abort();
   throw tk::EInvalidGraphic(std::string("JPEG error: ") + d.Message());
 }
 
@@ -258,7 +276,7 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
     dest.Clear();
     return;
   }
-  Decompressor d;
+  Decompressor d(scan_work_limit_);
   if (!d.ReadHeader(data_.data(), data_.size())) Fail(d);
   jpeg_decompress_struct& info = d.Info();
 

@@ -40,10 +40,18 @@ class TJPEGImage {
   int Components() const { return components_; }
 
   // Decodes into `dest` as pf24bit. Throws EInvalidGraphic when the data
-  // cannot be decoded and EOutOfResources when the picture is too large; on
-  // any failure `dest` is unchanged. An empty image empties `dest`.
+  // cannot be decoded or demand too much work, EOutOfResources when the
+  // picture is too large and EAbort when the thread's decode-cancel token
+  // asks it to stop; on any failure `dest` is unchanged. An empty image empties `dest`.
   // Recoverable damage (such as data ending early) still gives a picture.
   void AssignTo(tk::TBitmap& dest) const;
+
+  // The work a progressive file may ask of AssignTo, as scans times frame
+  // pixels: 2^32 leaves 24 scans for the largest picture a bitmap may hold
+  // (real files have about ten), while a small file of thousands of scans
+  // over a huge frame, hours of work, fails at once.
+  static constexpr uint64_t kDefaultScanWorkLimit = uint64_t(1) << 32;
+  void SetScanWorkLimit(uint64_t limit) { scan_work_limit_ = limit; }
 
   // How many warnings the last AssignTo met (corrupt or missing data that
   // libjpeg filled in).
@@ -59,6 +67,7 @@ class TJPEGImage {
   int components_ = 0;
   int orientation_ = 1;
   mutable int warnings_ = 0;
+  uint64_t scan_work_limit_ = kDefaultScanWorkLimit;
 };
 
 }  // namespace orv

@@ -4,6 +4,7 @@
 
 #include "imaging/Gldpng.h"
 #include "imaging/JpegImage.h"
+#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
 #include "toolkit/Streams.h"
@@ -52,6 +53,8 @@ void LoadJpeg(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* 
   TJPEGImage jpeg;
   try {
     jpeg.LoadFromFile(fileName);
+  } catch (const tk::EAbort&) {
+    throw;
   } catch (const tk::Exception&) {
     LoadThroughPlugins(fileName, target, plugins);
     return;
@@ -73,6 +76,9 @@ void LoadPng(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* p
   tk::TBitmap image;
   try {
     ReadPngFile(fileName, image);
+  } catch (const tk::EAbort&) {
+    // A decode the program stopped gives nothing; no plug-in is tried.
+    throw;
   } catch (const tk::Exception&) {
     LoadThroughPlugins(fileName, target, plugins);
     return;
@@ -90,6 +96,7 @@ void LoadPicture(const std::string& fileName, tk::TBitmap& target,
                  const tk::TStringList& extensions, IPluginDecoder* plugins,
                  const LoadPictureOptions& options) {
   if (options.skipMissingFile && !tk::FileExists(fileName)) return;
+  const tk::ScopedDecodeCancel cancel(options.cancel);
   const std::string ext = tk::AsciiLower(tk::ExtractFileExt(fileName));
   try {
     switch (FindExtension(extensions, ext)) {

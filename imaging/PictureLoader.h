@@ -5,6 +5,7 @@
 #include <string>
 
 #include "toolkit/Bitmap.h"
+#include "toolkit/DecodeCancel.h"
 #include "toolkit/StringList.h"
 
 namespace orv {
@@ -25,6 +26,10 @@ void FillPictureExtensions(tk::TStringList& list, const std::string& resourceTex
 struct LoadPictureOptions {
   // The slideshow's copy returns at once when the file does not exist.
   bool skipMissingFile = false;
+  // Asked while the picture decodes; when it asks to stop, the decode ends
+  // at once and the target stays empty. Null: the decode always runs to
+  // its end (or to the token the caller made current).
+  tk::TDecodeCancel* cancel = nullptr;
 };
 
 // Dispatches by the position of the file's lower-cased extension in

@@ -10,6 +10,7 @@ namespace orv {
 namespace {
 
 constexpr size_t kInfoHeaderSize = 40;
+constexpr size_t kMaskedHeaderSize = 52;  // BITMAPV2INFOHEADER: the masks inside
 constexpr uint32_t kBiRgb = 0;
 constexpr uint32_t kBiRle8 = 1;
 constexpr uint32_t kBiRle4 = 2;
@@ -62,8 +63,12 @@ PluginDibError CheckPluginDib(const void* header, size_t headerBlockSize, size_t
   } else if (clrUsed > 256) {
     return PluginDibError::kColorTableTooLarge;
   }
-  // A plain BITMAPINFOHEADER keeps its three masks after the header; the
-  // larger header versions carry them inside.
+  // GDI reads the three masks from bytes 40 to 51 whatever biSize says: a
+  // plain BITMAPINFOHEADER keeps them right after itself, the larger header
+  // versions (52 bytes and up) inside. A header of 41 to 51 bytes would have
+  // GDI read masks partly past what we copy, so it is refused.
+  if (compression == kBiBitfields && biSize > kInfoHeaderSize && biSize < kMaskedHeaderSize)
+    return PluginDibError::kBadHeaderSize;
   const uint64_t masks = (compression == kBiBitfields && biSize == kInfoHeaderSize) ? 12 : 0;
   const uint64_t headerBytes = uint64_t(biSize) + masks + colors * 4;
   if (headerBytes > headerBlockSize) return PluginDibError::kHeaderBlockTruncated;

@@ -8,7 +8,9 @@
 #include <new>
 #include <vector>
 
+#include "imaging/PlugInGuardWin32.h"
 #include "imaging/PluginDib.h"
+#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
 #include "toolkit/Win32Handles.h"
@@ -62,27 +64,45 @@ class FloatingPointStateGuard {
   unsigned short x87_ = 0;
 };
 
+// A plug-in that faulted in one of our calls: the call counts as failed and
+// the plug-in is not called again.
+class EPlugInFault : public tk::Exception {
+ public:
+  explicit EPlugInFault(const std::string& name)
+      : tk::Exception("Susie Plugin " + name + " が異常終了しました") {}
+};
+
 // The buffer is cleared before every call and terminated after it, so a
-// plug-in that writes no zero byte cannot make us read past it.
-std::string PluginInfo(GetPluginInfoProc proc, int number, char* buffer) {
+// plug-in that writes no zero byte cannot make us read past it. False when
+// the plug-in faulted.
+bool PluginInfo(GetPluginInfoProc proc, int number, char* buffer, std::string& text) {
   std::memset(buffer, 0, kInfoBufferSize);
+  bool ok;
   {
     FloatingPointStateGuard fp;
-    proc(number, buffer, kInfoBufferSize - 1);
+    ok = Guarded([&] { proc(number, buffer, kInfoBufferSize - 1); });
   }
   buffer[kInfoBufferSize - 1] = '\0';
-  return std::string(buffer);
+  text = buffer;
+  return ok;
 }
 
 // A library that is missing a dependency must not make the system show a
 // message box: the slideshow shows nothing. Its own DLLs beside it are
-// found there, as a plug-in's author expects.
+// found there, as a plug-in's author expects. Null also when its start-up
+// code faulted (the loader itself handles that fault).
 HMODULE LoadPlugInLibrary(const std::string& path) {
   FloatingPointStateGuard fp;
   const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE module = nullptr;
+  const char* name = path.c_str();
+  const bool ok = Guarded(
+      [&] { module = LoadLibraryExA(name, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH); },
+      GuardKind::kNoteOnly);
   SetErrorMode(old);
-  return module;
+  // A library whose start-up code faulted is never called again, not even
+  // to unload it.
+  return ok ? module : nullptr;
 }
 
 // The file image handed to plug-ins: the data followed by zeros up to a
@@ -145,28 +165,58 @@ tk::TStringList FindPlugInFiles(const std::string& folder) {
   return list;
 }
 
-// Copies the plug-in's picture into `target` by way of SetDIBits. Returns
-// false, leaving `target` as it was, when the blocks cannot be locked, do
-// not hold what the header says, or GDI refuses them.
-bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
-  if (!info || !pixels || info == pixels) return false;
-  void* pixelData = GlobalLock(pixels);
-  if (!pixelData) return false;
-  void* infoData = GlobalLock(info);
-  if (!infoData) {
-    GlobalUnlock(pixels);
-    return false;
-  }
-  bool ok = false;
+// The progress callback plug-ins get: non-zero asks them to stop, which the
+// show does when it is ending. It runs inside the plug-in's call, so it
+// raises nothing.
+int __stdcall PlugInProgress(int, int, LONG_PTR) { return tk::DecodeCancelled() ? 1 : 0; }
+
+// How a plug-in's picture came across.
+enum class Conversion { kDone, kRefused, kFaulted };
+
+// The largest header, masks and colour table a plug-in may hand back: a
+// BITMAPV5HEADER and 256 entries.
+constexpr size_t kMaxHeaderBytes = 124 + 12 + 256 * 4;
+
+// Copies the plug-in's picture into `target` by way of SetDIBits; `target`
+// changes only when it is done. Every look at the plug-in's blocks (their
+// locks, the header, the pixels GDI reads) runs guarded: the handles and
+// what they hold are outside data.
+Conversion ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
+  if (!info || !pixels || info == pixels) return Conversion::kRefused;
+  struct Blocks {
+    HANDLE info, pixels;
+    void* pixelData = nullptr;
+    void* infoData = nullptr;
+    SIZE_T infoSize = 0, pixelSize = 0;
+    uint8_t header[kMaxHeaderBytes];
+    size_t headerCopied = 0;
+  } b{info, pixels, nullptr, nullptr, 0, 0, {}, 0};
+  const bool locked = Guarded([&b] {
+    b.pixelData = GlobalLock(b.pixels);
+    if (!b.pixelData) return;
+    b.infoData = GlobalLock(b.info);
+    if (!b.infoData) return;
+    b.infoSize = GlobalSize(b.info);
+    b.pixelSize = GlobalSize(b.pixels);
+    b.headerCopied = b.infoSize < kMaxHeaderBytes ? b.infoSize : kMaxHeaderBytes;
+    std::memcpy(b.header, b.infoData, b.headerCopied);
+  });
+  auto unlock = [&b] {
+    return Guarded([&b] {
+      if (b.pixelData) GlobalUnlock(b.pixels);
+      if (b.infoData) GlobalUnlock(b.info);
+    });
+  };
+  if (!locked) return Conversion::kFaulted;
+  if (!b.pixelData || !b.infoData) return unlock() ? Conversion::kRefused : Conversion::kFaulted;
+
+  Conversion result = Conversion::kRefused;
   PluginDibLayout layout;
-  if (CheckPluginDib(infoData, GlobalSize(info), GlobalSize(pixels), layout) ==
-      PluginDibError::kNone) {
+  if (CheckPluginDib(b.header, b.headerCopied, b.pixelSize, layout) == PluginDibError::kNone) {
     try {
       // GDI gets our checked copy of the header, with the colour count
       // clamped to what the bit depth can index.
-      std::vector<uint8_t> header(static_cast<const uint8_t*>(infoData),
-                                  static_cast<const uint8_t*>(infoData) + layout.headerBytes);
-      auto* bmi = reinterpret_cast<BITMAPINFO*>(header.data());
+      auto* bmi = reinterpret_cast<BITMAPINFO*>(b.header);
       if (layout.bitCount <= 8) bmi->bmiHeader.biClrUsed = layout.colors;
       // A fresh bitmap in the target's format and palette: the target only
       // changes once the whole picture has arrived.
@@ -175,25 +225,30 @@ bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
       picture.Allocate(target.PixelFormat(), layout.width, layout.height);
       HDC dc = CreateCompatibleDC(nullptr);
       if (dc) {
-        const int lines = SetDIBits(dc, static_cast<HBITMAP>(picture.Handle()), 0,
-                                    static_cast<UINT>(layout.height), pixelData, bmi,
-                                    DIB_RGB_COLORS);
+        int lines = 0;
+        const HBITMAP handle = static_cast<HBITMAP>(picture.Handle());
+        const UINT height = static_cast<UINT>(layout.height);
+        const void* pixelData = b.pixelData;
+        const bool read = Guarded([&] {
+          lines = SetDIBits(dc, handle, 0, height, pixelData, bmi, DIB_RGB_COLORS);
+        });
         DeleteDC(dc);
-        if (lines > 0) {
+        if (!read) {
+          result = Conversion::kFaulted;
+        } else if (lines > 0) {
           picture.Flush();
           picture.SetTransparent(target.Transparent());
           picture.SetTransparentColor(target.TransparentColor());
           target.Swap(picture);
-          ok = true;
+          result = Conversion::kDone;
         }
       }
     } catch (const std::exception&) {
-      ok = false;
+      result = Conversion::kRefused;
     }
   }
-  GlobalUnlock(pixels);
-  GlobalUnlock(info);
-  return ok;
+  if (!unlock()) result = Conversion::kFaulted;
+  return result;
 }
 
 // What picture and archive plug-ins have in common; the library stays
@@ -203,7 +258,7 @@ struct PlugInModuleTraits : tk::UncountedTraits {
   static HMODULE Null() { return nullptr; }
   static void Close(HMODULE h) {
     FloatingPointStateGuard fp;
-    FreeLibrary(h);
+    Guarded([h] { FreeLibrary(h); }, GuardKind::kNoteOnly);
   }
 };
 using ScopedPlugInModule = tk::ScopedHandle<HMODULE, PlugInModuleTraits>;
@@ -217,6 +272,9 @@ struct PlugRecord {
   std::string typeName;
   GetPluginInfoProc getPluginInfo = nullptr;
   IsSupportedProc isSupported = nullptr;
+  // Faulted in one of our calls: skipped from then on, and left loaded
+  // (its unloading code is not trusted either).
+  bool broken = false;
   PlugRecord() = default;
   PlugRecord(const PlugRecord&) = delete;
   PlugRecord& operator=(const PlugRecord&) = delete;
@@ -250,11 +308,20 @@ bool LoadPlugInInfo(Plug& plug, const std::string& path, const char* version, ch
   if (!plug.module) return false;
   plug.getPluginInfo = Lookup<GetPluginInfoProc>(plug.module.Get(), "GetPluginInfo");
   if (!plug.getPluginInfo) return false;
-  if (PluginInfo(plug.getPluginInfo, 0, buffer) != version) return false;
-  plug.apiVersion = PluginInfo(plug.getPluginInfo, 0, buffer);
-  plug.name = PluginInfo(plug.getPluginInfo, 1, buffer);
-  plug.filter = PluginInfo(plug.getPluginInfo, 2, buffer);
-  plug.typeName = PluginInfo(plug.getPluginInfo, 3, buffer);
+  std::string texts[5];
+  const int numbers[5] = {0, 0, 1, 2, 3};
+  for (int i = 0; i < 5; ++i) {
+    if (!PluginInfo(plug.getPluginInfo, numbers[i], buffer, texts[i])) {
+      // One that faulted is not even unloaded.
+      plug.module.Release();
+      return false;
+    }
+    if (i == 0 && texts[0] != version) return false;
+  }
+  plug.apiVersion = texts[1];
+  plug.name = texts[2];
+  plug.filter = texts[3];
+  plug.typeName = texts[4];
   return true;
 }
 
@@ -339,29 +406,67 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
   // The interface takes a writable name; plug-ins get their own copy.
   std::vector<char> name;
   if (fileName) name.assign(fileName, fileName + std::strlen(fileName) + 1);
+  char* nameArg = name.empty() ? nullptr : name.data();
   TPicPlug* chosen = nullptr;
+  TPicPlug* faulted = nullptr;
   for (auto& plug : pic_table_) {
-    if (!plug->isSupported || !plug->getPicture) continue;
-    FloatingPointStateGuard fp;
-    if (plug->isSupported(name.empty() ? nullptr : name.data(),
-                          reinterpret_cast<ULONG_PTR>(image))) {
+    if (plug->broken || !plug->isSupported || !plug->getPicture) continue;
+    IsSupportedProc isSupported = plug->isSupported;
+    int answer = 0;
+    bool ok;
+    {
+      FloatingPointStateGuard fp;
+      ok = Guarded([&] { answer = isSupported(nameArg, reinterpret_cast<ULONG_PTR>(image)); });
+    }
+    if (!ok) {
+      // The others may still read the file.
+      plug->broken = true;
+      if (!faulted) faulted = plug.get();
+      continue;
+    }
+    if (answer) {
       chosen = plug.get();
       break;
     }
   }
-  if (!chosen) return;
+  if (!chosen) {
+    if (faulted) throw EPlugInFault(faulted->name);
+    return;
+  }
 
   HANDLE info = nullptr;
   HANDLE pixels = nullptr;
+  bool ok;
   {
     FloatingPointStateGuard fp;
-    chosen->getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels, nullptr, 0);
+    GetPictureProc getPicture = chosen->getPicture;
+    ok = Guarded([&] {
+      getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels,
+                 reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&PlugInProgress)), 0);
+    });
   }
-  const bool ok = ConvertPicture(info, pixels, Bitmap);
-  if (pixels) GlobalFree(pixels);
-  // The same block handed back twice is freed once.
-  if (info && info != pixels) GlobalFree(info);
-  if (!ok) tk::Abort();
+  // A plug-in that faulted may have left anything in the handle variables:
+  // they are not touched.
+  if (!ok) {
+    chosen->broken = true;
+    throw EPlugInFault(chosen->name);
+  }
+  const Conversion result = tk::DecodeCancelled() ? Conversion::kRefused
+                                                  : ConvertPicture(info, pixels, Bitmap);
+  if (result == Conversion::kFaulted) {
+    chosen->broken = true;
+    throw EPlugInFault(chosen->name);
+  }
+  const bool freed = Guarded([&] {
+    if (pixels) GlobalFree(pixels);
+    // The same block handed back twice is freed once.
+    if (info && info != pixels) GlobalFree(info);
+  });
+  if (!freed) {
+    chosen->broken = true;
+    throw EPlugInFault(chosen->name);
+  }
+  if (result != Conversion::kDone) tk::Abort();
 }
 
 bool TSpiLib32::SupportArcFile(const std::string& FileName) {
@@ -369,9 +474,15 @@ bool TSpiLib32::SupportArcFile(const std::string& FileName) {
   if (block.Length() <= 0) return false;
   const ULONG_PTR image = reinterpret_cast<ULONG_PTR>(block.Data());
   for (auto& plug : arc_table_) {
-    if (!plug->isSupported) continue;
+    if (plug->broken || !plug->isSupported) continue;
+    IsSupportedProc isSupported = plug->isSupported;
+    int answer = 0;
     FloatingPointStateGuard fp;
-    if (plug->isSupported(nullptr, image)) return true;
+    if (!Guarded([&] { answer = isSupported(nullptr, image); })) {
+      plug->broken = true;
+      continue;
+    }
+    if (answer) return true;
   }
   return false;
 }
@@ -382,9 +493,15 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   char* image = reinterpret_cast<char*>(block.Data());
   TArcPlug* chosen = nullptr;
   for (auto& plug : arc_table_) {
-    if (!plug->isSupported || !plug->getArchiveInfo) continue;
+    if (plug->broken || !plug->isSupported || !plug->getArchiveInfo) continue;
+    IsSupportedProc isSupported = plug->isSupported;
+    int answer = 0;
     FloatingPointStateGuard fp;
-    if (plug->isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image))) {
+    if (!Guarded([&] { answer = isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image)); })) {
+      plug->broken = true;
+      continue;
+    }
+    if (answer) {
       chosen = plug.get();
       break;
     }
@@ -392,26 +509,56 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   if (!chosen) return;
 
   HLOCAL list = nullptr;
+  bool ok;
   {
     // Flag 1: the buffer is the archive's image in memory (0 would make
     // the plug-in take it for a file name).
     FloatingPointStateGuard fp;
-    chosen->getArchiveInfo(image, static_cast<LONG_PTR>(block.Length()), 1, &list);
+    GetArchiveInfoProc getArchiveInfo = chosen->getArchiveInfo;
+    const LONG_PTR size = static_cast<LONG_PTR>(block.Length());
+    ok = Guarded([&] { getArchiveInfo(image, size, 1, &list); });
+  }
+  if (!ok) {
+    chosen->broken = true;
+    return;
   }
   if (!list) return;
-  const uint8_t* records = static_cast<const uint8_t*>(LocalLock(list));
-  if (records) {
-    // Only whole records inside the block are read.
-    const size_t count = LocalSize(list) / kArcRecordSize;
-    for (size_t i = 0; i < count; ++i) {
-      const uint8_t* record = records + i * kArcRecordSize;
-      if (record[0] == 0) break;
-      const char* name = reinterpret_cast<const char*>(record + kArcNameOffset);
-      Strings.Add(std::string(name, strnlen(name, kArcNameSize)));
-    }
-    LocalUnlock(list);
+  // The records are copied out under the guard, then listed.
+  struct Listing {
+    HLOCAL list;
+    std::vector<char>* names;  // reserved before, so no allocation inside
+    size_t count = 0;
+  };
+  SIZE_T size = 0;
+  if (!Guarded([&] { size = LocalSize(list); })) {
+    chosen->broken = true;
+    return;
   }
-  LocalFree(list);
+  const size_t count = size / kArcRecordSize;
+  std::vector<char> names(count * (kArcNameSize + 1), '\0');
+  Listing l{list, &names, 0};
+  ok = Guarded([&l, count] {
+    if (const uint8_t* records = static_cast<const uint8_t*>(LocalLock(l.list))) {
+      // Only whole records inside the block are read.
+      for (size_t i = 0; i < count; ++i) {
+        const uint8_t* record = records + i * kArcRecordSize;
+        if (record[0] == 0) break;
+        std::memcpy(l.names->data() + i * (kArcNameSize + 1), record + kArcNameOffset,
+                    kArcNameSize);
+        l.count = i + 1;
+      }
+      LocalUnlock(l.list);
+    }
+    LocalFree(l.list);
+  });
+  if (!ok) {
+    chosen->broken = true;
+    return;
+  }
+  for (size_t i = 0; i < l.count; ++i) {
+    const char* n = names.data() + i * (kArcNameSize + 1);
+    Strings.Add(std::string(n, strnlen(n, kArcNameSize)));
+  }
 }
 
 void TSpiLib32::ListPic(tk::TStringList& Strings, bool Clear) const {

@@ -17,16 +17,34 @@
 
 namespace orv {
 
+// Names come back in the program's code page. An entry whose name does not
+// survive the trip there (a character the code page lacks, which the system
+// would replace by "?" or a look-alike, so that the name opens nothing)
+// comes under its short 8.3 name; one without a short name is passed over
+// and, when `Unnamed` is given, added to it as the code page shows it.
+
 // Files (not folders) directly in Folder whose extension is in Extensions.
-void FindFiles(tk::TStringList& List, const std::string& Folder, const tk::TStringList& Extensions);
+void FindFiles(tk::TStringList& List, const std::string& Folder, const tk::TStringList& Extensions,
+               tk::TStringList* Unnamed = nullptr);
 
 // Sub-folders of Folder, except names ending with a period ("." and "..").
-void FindSubFolders(tk::TStringList& List, const std::string& Folder);
+void FindSubFolders(tk::TStringList& List, const std::string& Folder,
+                    tk::TStringList* Unnamed = nullptr);
 
 // Matching files of Folder and of every folder below it, each folder's own
 // files before those of its sub-folders. A folder link that leads back to a
 // folder on the current path is not entered again, so the walk ends.
 void FindFilesRecursive(tk::TStringList& List, const std::string& Folder,
-                        const tk::TStringList& Extensions);
+                        const tk::TStringList& Extensions, tk::TStringList* Unnamed = nullptr);
+
+#ifdef _WIN32
+// The name of one directory entry as the program can use it: `longName`
+// when it converts to the code page and back unchanged, else `shortName`
+// (may be null or empty) under the same test. False when neither does.
+bool AnsiEntryName(const wchar_t* longName, const wchar_t* shortName, std::string& name);
+// A full path the program can use: as it is when it survives the code
+// page, else its short form. False when neither does.
+bool AnsiPath(const wchar_t* path, std::string& out);
+#endif
 
 }  // namespace orv

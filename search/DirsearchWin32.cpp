@@ -12,13 +12,12 @@ namespace orv {
 
 namespace {
 
-bool IsFolder(const WIN32_FIND_DATAA& data) {
+bool IsFolder(const WIN32_FIND_DATAW& data) {
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // From the last period to the end, lower-cased; "" without a period.
-std::string EntryExtension(const char* name) {
-  const std::string s(name);
+std::string EntryExtension(const std::string& s) {
   const size_t dot = s.rfind('.');
   if (dot == std::string::npos) return std::string();
   return tk::AsciiLower(s.substr(dot));
@@ -31,21 +30,87 @@ std::vector<std::string> LowerCopy(const tk::TStringList& extensions) {
   return out;
 }
 
-void AppendMatchingFiles(tk::TStringList& list, const std::string& folder,
-                         const std::vector<std::string>& lowerExtensions) {
-  WIN32_FIND_DATAA data;
-  tk::ScopedFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+std::wstring Wide(const std::string& ansi) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &w[0], n);
+  w.resize(static_cast<size_t>(n - 1));
+  return w;
+}
+
+// The name in the code page when it survives the trip there and back
+// unchanged; false when a character would be lost or replaced by a look-
+// alike (best fit would turn "Café" into "Cafe", a name that opens nothing).
+bool ExactAnsi(const wchar_t* name, std::string& out) {
+  BOOL usedDefault = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr,
+                                    &usedDefault);
+  if (n <= 0 || usedDefault) return false;
+  std::string a(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &a[0], n, nullptr, &usedDefault);
+  a.resize(static_cast<size_t>(n - 1));
+  if (usedDefault || Wide(a) != name) return false;
+  out = std::move(a);
+  return true;
+}
+
+}  // namespace
+
+bool AnsiEntryName(const wchar_t* longName, const wchar_t* shortName, std::string& name) {
+  if (ExactAnsi(longName, name)) return true;
+  // The system keeps an 8.3 name for such names (on the system volume at
+  // least); it is plain ASCII and opens the same file.
+  return shortName && shortName[0] && ExactAnsi(shortName, name);
+}
+
+bool AnsiPath(const wchar_t* path, std::string& out) {
+  if (ExactAnsi(path, out)) return true;
+  // The short form of every component that needs one.
+  const DWORD n = GetShortPathNameW(path, nullptr, 0);
+  if (n == 0) return false;
+  std::wstring shortPath(n, L'\0');
+  const DWORD got = GetShortPathNameW(path, &shortPath[0], n);
+  if (got == 0 || got >= n) return false;
+  shortPath.resize(got);
+  return ExactAnsi(shortPath.c_str(), out);
+}
+
+namespace {
+
+// Calls `take` with each entry of `folder` whose name the program can use,
+// and adds the others (as the code page shows them) to `unnamed`.
+template <typename Take>
+void ForEachEntry(const std::string& folder, tk::TStringList* unnamed, Take&& take) {
+  WIN32_FIND_DATAW data;
+  tk::ScopedFindHandle find(FindFirstFileW((Wide(folder) + L"\\*").c_str(), &data));
   if (!find) return;
   do {
-    if (IsFolder(data)) continue;
-    const std::string ext = EntryExtension(data.cFileName);
+    std::string name;
+    if (AnsiEntryName(data.cFileName, data.cAlternateFileName, name)) {
+      take(data, name);
+    } else if (unnamed && !(IsFolder(data) && data.cFileName[0] == L'.')) {
+      char shown[MAX_PATH * 2] = {};
+      WideCharToMultiByte(CP_ACP, 0, data.cFileName, -1, shown, sizeof shown - 1, nullptr,
+                          nullptr);
+      unnamed->Add(folder + "\\" + shown);
+    }
+  } while (FindNextFileW(find.Get(), &data));
+}
+
+void AppendMatchingFiles(tk::TStringList& list, const std::string& folder,
+                         const std::vector<std::string>& lowerExtensions,
+                         tk::TStringList* unnamed) {
+  ForEachEntry(folder, unnamed, [&](const WIN32_FIND_DATAW& data, const std::string& name) {
+    if (IsFolder(data)) return;
+    const std::string ext = EntryExtension(name);
     for (const std::string& e : lowerExtensions) {
       if (e == ext) {
-        list.Add(folder + "\\" + data.cFileName);
+        list.Add(folder + "\\" + name);
         break;
       }
     }
-  } while (FindNextFileA(find.Get(), &data));
+  });
 }
 
 bool GetFolderIdentity(const std::string& path, FolderIdentity& id) {
@@ -74,37 +139,32 @@ struct WalkLevel {
 
 }  // namespace
 
-void FindFiles(tk::TStringList& List, const std::string& Folder,
-               const tk::TStringList& Extensions) {
-  AppendMatchingFiles(List, Folder, LowerCopy(Extensions));
+void FindFiles(tk::TStringList& List, const std::string& Folder, const tk::TStringList& Extensions,
+               tk::TStringList* Unnamed) {
+  AppendMatchingFiles(List, Folder, LowerCopy(Extensions), Unnamed);
 }
 
-void FindSubFolders(tk::TStringList& List, const std::string& Folder) {
-  WIN32_FIND_DATAA data;
-  tk::ScopedFindHandle find(FindFirstFileA((Folder + "\\*").c_str(), &data));
-  if (!find) return;
-  do {
-    if (!IsFolder(data)) continue;
-    const size_t len = strlen(data.cFileName);
-    if (len == 0 || data.cFileName[len - 1] == '.') continue;
-    List.Add(Folder + "\\" + data.cFileName);
-  } while (FindNextFileA(find.Get(), &data));
+void FindSubFolders(tk::TStringList& List, const std::string& Folder, tk::TStringList* Unnamed) {
+  ForEachEntry(Folder, Unnamed, [&](const WIN32_FIND_DATAW& data, const std::string& name) {
+    if (!IsFolder(data) || name.empty() || name.back() == '.') return;
+    List.Add(Folder + "\\" + name);
+  });
 }
 
 void FindFilesRecursive(tk::TStringList& List, const std::string& Folder,
-                        const tk::TStringList& Extensions) {
+                        const tk::TStringList& Extensions, tk::TStringList* Unnamed) {
   const std::vector<std::string> lowerExtensions = LowerCopy(Extensions);
   // An explicit stack instead of recursion: a deep tree cannot exhaust the
   // thread's stack, and the identities of the folders on the current path
   // are at hand to recognise a link back to one of them.
   std::vector<WalkLevel> path;
   auto enter = [&](const std::string& folder, const FolderIdentity& id, bool hasId) {
-    AppendMatchingFiles(List, folder, lowerExtensions);
+    AppendMatchingFiles(List, folder, lowerExtensions, Unnamed);
     path.emplace_back();
     WalkLevel& level = path.back();
     level.id = id;
     level.hasId = hasId;
-    FindSubFolders(level.subFolders, folder);
+    FindSubFolders(level.subFolders, folder, Unnamed);
   };
 
   FolderIdentity rootId;

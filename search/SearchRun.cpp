@@ -144,8 +144,11 @@ void SearchFolder(const std::string& folder, const SearchConditions& c, ISearchU
     shown = true;
     try {
       ui.UpdateProgress(0);
-      tk::TStringList candidates;
-      if (services.walk) services.walk(candidates, folder, mask, c.subFolders);
+      tk::TStringList candidates, unnamed;
+      if (services.walk) services.walk(candidates, folder, mask, c.subFolders, unnamed);
+      if (c.reportErrors)
+        for (const std::string& name : unnamed.Items())
+          ui.ReportError(std::string(kUnnamedEntryMessage) + " : " + name);
       ui.SetProgressRange(candidates.Count());
       for (int i = 0; i < candidates.Count(); ++i) {
         ui.SetProgressMessage(candidates[i]);

@@ -58,9 +58,10 @@ class ISearchUi {
 };
 
 struct SearchServices {
-  // FindFilesRecursive when `recursive`, else FindFiles.
+  // FindFilesRecursive when `recursive`, else FindFiles; entries whose name
+  // the program cannot use go to `unnamed`.
   std::function<void(tk::TStringList& list, const std::string& folder,
-                     const tk::TStringList& extensions, bool recursive)>
+                     const tk::TStringList& extensions, bool recursive, tk::TStringList& unnamed)>
       walk;
   // Loads the listed plug-in files into the dialog's host and returns its
   // PFilter.
@@ -87,6 +88,10 @@ int HistoryIndexOf(const tk::TStringList& history, const std::string& folder);
 // errors are to be reported.
 bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, ISearchUi& ui,
                       IPluginDecoder* plugins);
+
+// Reported for an entry whose name cannot be written in the code page and
+// that has no short name, so that no program here could open it.
+constexpr char kUnnamedEntryMessage[] = "名前に使えない文字があり、開けません";
 
 // The whole run for one folder. Every way out (a rejected name aside)
 // leaves the progress window hidden, the cursor restored and the list and

@@ -38,6 +38,20 @@ std::string CaptionFileNameWithoutExt(const std::string& path) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+bool LoadCaptionRows(const std::string& path, tk::TStringList& rows, size_t maxBytes) {
+  rows.Clear();
+  std::string text;
+  bool more = false;
+  if (!tk::ReadFileHead(path, maxBytes, text, more)) return false;
+  if (more) {
+    // The row the bound cuts through is dropped with the rest.
+    const size_t end = text.find_last_of("\r\n");
+    text.resize(end == std::string::npos ? 0 : end + 1);
+  }
+  rows.SetText(text);
+  return true;
+}
+
 int ResumeRow(int showTextKind, bool alwaysFirstRow, int previousRow, int rowCount) {
   if (showTextKind == stkTextRows && !alwaysFirstRow && previousRow < rowCount - 1)
     return previousRow < 0 ? 0 : previousRow;

@@ -20,6 +20,14 @@ std::string CaptionFileName(const std::string& path);
 // The same less its last extension (only if the period is in the name).
 std::string CaptionFileNameWithoutExt(const std::string& path);
 
+// The caption text file holds one caption a line. Only its first
+// kMaxCaptionFileBytes are read (in a 32-bit process a file of tens of MiB
+// could not be held at all): rows past that bound, and a row cut by it, are
+// not shown. False, with `rows` empty, when the file cannot be read.
+constexpr size_t kMaxCaptionFileBytes = size_t(1) << 20;
+bool LoadCaptionRows(const std::string& path, tk::TStringList& rows,
+                     size_t maxBytes = kMaxCaptionFileBytes);
+
 // Row to start at in run mode. A stored position on the last row or beyond
 // the end starts again at row 0; a negative one counts as 0.
 int ResumeRow(int showTextKind, bool alwaysFirstRow, int previousRow, int rowCount);

@@ -14,8 +14,10 @@ uint32_t SecondsToDelay(int64_t seconds, int64_t msPerSecond) {
 uint32_t DisplayCycle::Step(const CycleTiming& timing, uint32_t current) {
   switch (state_) {
     case CycleState::Start:
-      actions_.StartShow();
+      // On to the blank step, which arms the exit, even when the start
+      // fails: a start tried again on every tick would never arm it.
       state_ = CycleState::Blank;
+      actions_.StartShow();
       return current;
     case CycleState::Blank:
       actions_.HideLayout();

@@ -53,6 +53,7 @@ TPrimaryWindow::TPrimaryWindow(HWND parentHandle, SettingsFactory settingsFactor
   TextLabel.Highlight().SetShadowVisible(false);
   TextLabel.SetEllipsis(elNone);
 
+  decode_cancel_.Poll = [this] { return ExitInputPending(); };
   DrawIntervalTimer.ChangeEnabled(false);
   DrawIntervalTimer.ChangeInterval(DisplayCycle::kStartInterval);
   DrawIntervalTimer.OnTimer = [this](TMMTimer* sender) { DrawIntervalTimerTimer(sender); };
@@ -131,6 +132,7 @@ void TPrimaryWindow::FormCreate() {
 }
 
 void TPrimaryWindow::FormDestroy() {
+  decode_cancel_.Raise();
   // No tick may run while what it uses is released.
   DrawIntervalTimer.ChangeEnabled(false);
   DrawIntervalTimer.OnTimer = nullptr;
@@ -150,6 +152,7 @@ void TPrimaryWindow::FormPaint() {
 }
 
 bool TPrimaryWindow::FormClose() {
+  decode_cancel_.Raise();
   if (!Preview()) {
     ShowCursor(TRUE);
     if (settings_) {
@@ -162,8 +165,27 @@ bool TPrimaryWindow::FormClose() {
   return true;
 }
 
+void TPrimaryWindow::EndShow() {
+  decode_cancel_.Raise();
+  tk::Application.Terminate();
+}
+
+bool TPrimaryWindow::ExitInputPending() const {
+  if (!ExitArmed) return false;
+  // Only a look at what is queued: nothing is taken out or dispatched, so
+  // no handler runs inside the decode.
+  const DWORD queued = HIWORD(GetQueueStatus(QS_KEY | QS_MOUSEBUTTON | QS_MOUSEMOVE));
+  if (KeyDownExit && (queued & QS_KEY)) return true;
+  if (MouseClickExit && (queued & QS_MOUSEBUTTON)) return true;
+  if (MouseMoveExit && (queued & QS_MOUSEMOVE) && armed_cursor_known_) {
+    POINT p = {};
+    return GetCursorPos(&p) && (p.x != armed_cursor_.x || p.y != armed_cursor_.y);
+  }
+  return false;
+}
+
 void TPrimaryWindow::FormKeyDown(WORD) {
-  if (ExitArmed && KeyDownExit) tk::Application.Terminate();
+  if (ExitArmed && KeyDownExit) EndShow();
 }
 
 void TPrimaryWindow::FormMouseMove(int screenX, int screenY) {
@@ -174,11 +196,11 @@ void TPrimaryWindow::FormMouseMove(int screenX, int screenY) {
     return;
   }
   if (screenX == armed_cursor_.x && screenY == armed_cursor_.y) return;
-  tk::Application.Terminate();
+  EndShow();
 }
 
 void TPrimaryWindow::FormClick() {
-  if (ExitArmed && MouseClickExit) tk::Application.Terminate();
+  if (ExitArmed && MouseClickExit) EndShow();
 }
 
 LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -233,17 +255,19 @@ void TPrimaryWindow::DrawIntervalTimerTimer(TMMTimer*) {
 void TPrimaryWindow::StartShow() {
   if (!settings_) return;
   TApplicationIniFile& s = *settings_;
-  if (s.ShowTextKind == stkTextRows) {
-    try {
-      text_rows_.LoadFromFile(s.SelectTextFileName);
-    } catch (const tk::Exception&) {
-      text_rows_.Clear();
-    }
-  }
+  // First, before anything that can fail: a top-most window with a hidden
+  // cursor that no key ends would leave the user locked out.
   if (!Preview()) {
     KeyDownExit = true;
     MouseMoveExit = s.MouseMove;
     MouseClickExit = s.MouseClick;
+  }
+  if (s.ShowTextKind == stkTextRows) {
+    try {
+      LoadCaptionRows(s.SelectTextFileName, text_rows_);
+    } catch (const std::exception&) {
+      text_rows_.Clear();
+    }
   }
   text_row_index_ = 0;
   if (!Preview()) {
@@ -293,7 +317,8 @@ void TPrimaryWindow::LoadPlugIns() {
 void TPrimaryWindow::LoadBackground() {
   TApplicationIniFile& s = *settings_;
   tk::TBitmap b1;
-  LoadPicture(s.BGImagePath, b1, picture_extensions_, &SpiLib321, LoadPictureOptions{true});
+  LoadPicture(s.BGImagePath, b1, picture_extensions_, &SpiLib321,
+              LoadPictureOptions{true, &decode_cancel_});
   tk::TBitmap b2;
   Quietly([&] {
     if (b1.Empty() || ClientWidth() <= 0 || ClientHeight() <= 0) return;
@@ -313,7 +338,8 @@ void TPrimaryWindow::NextPicture() {
   layout_.SetPicture(nullptr);
   picture_bitmap_ = std::make_unique<tk::TBitmap>();
   const std::string path = s.FileList[picture_index_];
-  LoadPicture(path, *picture_bitmap_, picture_extensions_, &SpiLib321, LoadPictureOptions{true});
+  LoadPicture(path, *picture_bitmap_, picture_extensions_, &SpiLib321,
+              LoadPictureOptions{true, &decode_cancel_});
   ++pictures_loaded_;
   NextCaption(s.ShowTextKind, path, text_rows_, text_row_index_, caption_text_);
   ++picture_index_;

@@ -17,6 +17,7 @@
 #include "slideshow/Pboxex.h"
 #include "slideshow/Random.h"
 #include "slideshow/ShadoLbl.h"
+#include "toolkit/DecodeCancel.h"
 #include "toolkit/Forms.h"
 
 namespace orv {
@@ -81,6 +82,11 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   void FormMouseMove(int screenX, int screenY);
   void FormClick();
   void ArrangeForPicture();
+  // Input waiting in the queue that will end the show once the loop sees
+  // it; asked while a picture decodes, when the loop cannot run.
+  bool ExitInputPending() const;
+  // Ends the show: any decode still running stops at once.
+  void EndShow();
   void LoadPlugIns();
   void LoadBackground();
 
@@ -112,6 +118,9 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // show, not the moves the system synthesises when windows change.
   POINT armed_cursor_ = {-1, -1};
   bool armed_cursor_known_ = false;
+  // Decodes run on this thread inside a tick; this stops them when the
+  // show ends.
+  tk::TDecodeCancel decode_cancel_;
 };
 
 }  // namespace orv

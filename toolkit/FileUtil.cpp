@@ -1,5 +1,7 @@
 #include "toolkit/FileUtil.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -47,6 +49,22 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   char buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out.append(buf, n);
+  return !std::ferror(f.get());
+}
+
+bool ReadFileHead(const std::string& path, size_t maxBytes, std::string& out, bool& more) {
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) return false;
+  out.clear();
+  more = false;
+  char buf[65536];
+  while (out.size() < maxBytes) {
+    const size_t want = std::min(sizeof buf, maxBytes - out.size());
+    const size_t n = std::fread(buf, 1, want, f.get());
+    out.append(buf, n);
+    if (n < want) return !std::ferror(f.get());
+  }
+  more = std::fgetc(f.get()) != EOF;
   return !std::ferror(f.get());
 }
 

@@ -13,6 +13,9 @@ bool IsSjisLeadByte(unsigned char c);
 
 bool FileExists(const std::string& path);  // a file, not a folder
 bool ReadWholeFile(const std::string& path, std::string& out);
+// At most `maxBytes` bytes from the start of the file; `more` tells whether
+// the file goes on past them. False when the file cannot be read.
+bool ReadFileHead(const std::string& path, size_t maxBytes, std::string& out, bool& more);
 // Writes `data` to a temporary file beside `path`, flushes it, then replaces
 // `path` with it. On any failure the old file is left untouched and false
 // is returned.

@@ -1,12 +1,20 @@
 // The Windows part of replacing a file's contents.
 #include <windows.h>
+#include <io.h>
 
 #include "toolkit/FileUtil.h"
 
 namespace tk {
 
-// MOVEFILE_WRITE_THROUGH returns only once the new file is on the disk.
-bool FlushToDisk(std::FILE*) { return true; }
+// The new file must be on the disk before it takes the old one's place: a
+// rename on one volume is only a change of the folder entry, which
+// MOVEFILE_WRITE_THROUGH does not make wait for the data, so without this a
+// power cut soon after saving could leave an empty list file behind.
+bool FlushToDisk(std::FILE* f) {
+  const intptr_t h = _get_osfhandle(_fileno(f));
+  if (h == -1) return false;
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(h)) != FALSE;
+}
 
 bool MoveOver(const std::string& temp, const std::string& path) {
   return MoveFileExA(temp.c_str(), path.c_str(),

@@ -109,6 +109,28 @@ void TApplication::HandleException(const std::exception& e) {
   ShowMessageBox(e.what(), Title, MB_OK | MB_ICONSTOP);
 }
 
+void TApplication::BeginWaitCursor() {
+  if (wait_cursor_++ == 0) saved_cursor_ = SetCursor(LoadCursor(nullptr, IDC_WAIT));
+}
+
+void TApplication::EndWaitCursor() {
+  if (wait_cursor_ > 0 && --wait_cursor_ == 0) SetCursor(saved_cursor_);
+}
+
+void RunMainForm(TForm& form, const std::function<void()>& afterCreate) {
+  Application.MainForm = &form;
+  try {
+    form.CreateForm();
+    if (afterCreate) afterCreate();
+    Application.Run();
+  } catch (const std::exception& e) {
+    Application.MainForm = nullptr;
+    form.DestroyForm();
+    Application.HandleException(e);
+  }
+  Application.MainForm = nullptr;
+}
+
 // ---- TForm --------------------------------------------------------------
 
 TForm::TForm() = default;
@@ -218,6 +240,14 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 LRESULT TForm::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
+    case WM_SETCURSOR:
+      // Child controls ask their parents first, so this also covers them;
+      // without it the first mouse move would bring back the class cursor.
+      if (Application.WaitCursorActive()) {
+        SetCursor(LoadCursor(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
     case WM_ERASEBKGND:
       return 1;  // the paint handler fills everything through its back buffer
     case WM_PAINT:

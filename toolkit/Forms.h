@@ -180,12 +180,27 @@ class TApplication {
   void HandleException(const std::exception& e);
   std::function<void(const std::exception&)> OnException;
 
+  // The hourglass over every form of this thread until the matching end,
+  // mouse moves included; nested calls count.
+  void BeginWaitCursor();
+  void EndWaitCursor();
+  bool WaitCursorActive() const { return wait_cursor_ > 0; }
+
  private:
   HWND handle_ = nullptr;
   bool terminated_ = false;
+  int wait_cursor_ = 0;
+  HCURSOR saved_cursor_ = nullptr;
 };
 
 extern TApplication Application;
+
+// Makes `form` the main form, creates it, calls `afterCreate` and runs the
+// message loop until the application ends. An error on the way is shown
+// (HandleException) only after the form's window is gone and the main form
+// cleared: a message box must neither be owned by a window being torn down
+// nor hide behind a top-most one. MainForm is null afterwards.
+void RunMainForm(TForm& form, const std::function<void()>& afterCreate = nullptr);
 
 // A string of the module's string table; `fallback` when it has none.
 std::string LoadResString(UINT id, const std::string& fallback = std::string());

@@ -1,5 +1,6 @@
 #include "toolkit/IniFile.h"
 
+#include <cstring>
 #include <vector>
 
 #include "toolkit/Convert.h"
@@ -113,8 +114,11 @@ std::vector<Line> SplitLines(const std::string& text) {
         line.name = Trim(text, s + 1, close);
       }
     } else if (s < line.end && text[s] != ';') {
-      size_t eq = text.find('=', s);
-      if (eq < line.end) {
+      // Only this line: a search to the end of the text for every line
+      // would make reading a file without '=' quadratic.
+      const char* at = static_cast<const char*>(std::memchr(text.data() + s, '=', line.end - s));
+      if (at) {
+        const size_t eq = static_cast<size_t>(at - text.data());
         line.kind = LineKind::kKey;
         line.name = Trim(text, s, eq);
         line.equals = eq;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 namespace orv {
 namespace {
 
@@ -55,6 +59,41 @@ TEST(CaptionText, KindsThatLeaveTheCaptionStillStepTheRow) {
   EXPECT_EQ(index, 0);
   NextCaption(stkFileNameNoExt, "C:\\x\\pic.png", rows, index, caption);
   EXPECT_EQ(caption, "pic");
+}
+
+// Only the head of a caption file is read: the rows within the bound are
+// shown, a row the bound cuts and everything after it are not.
+TEST(CaptionText, OnlyTheHeadOfAHugeCaptionFileIsRead) {
+  const std::string path = testing::TempDir() + "orv_captions.txt";
+  struct Case {
+    std::string text;
+    size_t bound;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {"one\r\ntwo\r\nthree\r\n", 100, {"one", "two", "three"}},
+      {"one\r\ntwo\r\nthree\r\n", 10, {"one", "two"}},     // "three" cut
+      {"one\r\ntwo\r\nthree\r\n", 8, {"one"}},             // cut inside "two"
+      {"one\r\ntwo\r\nthree\r\n", 4, {"one"}},             // cut between CR and LF
+      {"onlyonerowthatislong", 5, {}},                        // no whole row at all
+      {"one\ntwo", 8, {"one", "two"}},                       // exactly the whole file
+      {std::string(3 << 20, 'x') + "\n", size_t(1) << 20, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bound);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(c.text.data(), 1, c.text.size(), f);
+    std::fclose(f);
+    tk::TStringList rows;
+    rows.Add("stale");
+    ASSERT_TRUE(LoadCaptionRows(path, rows, c.bound));
+    EXPECT_EQ(rows.Items(), c.rows);
+  }
+  std::remove(path.c_str());
+  tk::TStringList rows;
+  rows.Add("stale");
+  EXPECT_FALSE(LoadCaptionRows(path, rows));
+  EXPECT_EQ(rows.Count(), 0);
 }
 
 TEST(CaptionText, ResumeRule) {

@@ -31,4 +31,25 @@ TEST(RunMode, FirstTwoCharactersDecide) {
   EXPECT_EQ(orv::ModeFromArgument("/s"), RunMode::Configure);  // callers upper-case first
 }
 
+TEST(RunMode, TheOwnerHandleOfTheSettingsRequest) {
+  struct Case {
+    const char* arg;
+    bool ok;
+    uint32_t handle;
+  } cases[] = {
+      {"/c:1234", true, 1234},      {"/C:1234", true, 1234},         {"-c:66", true, 66},
+      {"/c:4294967295", true, 0xFFFFFFFFu},
+      {"/c:4294967296", false, 0},  // past 32 bits
+      {"/c:", false, 0},           {"/c", false, 0},                 {"/c:0", false, 0},
+      {"/c:12a", false, 0},        {"/c:-5", false, 0},              {"/c: 12", false, 0},
+      {"/s:1234", false, 0},       {"/p:1234", false, 0},            {"c:1234", false, 0},
+      {"/c1234", false, 0},        {"/c:99999999999999999999", false, 0},
+  };
+  for (const Case& c : cases) {
+    uint32_t h = 7;
+    EXPECT_EQ(orv::OwnerFromArgument(c.arg, h), c.ok) << c.arg;
+    EXPECT_EQ(h, c.ok ? c.handle : 7u) << c.arg;
+  }
+}
+
 }  // namespace

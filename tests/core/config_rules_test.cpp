@@ -184,6 +184,12 @@ TEST(SampleBorder, MarginSplitsOverBothSidesWithTruncation) {
 TEST(NumberFilter, KeysLimitsAndTextToValue) {
   for (char c : std::string("0123456789+-.\b \t")) EXPECT_TRUE(NumberKeyAccepted(c)) << int(c);
   for (char c : std::string("a,eE\r/:\x7f\x82\xff")) EXPECT_FALSE(NumberKeyAccepted(c)) << int(c);
+  // Whole UTF-16 characters: full-width digits and signs, the ideographic
+  // space and the minus sign, and characters whose low byte alone would be a
+  // digit or a control key.
+  for (uint32_t c : {0xFF10u, 0xFF19u, 0xFF0Bu, 0xFF0Du, 0xFF0Eu, 0x3000u, 0x2212u, 0x0130u,
+                     0x0108u, 0x0120u, 0x0209u})
+    EXPECT_FALSE(NumberKeyAccepted(c)) << std::hex << c;
 
   EXPECT_EQ(LimitValue(30000, 1, 20480), 20480);
   EXPECT_EQ(LimitValue(-2, 1, 20480), 1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,24 @@ TEST(DisplayCycle, FirstPictureGoesThroughBlankWithHalfPauses) {
   const std::vector<std::string> expected = {"start", "hide", "bg-",  "arm",
                                              "load",  "hide", "show", "hide"};
   EXPECT_EQ(actions.calls, expected);
+}
+
+// A start that fails (memory running out while the caption file is read)
+// must not keep the show at its start, where input never gets armed.
+TEST(DisplayCycle, AFailedStartStillLeadsToTheArmingBlankStep) {
+  class FailingStart : public RecordingActions {
+   public:
+    void StartShow() override {
+      RecordingActions::StartShow();
+      throw std::bad_alloc();
+    }
+  } actions;
+  ScriptedRandom random({99});
+  DisplayCycle cycle(actions, random);
+  EXPECT_THROW(cycle.Step(CycleTiming{5, 2}, 100), std::bad_alloc);
+  EXPECT_EQ(cycle.State(), CycleState::Blank);
+  cycle.Step(CycleTiming{5, 2}, 100);
+  EXPECT_EQ(actions.calls, (std::vector<std::string>{"start", "hide", "bg-", "arm"}));
 }
 
 TEST(DisplayCycle, LaterPicturesGetTheWholeBackdropPause) {

@@ -320,27 +320,66 @@ TEST(JpegDamage, AbsurdSizeFailsBeforeAllocating) {
   EXPECT_THROW(jpeg.LoadFromMemory(file.data(), file.size()), tk::EInvalidGraphic);
 }
 
+// A progressive file with its last scan repeated `repeats` times more.
+Bytes WithRepeatedLastScan(const Bytes& good, int repeats) {
+  size_t lastScan = 0;
+  for (size_t i = 2; i + 1 < good.size(); ++i)
+    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
+  EXPECT_GT(lastScan, 0u);
+  const Bytes scan(good.begin() + static_cast<std::ptrdiff_t>(lastScan), good.end() - 2);
+  Bytes f(good.begin(), good.end() - 2);
+  for (int i = 0; i < repeats; ++i) f.insert(f.end(), scan.begin(), scan.end());
+  f.insert(f.end(), {0xFF, 0xD9});
+  return f;
+}
+
 TEST(JpegDamage, EndlessScansAreCutOff) {
   jpegtest::Options o;
   o.progressive = true;
   const Bytes good = jpegtest::Encode(16, 16, jpegtest::Texture(16, 16, 3), o);
-  size_t lastScan = 0;
-  for (size_t i = 2; i + 1 < good.size(); ++i)
-    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastScan = i;
-  ASSERT_GT(lastScan, 0u);
-  const Bytes scan(good.begin() + static_cast<std::ptrdiff_t>(lastScan), good.end() - 2);
-  auto withRepeats = [&](int repeats) {
-    Bytes f(good.begin(), good.end() - 2);
-    for (int i = 0; i < repeats; ++i) f.insert(f.end(), scan.begin(), scan.end());
-    f.insert(f.end(), {0xFF, 0xD9});
-    return f;
-  };
+  auto withRepeats = [&](int repeats) { return WithRepeatedLastScan(good, repeats); };
   // A few repeated refinement scans are only odd; thousands are an attack.
   TBitmap bmp;
   EXPECT_NO_THROW(Decode(withRepeats(5), bmp));
   MakeSentinel(bmp);
   EXPECT_THROW(Decode(withRepeats(1500), bmp), tk::EInvalidGraphic);
   ExpectSentinel(bmp);
+}
+
+// The work a progressive file may ask for is scans times frame size: a
+// limit of 20 frames' worth takes the file with its own ten scans and a few
+// odd repeats, not one that repeats a scan thirty times more.
+TEST(JpegDamage, ScansTimesFrameSizeIsBounded) {
+  jpegtest::Options o;
+  o.progressive = true;
+  const Bytes good = jpegtest::Encode(48, 32, jpegtest::Texture(48, 32, 3), o);
+  auto withRepeats = [&](int repeats) { return WithRepeatedLastScan(good, repeats); };
+  struct Case {
+    int repeats;
+    uint64_t limitFrames;
+    bool decodes;
+  } cases[] = {{0, 20, true}, {5, 20, true}, {30, 20, false}, {0, 5, false}, {30, 100, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.repeats << " repeats, " << c.limitFrames << " frames");
+    const Bytes file = withRepeats(c.repeats);
+    TJPEGImage jpeg;
+    jpeg.LoadFromMemory(file.data(), file.size());
+    jpeg.SetScanWorkLimit(c.limitFrames * 48 * 32);
+    TBitmap bmp;
+    MakeSentinel(bmp);
+    if (c.decodes) {
+      EXPECT_NO_THROW(jpeg.AssignTo(bmp));
+      EXPECT_EQ(bmp.Width(), 48);
+    } else {
+      EXPECT_THROW(jpeg.AssignTo(bmp), tk::EInvalidGraphic);
+      ExpectSentinel(bmp);
+    }
+  }
+  // The default leaves ordinary progressive photos alone.
+  TBitmap bmp;
+  EXPECT_NO_THROW(Decode(withRepeats(5), bmp));
+  EXPECT_GE(TJPEGImage::kDefaultScanWorkLimit / (uint64_t(178) << 20), 20u)
+      << "room for twenty scans of the largest bitmap there may be";
 }
 
 TEST(JpegDamage, ErrorsWhileDecodingLeaveTheTargetAlone) {

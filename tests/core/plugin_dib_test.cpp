@@ -81,6 +81,15 @@ TEST(PluginDib, HeaderBlockMustHoldHeaderMasksAndColourTable) {
   EXPECT_EQ(Check(Header(2, 1, 16, 3, 0, 12), 4), PluginDibError::kNone);
   // A larger header version carries them inside.
   EXPECT_EQ(Check(Header(2, 1, 32, 3, 0, 68, 108), 8), PluginDibError::kNone);
+  EXPECT_EQ(Check(Header(2, 1, 16, 3, 0, 12, 52), 4), PluginDibError::kNone);
+  // GDI takes the masks from bytes 40 to 51 after any header shorter than
+  // that: headers of 41 to 51 bytes would have it read past our copy.
+  for (uint32_t biSize : {41u, 44u, 48u, 51u}) {
+    SCOPED_TRACE(biSize);
+    EXPECT_EQ(Check(Header(2, 1, 16, 3, 0, 40, biSize), 4), PluginDibError::kBadHeaderSize);
+    // Without bit fields there are no masks to read: such a header passes.
+    EXPECT_EQ(Check(Header(2, 1, 24, 0, 0, 40, biSize), 8), PluginDibError::kNone);
+  }
 }
 
 TEST(PluginDib, RejectsNonsenseHeaders) {

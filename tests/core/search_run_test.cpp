@@ -156,7 +156,8 @@ TEST_F(SearchRunTest, RunKeepsWalkOrderAndEndsCleanlyOnEveryPath) {
   tk::TStringList seenMask;
   Names seenPlugIns;
   orv::SearchServices s;
-  s.walk = [&](tk::TStringList& list, const std::string&, const tk::TStringList& mask, bool) {
+  s.walk = [&](tk::TStringList& list, const std::string&, const tk::TStringList& mask, bool,
+               tk::TStringList&) {
     seenMask = mask;
     for (const std::string& f : candidates) list.Add(f);
   };

@@ -11,7 +11,11 @@
  *   ORV_VARIANT_FPU       like OK, but every entry point and DllMain leave
  *                         the floating-point control state changed
  *   ORV_VARIANT_NEEDSDEP  like OK, but imports orvdep.dll, which lies beside
- *                         it and on no search path */
+ *                         it and on no search path
+ *   ORV_VARIANT_FAULTCHECK like OK, but IsSupported reads through a null
+ *                         pointer for files whose first byte is 'F'
+ *   ORV_VARIANT_FAULTINFO like OK, but GetPluginInfo faults for number 2
+ *   ORV_VARIANT_FAULTLOAD like OK, but DllMain faults when it is loaded */
 #include <windows.h>
 
 #include <string.h>
@@ -85,6 +89,9 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
   }
 #endif
   if (infono < 0 || infono >= (int)(sizeof texts / sizeof texts[0])) return 0;
+#if defined(ORV_VARIANT_FAULTINFO)
+  if (infono == 2) *(volatile char*)(uintptr_t)0 = 0;
+#endif
   return CopyInfo(buf, buflen, texts[infono]);
 }
 #endif
@@ -158,6 +165,9 @@ int __stdcall IsSupported(LPSTR filename, ULONG_PTR dw) {
   (void)image;
   return 1;
 #else
+#if defined(ORV_VARIANT_FAULTCHECK)
+  if (image[0] == 'F') return *(volatile int*)(uintptr_t)0;
+#endif
   if (memcmp(image, ORV_TEST_MAGIC, 8) != 0) return 0;
   {
     uint32_t w = ReadU32(image + 8), h = ReadU32(image + 12);
@@ -256,6 +266,31 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   if (w == 0 || h == 0 || w > 4096 || h > 4096) return 2;
   if ((uint64_t)len < ORV_TEST_HEADER_SIZE + (uint64_t)w * h * 3) return 2;
   if (mode == kModeNoHandles) return 0;
+  if (mode == kModeFaultWrite) {
+    *pHBInfo = (HANDLE)(uintptr_t)0x1234; /* half-done work the host must not touch */
+    *(volatile int*)(uintptr_t)0 = 1;
+  }
+  if (mode == kModeFaultDivide) {
+    volatile int zero = 0;
+    return 7 / zero;
+  }
+  if (mode == kModeFaultIllegal) __asm__ volatile("ud2");
+  if (mode == kModeBadHandles) {
+    *pHBInfo = (HANDLE)(uintptr_t)0x7FFF0000;
+    *pHBm = (HANDLE)(uintptr_t)0x7FFE0000;
+    return 0;
+  }
+  if (mode == kModeAskProgress) {
+    typedef int(__stdcall * ProgressProc)(int, int, LONG_PTR);
+    ProgressProc ask = (ProgressProc)(void*)progress;
+    for (y = 0; y < h && ask; ++y) {
+      ++g_probe.progressCalls;
+      if (ask((int)y, (int)h, data)) {
+        g_probe.stoppedByProgress = 1;
+        return 1;
+      }
+    }
+  }
   if (mode == kModeRle8 || mode == kModeRle8Overrun) return Rle8Picture(p, w, h, mode, pHBInfo, pHBm);
   if (mode == kModeFixedMemory) allocFlags = GMEM_FIXED;
   if (mode == kModePalette8 || mode == kModeTooManyColors) {
@@ -333,5 +368,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   (void)instance;
   (void)reserved;
   if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) ORV_ENTRY();
+#if defined(ORV_VARIANT_FAULTLOAD)
+  if (reason == DLL_PROCESS_ATTACH) *(volatile int*)(uintptr_t)0 = 1;
+#endif
   return TRUE;
 }

@@ -33,7 +33,13 @@ enum OrvTestMode {
   kModeOnlyPixels = 12,    /* pixel handle set, header handle not */
   kModeBadBitCount = 13,   /* biBitCount 7 */
   kModeRle8 = 14,          /* 8-bit grey as BI_RLE8 runs, biSizeImage exact */
-  kModeRle8Overrun = 15    /* as kModeRle8, biSizeImage beyond the block */
+  kModeRle8Overrun = 15,   /* as kModeRle8, biSizeImage beyond the block */
+  kModeFaultWrite = 16,    /* GetPicture writes through a null pointer */
+  kModeFaultDivide = 17,   /* GetPicture divides an integer by zero */
+  kModeFaultIllegal = 18,  /* GetPicture runs an undefined instruction */
+  kModeBadHandles = 19,    /* returns handles that name no memory block */
+  kModeAskProgress = 20    /* calls the progress callback per row and stops
+                              when it answers non-zero */
 };
 
 /* Archive modes. */
@@ -57,6 +63,8 @@ typedef struct OrvTestProbeData {
   long lastData;
   int handlesWereNull; /* both handle variables null on entry */
   char lastName[260];  /* the last name IsSupported got, "" for null */
+  int progressCalls;   /* calls of the progress callback in kModeAskProgress */
+  int stoppedByProgress; /* 1 when the callback asked to stop */
 } OrvTestProbeData;
 
 /* The control state the FPU variant leaves behind after each of its entry

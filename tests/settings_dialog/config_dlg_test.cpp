@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "search/Dirsearch.h"
 #include "tests/settings_dialog/dialog_harness.h"
@@ -265,6 +266,69 @@ TEST_F(ConfigDlgTest, OpenedFromTheDisplayPropertiesItOwnsAndBlocksThemUntilItCl
     EXPECT_TRUE(IsWindowEnabled(properties.Handle())) << inFront;
     if (other) DestroyWindow(other);
   }
+}
+
+// Today's Screen Saver Settings pass their own handle ("/c:<handle>") and
+// carry another title: that window owns the dialog wherever the focus is.
+TEST_F(ConfigDlgTest, TheWindowNamedOnTheCommandLineOwnsAndBlocksItUntilItCloses) {
+  WriteSettings("", {}, {});
+  HWND settings = CreateWindowExA(0, "Static", "スクリーン セーバーの設定", WS_POPUP | WS_VISIBLE, 10,
+                                  10, 200, 150, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND child = CreateWindowExA(0, "Static", "", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, settings,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND other = CreateWindowExA(0, "Static", "something else", WS_POPUP | WS_VISIBLE, 300, 10, 100,
+                               100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_TRUE(settings && child && other);
+  SetForegroundWindow(other);
+  Pump(50);
+
+  Open(settings);
+  EXPECT_EQ(GetWindow(dlg_->Handle(), GW_OWNER), settings);
+  EXPECT_FALSE(IsWindowEnabled(settings));
+  Click(IDCANCEL);
+  CloseDialog();
+  EXPECT_TRUE(IsWindowEnabled(settings));
+
+  // A child window, or a handle that names no window, is no owner.
+  for (HWND named : {child, reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7FFFFF00))}) {
+    Open(named);
+    EXPECT_NE(GetWindow(dlg_->Handle(), GW_OWNER), settings);
+    EXPECT_NE(GetWindow(dlg_->Handle(), GW_OWNER), child);
+    EXPECT_TRUE(IsWindowEnabled(settings));
+    Click(IDCANCEL);
+    CloseDialog();
+  }
+
+  // A dialog that fails while it is made still gives the owner back.
+  orv::TConfigDlg failing(
+      []() -> std::unique_ptr<orv::TApplicationIniFile> { throw std::runtime_error("no settings"); },
+      settings);
+  std::string shown;
+  tk::Application.OnException = [&](const std::exception& e) { shown = e.what(); };
+  tk::RunMainForm(failing);
+  tk::Application.OnException = nullptr;
+  tk::Application.ClearTerminated();
+  EXPECT_EQ(shown, "no settings");
+  EXPECT_TRUE(IsWindowEnabled(settings));
+  DestroyWindow(other);
+  DestroyWindow(settings);
+}
+
+TEST_F(ConfigDlgTest, TheAboutPageStatesTheLicenceAndTheReleaseItShipsWith) {
+  WriteSettings("", {}, {});
+  Open();
+  char text[4096] = {};
+  GetWindowTextA(Item(IDC_ABOUTTEXT), text, sizeof text);
+  const std::string about = text;
+  EXPECT_EQ(about.rfind("Version ver2.01\r\n", 0), 0u) << about;
+  EXPECT_NE(about.find(std::string("リリース ") + ORV_RELEASE_VERSION), std::string::npos) << about;
+  EXPECT_NE(about.find("MIT ライセンス"), std::string::npos);
+  EXPECT_NE(about.find("Copyright (c) 2026 The Orvanelle developers"), std::string::npos);
+  // Nothing that contradicts the licence: no "freeware, redistribute only
+  // unchanged", no "all rights reserved".
+  EXPECT_EQ(about.find("フリーウェア"), std::string::npos);
+  EXPECT_EQ(about.find("改変しないかぎり"), std::string::npos);
+  EXPECT_EQ(about.find("All rights reserved"), std::string::npos);
 }
 
 TEST_F(ConfigDlgTest, PluginRowsComeAndGoWithTheCheckBoxAndKeepTheBuiltInMarks) {

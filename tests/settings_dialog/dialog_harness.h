@@ -187,13 +187,16 @@ class DialogTest : public testing::Test {
            ReadBytes(FileListPath());
   }
 
-  orv::TConfigDlg& Open() {
+  // `owner`: the window named by "/c:<handle>", or null.
+  orv::TConfigDlg& Open(HWND owner = nullptr) {
     const std::string dir = dir_;
-    dlg_ = std::make_unique<orv::TConfigDlg>([dir] {
-      return std::make_unique<orv::TApplicationIniFile>(
-          std::make_unique<tk::TIniFile>(dir + "Orvanelle.ini"), "OrvanelleDirList.dat",
-          "OrvanelleFileList.dat");
-    });
+    dlg_ = std::make_unique<orv::TConfigDlg>(
+        [dir] {
+          return std::make_unique<orv::TApplicationIniFile>(
+              std::make_unique<tk::TIniFile>(dir + "Orvanelle.ini"), "OrvanelleDirList.dat",
+              "OrvanelleFileList.dat");
+        },
+        owner);
     tk::Application.MainForm = dlg_.get();
     dlg_->CreateForm();
     Pump(50);

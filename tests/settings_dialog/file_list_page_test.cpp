@@ -186,6 +186,46 @@ TEST_F(FileListPage, BothSearchesListExactlyTheAcceptedFilesAndOkSavesThem) {
   EXPECT_EQ(ReadBytes(DirListPath()), dlgtest::Lines({root, "C:\\other"}));
 }
 
+// Windows tells an ANSI program on a double-byte code page a length for a
+// combo item that may be twice the text (Wine tells it exactly). A window
+// procedure on top of the combo that doubles every CB_GETLBTEXTLEN answer
+// shows what the dialog does with such a length.
+WNDPROC g_comboProc = nullptr;
+LRESULT CALLBACK DoublingLengthProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+  const LRESULT r = CallWindowProcA(g_comboProc, w, msg, wp, lp);
+  return msg == CB_GETLBTEXTLEN && r != CB_ERR ? r * 2 : r;
+}
+
+TEST_F(FileListPage, AHistoryReadThroughOverstatedLengthsKeepsEveryFolderOnce) {
+  const std::string root = MakeRoot();
+  WriteBmp(root + "\\a.bmp", 50, 50);
+  const std::string other = dir_ + "\x8B\x8E\x93\x73";  // 京都
+  WriteSettings("[Search]\r\nSubFolder=0\r\n", {other, Upper(root), "C:\\\x8E\xCA\x90\x5E"},
+                {});
+  Open();
+  HWND cb = Item(IDC_FOLDERNAMECOMBOBOX);
+  g_comboProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(cb, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DoublingLengthProc)));
+  ASSERT_NE(g_comboProc, nullptr);
+  // The doubling is in force: the reported length exceeds the text.
+  ASSERT_EQ(SendMessageA(cb, CB_GETLBTEXTLEN, 0, 0), LRESULT(2 * other.size()));
+
+  // A search of a folder already in the history (in other letter case)
+  // finds it there instead of adding it again.
+  SendMessageA(cb, CB_SETCURSEL, 1, 0);
+  Click(IDC_VIEWUPDATEBUTTON);
+  EXPECT_EQ(ListItems(), (Names{Upper(root) + "\\a.bmp"}));
+  EXPECT_EQ(History().size(), 3u);
+
+  Click(IDOK);
+  ASSERT_TRUE(Ended());
+  SetWindowLongPtrA(cb, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_comboProc));
+  // Every folder survives as its own line, without NUL bytes; the chosen
+  // one first.
+  EXPECT_EQ(ReadBytes(DirListPath()),
+            dlgtest::Lines({Upper(root), other, "C:\\\x8E\xCA\x90\x5E"}));
+}
+
 TEST_F(FileListPage, TheTypeRowsAndTheLimitsAreReadFromTheLiveControls) {
   const std::string root = MakeRoot();
   WriteBmp(root + "\\a.bmp", 50, 50);

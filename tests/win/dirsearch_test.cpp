@@ -331,3 +331,90 @@ TEST(Dirsearch, LinkBackToAnAncestorDoesNotLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+std::wstring WideOf(const std::string& ansi) {
+  wchar_t w[MAX_PATH * 2] = {};
+  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, w, MAX_PATH * 2 - 1);
+  return w;
+}
+
+void WriteWide(const std::wstring& path, const std::string& bytes) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  WriteFile(h, bytes.data(), DWORD(bytes.size()), &n, nullptr);
+  CloseHandle(h);
+}
+
+std::string ReadAnsi(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<cannot open>";
+  char buf[64] = {};
+  DWORD n = 0;
+  ReadFile(h, buf, sizeof buf, &n, nullptr);
+  CloseHandle(h);
+  return std::string(buf, n);
+}
+
+// Which name of an entry the program goes by, in code page 932.
+TEST(Dirsearch, ANameTheCodePageCannotCarryIsTakenByItsShortName) {
+  struct Case {
+    const wchar_t* longName;
+    const wchar_t* shortName;
+    bool ok;
+    const char* name;
+  } cases[] = {
+      {L"photo.jpg", L"", true, "photo.jpg"},
+      {L"\u5199\u771f\u8868.jpg", L"D8B2~1.JPG", true, "写真\x95\x5C.jpg"},  // 写真表
+      {L"Caf\u00e9.jpg", L"CAFE~1.JPG", true, "CAFE~1.JPG"},  // best fit would say "Cafe"
+      {L"\U0001F600.png", L"F600~1.PNG", true, "F600~1.PNG"},  // an emoji
+      {L"\u00c5ngstr\u00f6m.bmp", nullptr, false, ""},
+      {L"Caf\u00e9.jpg", L"", false, ""},
+      {L"\u2460.jpg", L"\u2461~1.JPG", true, "\x87\x40.jpg"},  // ① is in code page 932
+  };
+  for (const Case& c : cases) {
+    std::string name = "untouched";
+    EXPECT_EQ(orv::AnsiEntryName(c.longName, c.shortName, name), c.ok) << c.name;
+    EXPECT_EQ(name, c.ok ? c.name : "untouched");
+  }
+}
+
+TEST(Dirsearch, FilesAndFoldersNamedOutsideTheCodePageAreFoundUnderNamesThatOpenThem) {
+  TempTree t;
+  const std::wstring root = WideOf(t.Root());
+  WriteWide(root + L"\\plain.jpg", "plain");
+  WriteWide(root + L"\\Caf\u00e9.jpg", "cafe");
+  WriteWide(root + L"\\\U0001F600.jpg", "emoji");
+  ASSERT_TRUE(CreateDirectoryW((root + L"\\\u00dcber").c_str(), nullptr));
+  WriteWide(root + L"\\\u00dcber\\deep.jpg", "deep");
+
+  tk::TStringList list, unnamed;
+  orv::FindFilesRecursive(list, t.Root(), Exts({".jpg"}), &unnamed);
+  std::vector<std::string> contents;
+  for (const std::string& path : list.Items()) {
+    EXPECT_EQ(path.find('?'), std::string::npos) << path;
+    contents.push_back(ReadAnsi(path));
+  }
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents, Names({"cafe", "deep", "emoji", "plain"}));
+  // Wine, like Windows on the system volume, keeps short names: nothing
+  // is left out.
+  EXPECT_EQ(unnamed.Count(), 0) << unnamed.GetText();
+
+  // The folder picker's path goes the same way.
+  std::string path;
+  ASSERT_TRUE(orv::AnsiPath((root + L"\\\u00dcber\\deep.jpg").c_str(), path));
+  EXPECT_EQ(ReadAnsi(path), "deep");
+  ASSERT_TRUE(orv::AnsiPath(root.c_str(), path));
+  EXPECT_EQ(path, t.Root());
+
+  DeleteFileW((root + L"\\Caf\u00e9.jpg").c_str());
+  DeleteFileW((root + L"\\\U0001F600.jpg").c_str());
+  DeleteFileW((root + L"\\\u00dcber\\deep.jpg").c_str());
+  RemoveDirectoryW((root + L"\\\u00dcber").c_str());
+}
+
+}  // namespace

@@ -104,3 +104,84 @@ TEST(FormDispatch, PrintClientDrawsTheFormIntoTheGivenDc) {
 }
 
 }  // namespace
+
+namespace {
+
+// A top-most form whose creation handler fails, as a window that cannot get
+// its timer or settings does.
+class FailingForm : public orvtest::TestForm {
+ public:
+  HWND made = nullptr;
+  bool destroyed = false;
+
+ protected:
+  void CreateParams(tk::TCreateParams& p) override {
+    orvtest::TestForm::CreateParams(p);
+    p.ExStyle |= WS_EX_TOPMOST;
+  }
+  void FormCreate() override {
+    made = Handle();
+    throw tk::Exception("creation failed");
+  }
+  void FormDestroy() override { destroyed = true; }
+};
+
+TEST(RunMainForm, AnErrorIsShownOnlyOnceTheFormIsGoneAndNoLongerTheMainForm) {
+  tk::Application.Initialize();
+  tk::Application.ClearTerminated();
+  FailingForm form;
+  std::string message;
+  tk::TForm* mainFormThen = &form;
+  bool windowThen = true;
+  tk::Application.OnException = [&](const std::exception& e) {
+    message = e.what();
+    mainFormThen = tk::Application.MainForm;
+    windowThen = form.made && IsWindow(form.made);
+  };
+  bool ranAfterCreate = false;
+  tk::RunMainForm(form, [&] { ranAfterCreate = true; });
+  tk::Application.OnException = nullptr;
+  EXPECT_EQ(message, "creation failed");
+  EXPECT_EQ(mainFormThen, nullptr);
+  EXPECT_FALSE(windowThen) << "the message would be owned by a window being torn down";
+  EXPECT_TRUE(form.destroyed);
+  EXPECT_FALSE(ranAfterCreate);
+  EXPECT_EQ(tk::Application.MainForm, nullptr);
+  tk::Application.ClearTerminated();
+}
+
+}  // namespace
+
+namespace {
+
+// What a mouse move over `w` does to the cursor.
+HCURSOR CursorAfterMoveOver(HWND w) {
+  SetCursor(LoadCursor(nullptr, IDC_ARROW));
+  SendMessageA(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(w), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  return GetCursor();
+}
+
+TEST(WaitCursor, TheHourglassOutlivesMouseMovesOverFormsAndTheirControlsUntilItEnds) {
+  tk::Application.Initialize();
+  orvtest::TestForm form;
+  form.CreateForm();
+  HWND button = CreateWindowExA(0, "Button", "キャンセル", WS_CHILD | WS_VISIBLE, 5, 5, 80, 24,
+                                form.Handle(), nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(button, nullptr);
+  const HCURSOR wait = LoadCursor(nullptr, IDC_WAIT);
+
+  tk::Application.BeginWaitCursor();
+  EXPECT_EQ(GetCursor(), wait);
+  tk::Application.BeginWaitCursor();  // nested: a run inside a run
+  tk::Application.EndWaitCursor();
+  EXPECT_TRUE(tk::Application.WaitCursorActive());
+  EXPECT_EQ(CursorAfterMoveOver(form.Handle()), wait);
+  EXPECT_EQ(CursorAfterMoveOver(button), wait);
+  tk::Application.EndWaitCursor();
+  EXPECT_FALSE(tk::Application.WaitCursorActive());
+  EXPECT_NE(CursorAfterMoveOver(form.Handle()), wait);
+  EXPECT_NE(CursorAfterMoveOver(button), wait);
+  form.DestroyForm();
+}
+
+}  // namespace

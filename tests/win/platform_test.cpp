@@ -104,3 +104,29 @@ TEST(Platform, JapaneseFileNamesSurviveTheFileSystem) {
   EXPECT_TRUE(DeleteFileA(path.c_str()));
   EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
 }
+
+namespace {
+
+WORD ImageCharacteristics(HMODULE m) {
+  const auto* base = reinterpret_cast<const uint8_t*>(m);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  return nt->FileHeader.Characteristics;
+}
+
+// Built like the module: a 32-bit image gets all 4 GiB of address space on
+// 64-bit Windows only when its header says it may.
+TEST(Platform, ProgramsAndPlugInsAreLargeAddressAware) {
+  EXPECT_TRUE(ImageCharacteristics(GetModuleHandleA(nullptr)) & IMAGE_FILE_LARGE_ADDRESS_AWARE);
+  std::string dir = ORV_TEST_PLUGIN_DIR;
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+  for (char& c : dir)
+    if (c == '/') c = '\\';
+  HMODULE plugin = LoadLibraryExA((dir + "\\orvtest.spi").c_str(), nullptr,
+                                  DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(plugin, nullptr);
+  EXPECT_TRUE(ImageCharacteristics(plugin) & IMAGE_FILE_LARGE_ADDRESS_AWARE);
+  FreeLibrary(plugin);
+}
+
+}  // namespace

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "config/SearchUi.h"
+#include "imaging/SPILib.h"
 #include "search/Dirsearch.h"
+#include "tests/plugins/TestPlugin.h"
 #include "tests/win/test_form.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Win32Handles.h"
@@ -49,11 +51,11 @@ void WriteBmp(const std::string& path, int w, int h) {
 orv::SearchServices RealWalk() {
   orv::SearchServices s;
   s.walk = [](tk::TStringList& list, const std::string& folder, const tk::TStringList& mask,
-              bool recursive) {
+              bool recursive, tk::TStringList& unnamed) {
     if (recursive)
-      orv::FindFilesRecursive(list, folder, mask);
+      orv::FindFilesRecursive(list, folder, mask, &unnamed);
     else
-      orv::FindFiles(list, folder, mask);
+      orv::FindFiles(list, folder, mask, &unnamed);
   };
   return s;
 }
@@ -144,6 +146,60 @@ TEST_F(SearchRunWin, CancelKeepsWhatWasAcceptedAndFreesTheDialog) {
   EXPECT_TRUE(files_.empty());
   EXPECT_EQ(history_.size(), 2u);
   EXPECT_TRUE(IsWindowEnabled(dialog_.Handle()));
+}
+
+std::string PluginPath(const std::string& name) {
+  std::string dir = ORV_TEST_PLUGIN_DIR;
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+  for (char& c : dir)
+    if (c == '/') c = '\\';
+  return dir + "\\" + name + ".spi";
+}
+
+std::string OrvPicture(uint32_t w, uint32_t h, uint32_t mode) {
+  std::string v(ORV_TEST_MAGIC, 8);
+  for (uint32_t x : {w, h, mode})
+    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+  v.append(size_t(w) * h * 3, '\x40');
+  return v;
+}
+
+// A plug-in that faults, in IsSupported or in GetPicture, fails the file
+// it was asked about like any undecodable file: reported when reports are
+// on, and the run goes on to the next.
+TEST_F(SearchRunWin, APlugInThatFaultsFailsItsCandidateAndTheRunGoesOn) {
+  struct Case {
+    const char* plugin;
+    std::string bytes;
+  } cases[] = {
+      {"faulty\\orvfaultcheck", "FAULT"},
+      {"orvtest", OrvPicture(60, 60, kModeFaultWrite)},
+      {"orvtest", OrvPicture(60, 60, kModeFaultIllegal)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.plugin);
+    const std::string root = MakeTree();
+    WriteBytes(root + "\\bad.orv", c.bytes);
+    WriteBmp(root + "\\ok.bmp", 60, 60);
+    orv::TSpiLib32 host;
+    host.LoadPlugInFromList([&] {
+      tk::TStringList l;
+      l.Add(PluginPath(c.plugin));
+      return l;
+    }());
+    orv::SearchServices s = RealWalk();
+    s.loadPlugIns = [&host](const tk::TStringList&) { return host.PFilter(); };
+    s.plugins = &host;
+    c_.usePlugins = true;
+    c_.reportErrors = true;
+    errors_.clear();
+    orv::SearchFolder(root, c_, *ui_, s);
+    EXPECT_EQ(files_, Names{root + "\\ok.bmp"});
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("Orvanelle test plug-in"), std::string::npos) << errors_[0];
+    EXPECT_NE(errors_[0].find(" : " + root + "\\bad.orv"), std::string::npos) << errors_[0];
+    EXPECT_TRUE(IsWindowEnabled(dialog_.Handle()));
+  }
 }
 
 }  // namespace

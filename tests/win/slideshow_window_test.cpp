@@ -17,6 +17,7 @@
 #include "settings/ApplicationIniFile.h"
 #include "tests/core/jpeg_test_encoder.h"
 #include "tests/plugins/TestPlugin.h"
+#include "imaging/PlugInGuardWin32.h"
 #include "slideshow/PrimaryScreen.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Forms.h"
@@ -418,6 +419,42 @@ TEST_F(SlideshowWindowTest, PluginsOfThePluginFolderLoadByTheirFileTypeFlags) {
     window_.reset();
     tk::Application.ClearTerminated();
   }
+}
+
+// Plug-ins that fault while the show asks them (in IsSupported, in
+// GetPicture) cost the show those pictures, nothing more.
+TEST_F(SlideshowWindowTest, APlugInThatFaultsCostsOnlyItsPictures) {
+  const std::string plugins = dir_ + "spi";
+  CreateDirectoryA(plugins.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((TestPluginDir() + "\\faulty\\orvfaultcheck.spi").c_str(),
+                        (plugins + "\\orvfaultcheck.spi").c_str(), FALSE));
+  const std::string trigger = dir_ + "faults_in_issupported.orv";
+  WriteFile(trigger, "FAULT");
+  const std::string divides = dir_ + "faults_in_getpicture.orv";
+  {
+    std::string v(ORV_TEST_MAGIC, 8);
+    for (uint32_t x : {8u, 8u, uint32_t(kModeFaultDivide)})
+      for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+    v.append(8 * 8 * 3, '\x40');
+    WriteFile(divides, v);
+  }
+  const std::string good = dir_ + "good.bmp";
+  WriteSolidBmp(good, 40, 30, RGB(0, 200, 0));
+  WriteSettings("[Search]\r\nPluginFolder=" + plugins +
+                    "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=0\r\nBlankScreenInterval=0\r\n",
+                {trigger, good, divides, good});
+  const int faultsBefore = GuardedFaultCount();
+  std::vector<bool> decoded;
+  TPrimaryWindow& w = Start();
+  w.OnPictureLoaded = [&](TPrimaryWindow* s) { decoded.push_back(!s->PictureBitmap()->Empty()); };
+  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 5; }, 60000));
+  EXPECT_EQ(GuardedFaultCount(), faultsBefore + 1) << "the faulting plug-in is asked once only";
+  ASSERT_GE(decoded.size(), 5u);
+  EXPECT_EQ(std::vector<bool>(decoded.begin(), decoded.begin() + 5),
+            (std::vector<bool>{false, true, false, true, false}));
+  EXPECT_FALSE(tk::Application.Terminated());
+  SendKey();
+  EXPECT_TRUE(tk::Application.Terminated());
 }
 
 SIZE_T PrivateBytes() {

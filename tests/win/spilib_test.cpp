@@ -11,6 +11,8 @@
 #include "search/PlugInListWin32.h"
 #include "tests/plugins/TestPlugin.h"
 #include "toolkit/Exceptions.h"
+#include "imaging/PlugInGuardWin32.h"
+#include "toolkit/DecodeCancel.h"
 #include "toolkit/Streams.h"
 
 namespace {
@@ -335,7 +337,8 @@ TEST(SpiLib, PassesTheImageAsTheInterfaceRequires) {
   EXPECT_EQ(probe.getPictureCalls, 1);
   EXPECT_EQ(probe.lastLength, long(file.size()));
   EXPECT_EQ(probe.lastFlag, 1u);
-  EXPECT_EQ(probe.progressNull, 1);
+  // A progress callback, through which the program can ask it to stop.
+  EXPECT_EQ(probe.progressNull, 0);
   EXPECT_EQ(probe.lastData, 0);
   EXPECT_EQ(probe.handlesWereNull, 1);
 }
@@ -614,6 +617,128 @@ TEST(SpiLib, LoadListFollowsTheFileTypeFlags) {
   EXPECT_EQ(host.PicPlugIns().size(), 2u);
 
   EXPECT_TRUE(orv::PlugInLoadList(t.Path("missing"), enabled).Empty());
+}
+
+// ---- plug-ins that fault --------------------------------------------------
+
+std::string FaultyPlugin(const std::string& name) {
+  return PluginDir() + "\\faulty\\" + name + ".spi";
+}
+
+// A file whose first byte makes the IsSupported of orvfaultcheck fault.
+std::vector<uint8_t> FaultTrigger() { return std::vector<uint8_t>{'F', 'A', 'U', 'L', 'T', 0}; }
+
+TEST(SpiLibFaults, APlugInThatFaultsWhileLoadingIsLeftOutAndTheOthersLoad) {
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(
+      List({FaultyPlugin("orvfaultinfo"), FaultyPlugin("orvfaultload"), Plugin("orvtest")}));
+  ASSERT_EQ(host.PicPlugIns().size(), 1u);
+  EXPECT_EQ(host.PicPlugIns()[0].name, "Orvanelle test plug-in");
+  EXPECT_EQ(host.PFilter(), "*.orv;");
+  // The one whose DllMain faulted is not loaded; the one that faulted in
+  // GetPluginInfo stays loaded, never called again, not even to unload it.
+  EXPECT_EQ(GetModuleHandleA(FaultyPlugin("orvfaultload").c_str()), nullptr);
+  TempFolder t;
+  tk::TBitmap bmp;
+  host.LoadFromFile(t.Write("p.orv", OrvPicture(3, 2, kModeBottomUp)), bmp);
+  ExpectPicture(bmp, 3, 2);
+}
+
+TEST(SpiLibFaults, AFaultInIsSupportedFailsTheCallAndTheOthersStillDecode) {
+  TempFolder t;
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({FaultyPlugin("orvfaultcheck"), Plugin("orvtest")}));
+  ASSERT_EQ(host.PicPlugIns().size(), 2u);
+  const int faultsBefore = orv::GuardedFaultCount();
+  tk::TBitmap bmp;
+  FillSentinel(bmp);
+  try {
+    host.LoadFromFile(t.Write("f.orv", FaultTrigger()), bmp);
+    ADD_FAILURE() << "a plug-in fault must fail the call";
+  } catch (const tk::Exception& e) {
+    EXPECT_NE(e.Message().find("Orvanelle test plug-in"), std::string::npos) << e.Message();
+  }
+  EXPECT_EQ(orv::GuardedFaultCount(), faultsBefore + 1);
+  ExpectSentinel(bmp);
+  // Marked broken: never asked again, while the next plug-in still reads
+  // its files.
+  ResetProbe(FaultyPlugin("orvfaultcheck"));
+  host.LoadFromFile(t.Write("p.orv", OrvPicture(4, 3, kModeBottomUp)), bmp);
+  ExpectPicture(bmp, 4, 3);
+  EXPECT_EQ(Probe(FaultyPlugin("orvfaultcheck")).isSupportedCalls, 0);
+  // Now nobody reads the trigger: no fault, and the bitmap is left alone.
+  FillSentinel(bmp);
+  host.LoadFromFile(t.Path("f.orv"), bmp);
+  ExpectSentinel(bmp);
+  EXPECT_EQ(orv::GuardedFaultCount(), faultsBefore + 1);
+}
+
+TEST(SpiLibFaults, AFaultInGetPictureFailsTheCallWhateverTheFault) {
+  TempFolder t;
+  for (OrvTestMode mode : {kModeFaultWrite, kModeFaultDivide, kModeFaultIllegal}) {
+    SCOPED_TRACE(int(mode));
+    orv::TSpiLib32 host;
+    host.LoadPlugInFromList(List({Plugin("orvtest")}));
+    const int faultsBefore = orv::GuardedFaultCount();
+    tk::TBitmap bmp;
+    FillSentinel(bmp);
+    EXPECT_THROW(host.LoadFromFile(t.Write("f.orv", OrvPicture(2, 2, mode)), bmp), tk::Exception);
+    EXPECT_EQ(orv::GuardedFaultCount(), faultsBefore + 1);
+    ExpectSentinel(bmp);
+    // The process and its floating-point state are as before.
+    EXPECT_EQ(1.0 / 3.0 * 3.0, 1.0);
+    // Broken now: not asked again, so nothing reads even a good file.
+    ResetProbe(Plugin("orvtest"));
+    host.LoadFromFile(t.Write("p.orv", OrvPicture(2, 2, kModeBottomUp)), bmp);
+    ExpectSentinel(bmp);
+    EXPECT_EQ(Probe(Plugin("orvtest")).isSupportedCalls, 0);
+  }
+  // Through LoadPicture, as the show and picdump decode: no error escapes
+  // and the target stays as it was (they hand in an empty one).
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({Plugin("orvtest")}));
+  tk::TStringList extensions;
+  orv::FillPictureExtensions(extensions, ".bmp,.jpg,.jpeg,.png");
+  tk::TBitmap bmp;
+  FillSentinel(bmp);
+  orv::LoadPicture(t.Write("g.orv", OrvPicture(2, 2, kModeFaultWrite)), bmp, extensions, &host);
+  ExpectSentinel(bmp);
+}
+
+TEST(SpiLibFaults, HandlesThatNameNoMemoryFailWithoutAFault) {
+  TempFolder t;
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({Plugin("orvtest")}));
+  tk::TBitmap bmp;
+  FillSentinel(bmp);
+  EXPECT_THROW(host.LoadFromFile(t.Write("b.orv", OrvPicture(2, 2, kModeBadHandles)), bmp),
+               tk::Exception);
+  ExpectSentinel(bmp);
+}
+
+TEST(SpiLibFaults, TheProgressCallbackStopsAPlugInWhenTheDecodeIsCancelled) {
+  TempFolder t;
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({Plugin("orvtest")}));
+  const std::string path = t.Write("p.orv", OrvPicture(5, 40, kModeAskProgress));
+  tk::TBitmap bmp;
+  ResetProbe(Plugin("orvtest"));
+  host.LoadFromFile(path, bmp);
+  ExpectPicture(bmp, 5, 40);
+  EXPECT_EQ(Probe(Plugin("orvtest")).progressCalls, 40);
+  EXPECT_EQ(Probe(Plugin("orvtest")).stoppedByProgress, 0);
+
+  // Asked to stop once the tenth row is through.
+  tk::TDecodeCancel cancel;
+  int polls = 0;
+  cancel.Poll = [&polls] { return ++polls > 10; };
+  const tk::ScopedDecodeCancel scope(&cancel);
+  ResetProbe(Plugin("orvtest"));
+  FillSentinel(bmp);
+  EXPECT_THROW(host.LoadFromFile(path, bmp), tk::EAbort);
+  ExpectSentinel(bmp);
+  EXPECT_EQ(Probe(Plugin("orvtest")).progressCalls, 11);
+  EXPECT_EQ(Probe(Plugin("orvtest")).stoppedByProgress, 1);
 }
 
 }  // namespace
