@@ -22,6 +22,18 @@ constexpr LONGLONG kMaxFileBytes = LONGLONG(1) << 30;
 
 int Code(SpiResult r) { return static_cast<int>(r); }
 
+// The interface's progress callback: non-zero asks the plug-in to stop.
+// The libraries decode in one call, so it is asked before and after.
+typedef int(__stdcall* ProgressProc)(int num, int denom, LONG_PTR data);
+
+struct Progress {
+  FARPROC proc;
+  LONG_PTR data;
+  bool Stop(int num) const {
+    return proc && reinterpret_cast<ProgressProc>(reinterpret_cast<void*>(proc))(num, 1, data) != 0;
+  }
+};
+
 // Pixels in a movable block, locked while the decoder writes them.
 class GlobalDib : public orvspi::DibTarget {
  public:
@@ -95,11 +107,14 @@ bool ReadFileFrom(const char* name, LONGLONG offset, std::vector<uint8_t>& out) 
   return ok;
 }
 
-int DecodeToHandles(const uint8_t* data, size_t size, HANDLE* pHBInfo, HANDLE* pHBm) {
+int DecodeToHandles(const uint8_t* data, size_t size, const Progress& progress, HANDLE* pHBInfo,
+                    HANDLE* pHBm) {
   if (!orvspi::kSusieFormat.sniff(data, size)) return Code(SpiResult::kUnknownFormat);
+  if (progress.Stop(0)) return Code(SpiResult::kAborted);
   GlobalDib pixels;
   const SpiResult r = orvspi::kSusieFormat.decode(data, size, pixels);
   if (r != SpiResult::kOk) return Code(r);
+  if (progress.Stop(1)) return Code(SpiResult::kAborted);
   HGLOBAL info = MakeInfoBlock(pixels.Spec());
   if (!info) return Code(SpiResult::kNoMemory);
   *pHBInfo = info;
@@ -143,8 +158,8 @@ __declspec(dllexport) int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, uns
 __declspec(dllexport) int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag,
                                                HANDLE* pHBInfo, HANDLE* pHBm, FARPROC progress,
                                                LONG_PTR lData) {
-  (void)progress, (void)lData;
   if (!buf || !pHBInfo || !pHBm) return Code(SpiResult::kInternalError);
+  const Progress stop = {progress, lData};
   *pHBInfo = nullptr;
   *pHBm = nullptr;
   try {
@@ -152,12 +167,12 @@ __declspec(dllexport) int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigne
       case 0: {
         std::vector<uint8_t> file;
         if (!ReadFileFrom(buf, len, file)) return Code(SpiResult::kFileReadError);
-        return DecodeToHandles(file.data(), file.size(), pHBInfo, pHBm);
+        return DecodeToHandles(file.data(), file.size(), stop, pHBInfo, pHBm);
       }
       case 1:
         if (len <= 0) return Code(SpiResult::kBrokenData);
         return DecodeToHandles(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(len),
-                               pHBInfo, pHBm);
+                               stop, pHBInfo, pHBm);
       default:
         return Code(SpiResult::kNotImplemented);
     }
