@@ -26,25 +26,29 @@ constexpr char kTitle[] = "Orvanelle";
 constexpr UINT kAppNameResource = 1;
 
 // Pictures must be drawn at the screen's real resolution and the settings
-// dialog's text kept sharp, not stretched by the system's scaling: declare
-// DPI awareness with the newest call the running Windows has (the module
-// also runs on Windows 7).
-void DeclareDpiAware() {
+// dialog's text kept sharp, not stretched by the system's scaling. Run mode
+// is per-monitor aware (version 2, Windows 10 1703 and later): every saver
+// window lays out in its own monitor's pixels and hears WM_DPICHANGED.
+// Older systems, whose per-monitor awareness (version 1) leaves a window's
+// frame unscaled, get system awareness instead. The settings dialog stays
+// system aware: it is laid out once for the system DPI, and Windows scales
+// it as a whole on a monitor of another DPI. The module also runs on
+// Windows 7, so every call is looked up.
+void DeclareDpiAware(bool perMonitor) {
   if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
     using SetContextProc = BOOL(WINAPI*)(HANDLE);
     if (auto setContext = reinterpret_cast<SetContextProc>(
             reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
-      // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, then PER_MONITOR_AWARE.
-      if (setContext(reinterpret_cast<HANDLE>(-4)) || setContext(reinterpret_cast<HANDLE>(-3)))
-        return;
+      // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2 or _SYSTEM_AWARE.
+      if (setContext(reinterpret_cast<HANDLE>(perMonitor ? -4 : -2))) return;
     }
   }
   if (HMODULE shcore = LoadLibraryA("shcore.dll")) {
     using SetAwarenessProc = HRESULT(WINAPI*)(int);
     auto setAwareness = reinterpret_cast<SetAwarenessProc>(
         reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
-    // PROCESS_PER_MONITOR_DPI_AWARE; the library stays loaded on purpose.
-    if (setAwareness && SUCCEEDED(setAwareness(2))) return;
+    // PROCESS_SYSTEM_DPI_AWARE; the library stays loaded on purpose.
+    if (setAwareness && SUCCEEDED(setAwareness(1))) return;
   }
   if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
     using SetAwareProc = BOOL(WINAPI*)();
@@ -114,11 +118,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
 
   if (mode == orv::RunMode::Password) {
-    tk::Application.ShowMessageBox("Password not supported", tk::LoadResString(kAppNameResource), 0);
+    tk::Application.ShowMessageBox("Password not supported", tk::LoadResString(kAppNameResource),
+                                   0);
     return 0;
   }
 
-  if (mode == orv::RunMode::Run || mode == orv::RunMode::Configure) DeclareDpiAware();
+  if (mode == orv::RunMode::Run || mode == orv::RunMode::Configure)
+    DeclareDpiAware(mode == orv::RunMode::Run);
 
   std::unique_ptr<tk::TForm> form;
   if (mode == orv::RunMode::Configure) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "config/ConfigDlgParts.h"
 #include "config/ConfigDlgRes.h"
 #include "config/SearchUi.h"
 #include "imaging/PictureLoader.h"
@@ -29,10 +30,8 @@ const char* const kShowTextKinds[] = {"表示しない", "ファイル名を表�
                                       "指定したテキストを表示する"};
 
 constexpr char kPropertiesTitle[] = "画面のプロパティ";
-constexpr char kFileListHint[] = "右クリックメニューから選択したファイルを削除できます";
 constexpr char kTextWrapHint[] = "半角の空白を含むテキストは表示幅を超えると折り返されます";
 constexpr UINT kHistoryCapacityResource = 10;
-constexpr UINT kExtensionsResource = 12;
 
 // The about page's text: the fixed version line, then the release it belongs
 // to and the terms it is really given under (LICENSE, shipped as
@@ -56,14 +55,14 @@ bool IsTopLevelWindow(HWND w) {
   return w && IsWindow(w) && (GetWindowLongA(w, GWL_STYLE) & WS_CHILD) == 0;
 }
 
+}  // namespace
+
 int ScreenDpi() {
   HDC dc = GetDC(nullptr);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   ReleaseDC(nullptr, dc);
   return dpi > 0 ? dpi : 96;
 }
-
-}  // namespace
 
 TConfigDlg::TConfigDlg(SettingsFactory settingsFactory, HWND requestedOwner)
     : settings_factory_(std::move(settingsFactory)), requested_owner_(requestedOwner) {
@@ -519,6 +518,7 @@ void TConfigDlg::WriteControls(const ConfigValues& v) {
 
   SetChecked(IDC_RANDAMDISPLAYCHECKBOX, v.RandamDisplay);
   SetChecked(IDC_STRETCHDRAWCHECKBOX, v.StretchDraw);
+  SetChecked(IDC_ALLMONITORSCHECKBOX, v.AllMonitors);
   UpDownSetPosition(Item(IDC_WINDOWBORDERUPDOWN), v.WindowBorder);
   sample_->ScreenFontLabel.SetFont(v.SampleFont);
   sample_->ScreenFontLabel.SetCaption(v.SampleFont.Name);
@@ -565,6 +565,7 @@ ConfigValues TConfigDlg::ReadControls() const {
 
   v.RandamDisplay = Checked(IDC_RANDAMDISPLAYCHECKBOX);
   v.StretchDraw = Checked(IDC_STRETCHDRAWCHECKBOX);
+  v.AllMonitors = Checked(IDC_ALLMONITORSCHECKBOX);
   v.WindowBorder = static_cast<int16_t>(UpDownPosition(Item(IDC_WINDOWBORDERUPDOWN)));
   v.SampleFont = sample_->ScreenFontLabel.Font();
   v.BGColor = sample_->Color();
@@ -637,276 +638,6 @@ std::string TConfigDlg::Hint(HWND control) const {
   ti.lpszText = text;
   SendMessageA(hint_, TTM_GETTEXTA, sizeof text - 1, reinterpret_cast<LPARAM>(&ti));
   return text;
-}
-
-// ---- the file list page ---------------------------------------------------
-
-void TConfigDlg::SelectFolderButtonClick() {
-  SelectFolderDialog1.InitialDir = FolderNameComboBox.Text();
-  if (!SelectFolderDialog1.Execute(Handle())) return;
-  SearchFolder(SelectFolderDialog1.DirectoryName);
-  // Sorted once, as the system's locale compares; files added later are
-  // not kept in order.
-  std::vector<std::string> paths;
-  paths.reserve(static_cast<size_t>(FileNameListView.Count()));
-  for (int i = 0; i < FileNameListView.Count(); ++i) paths.push_back(FileNameListView.Caption(i));
-  std::stable_sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
-    return lstrcmpA(a.c_str(), b.c_str()) < 0;
-  });
-  tk::TStringList sorted;
-  for (std::string& p : paths) sorted.Add(std::move(p));
-  SetFileNameList(sorted);
-}
-
-void TConfigDlg::UpdateViewActionExecute() { SearchFolder(FolderNameComboBox.Text()); }
-
-void TConfigDlg::FileNameListViewClick() {
-  const int selected = FileNameListView.SelectedCount();
-  const std::string hint =
-      selected == 1 ? FileNameListView.Caption(FileNameListView.SelectItemIndex()) : kFileListHint;
-  if (hint != file_list_hint_) {
-    file_list_hint_ = hint;
-    SetHint(FileNameListView.Handle(), hint);
-  }
-}
-
-void TConfigDlg::FileNameListViewMouseMove() {
-  if (FileNameListView.SelectedCount() != 0 || file_list_hint_ == kFileListHint) return;
-  file_list_hint_ = kFileListHint;
-  SetHint(FileNameListView.Handle(), kFileListHint);
-}
-
-void TConfigDlg::FileListSelectPopupMenuPopup() {
-  EnableMenuItem(file_list_menu_.Get(), IDM_DELETESELECTITEM,
-                 MF_BYCOMMAND | (FileNameListView.SelectedCount() > 0 ? MF_ENABLED : MF_GRAYED));
-}
-
-void TConfigDlg::ShowFileListMenu(int x, int y) {
-  if (x == -1 && y == -1) {
-    // From the keyboard: at the focused item, or at the list's corner.
-    HWND lv = FileNameListView.Handle();
-    RECT r = {};
-    const int focused = static_cast<int>(SendMessageA(lv, LVM_GETNEXTITEM, WPARAM(-1), LVNI_FOCUSED));
-    r.left = LVIR_LABEL;
-    if (focused < 0 || !SendMessageA(lv, LVM_GETITEMRECT, WPARAM(focused), LPARAM(&r))) r = {};
-    POINT p = {r.left + 8, r.bottom};
-    ClientToScreen(lv, &p);
-    x = p.x;
-    y = p.y;
-  }
-  FileListSelectPopupMenuPopup();
-  TrackPopupMenu(file_list_menu_.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, Handle(),
-                 nullptr);
-}
-
-void TConfigDlg::DeleteSelectItemMenuItemClick() {
-  HWND lv = FileNameListView.Handle();
-  SendMessageA(lv, WM_SETREDRAW, FALSE, 0);
-  // Only the list's entries go; the files themselves stay where they are.
-  for (int i = FileNameListView.SelectItemIndex(); i >= 0; i = FileNameListView.SelectItemIndex())
-    FileNameListView.DeleteItem(i);
-  SendMessageA(lv, WM_SETREDRAW, TRUE, 0);
-  ::InvalidateRect(lv, nullptr, TRUE);
-}
-
-SearchConditions TConfigDlg::ConditionsFromControls() const {
-  SearchConditions c;
-  c.subFolders = Checked(IDC_SUBFOLDERCHECKBOX);
-  c.reportErrors = Checked(IDC_REPORTERRORCHECKBOX);
-  c.usePlugins = Checked(IDC_USESUSIEPLUGINCHECKBOX);
-  const int rows = ExtendNameEasyListView.Count();
-  c.bmp = rows > 0 && ExtendNameEasyListView.Checked(0);
-  c.jpeg = rows > 1 && ExtendNameEasyListView.Checked(1);
-  c.png = rows > 2 && ExtendNameEasyListView.Checked(2);
-  for (int i = kBuiltInTypeRows; i < rows; ++i)
-    if (ExtendNameEasyListView.Checked(i)) c.pluginFiles.push_back(ExtendNameEasyListView.Caption(i));
-  c.pluginFolder = settings_->PluginFolder;
-  c.sizeLimitKb = SizeEdit.FloatValue();
-  c.minWidth = UpDownPosition(Item(IDC_WIDTHUPDOWN));
-  c.minHeight = UpDownPosition(Item(IDC_HEIGHTUPDOWN));
-  c.typeExtensions = tk::LoadResString(kExtensionsResource, ".bmp,.jpg,.jpeg,.png");
-  return c;
-}
-
-void TConfigDlg::EnterHistory(const std::string& folder) {
-  tk::TStringList history;
-  for (int i = 0; i < FolderNameComboBox.Count(); ++i) history.Add(FolderNameComboBox.Item(i));
-  int index = HistoryIndexOf(history, folder);
-  if (index < 0) {
-    FolderNameComboBox.Insert(0, folder);
-    index = 0;
-  }
-  // Selected by program: the hint keeps the path the user last chose.
-  FolderNameComboBox.SetItemIndex(index);
-}
-
-void TConfigDlg::SearchFolder(const std::string& Folder) {
-  TSearchUi ui(Handle());
-  ui.OnSetFileNameList = [this](const tk::TStringList& files) { SetFileNameList(files); };
-  ui.OnEnterHistory = [this](const std::string& folder) { EnterHistory(folder); };
-  SearchServices services;
-  services.walk = [](tk::TStringList& list, const std::string& folder,
-                     const tk::TStringList& mask, bool recursive, tk::TStringList& unnamed) {
-    if (recursive)
-      FindFilesRecursive(list, folder, mask, &unnamed);
-    else
-      FindFiles(list, folder, mask, &unnamed);
-  };
-  services.loadPlugIns = [this](const tk::TStringList& files) {
-    // The table holds exactly the plug-ins checked for this run, so one
-    // unchecked since the last run decodes nothing now.
-    SpiLib321.FreePlugIn();
-    SpiLib321.LoadPlugInFromList(files);
-    return SpiLib321.PFilter();
-  };
-  services.plugins = &SpiLib321;
-  orv::SearchFolder(Folder, ConditionsFromControls(), ui, services);
-}
-
-void TConfigDlg::SetFileNameList(const tk::TStringList& list) {
-  HWND lv = FileNameListView.Handle();
-  // Ten thousand entries fill in a blink when the list does not redraw
-  // after each one.
-  SendMessageA(lv, WM_SETREDRAW, FALSE, 0);
-  FileNameListView.Clear();
-  FileNameListView.SetReadOnlyEx(true);
-  SendMessageA(lv, LVM_SETITEMCOUNT, static_cast<WPARAM>(list.Count()), 0);
-  // Every message to a subclassed window walks the subclass chain, which
-  // Wine keeps in a window property fetched from its server: ten thousand
-  // inserts took seconds. The list's subclasses (its mouse handling, the
-  // hint) have no part in inserts, so these go straight to the list view.
-  const auto listProc = reinterpret_cast<WNDPROC>(GetClassLongPtrA(lv, GCLP_WNDPROC));
-  LVITEMA item = {};
-  item.mask = LVIF_TEXT;
-  item.iItem = FileNameListView.Count();
-  for (const std::string& path : list.Items()) {
-    item.pszText = const_cast<char*>(path.c_str());
-    if (CallWindowProcA(listProc, lv, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)) >= 0)
-      ++item.iItem;
-  }
-  SendMessageA(lv, WM_SETREDRAW, TRUE, 0);
-  ::InvalidateRect(lv, nullptr, TRUE);
-}
-
-void TConfigDlg::UseSusiePluginCheckBoxClick() {
-  EnableWindow(Item(IDC_SELECTPLUGINFOLDERBUTTON), Checked(IDC_USESUSIEPLUGINCHECKBOX));
-  UpdateExtendNameList();
-}
-
-void TConfigDlg::UpdateExtendNameList() {
-  tk::TStringList plugins;
-  // No folder chosen yet means no plug-ins, not the files of the current
-  // drive's root.
-  if (!settings_->PluginFolder.empty()) {
-    tk::TStringList spi;
-    spi.Add(".spi");
-    FindFiles(plugins, settings_->PluginFolder, spi);
-  }
-  ConfigValues v;
-  v.UseSusiePlugin = Checked(IDC_USESUSIEPLUGINCHECKBOX);
-  UpdateTypeRows(v, plugins);
-  while (ExtendNameEasyListView.Count() > kBuiltInTypeRows)
-    ExtendNameEasyListView.DeleteItem(ExtendNameEasyListView.Count() - 1);
-  for (size_t i = kBuiltInTypeRows; i < v.TypeRows.size(); ++i) {
-    ExtendNameEasyListView.AddItem(v.TypeRows[i]);
-    ExtendNameEasyListView.SetChecked(static_cast<int>(i), false);
-  }
-}
-
-void TConfigDlg::SelectPluginFolderButtonClick() {
-  SelectFolderDialog2.InitialDir = settings_->PluginFolder;
-  if (!SelectFolderDialog2.Execute(Handle())) return;
-  settings_->PluginFolder = SelectFolderDialog2.DirectoryName;
-  UpdateExtendNameList();
-}
-
-void TConfigDlg::UseBGImageCheckBoxClick() { ApplyEnableRules(); }
-
-void TConfigDlg::BGImageButtonClick() {
-  if (!CoolOpenDialog2.Execute(Handle())) return;
-  LoadPicture(CoolOpenDialog2.FileName, sample_->BGImage.Picture());
-  sample_->BGImage.Invalidate();
-}
-
-void TConfigDlg::LoadPicture(const std::string& fileName, tk::TBitmap& target) {
-  tk::TStringList extensions;
-  FillPictureExtensions(extensions, tk::LoadResString(kExtensionsResource, ".bmp,.jpg,.jpeg,.png"));
-  orv::LoadPicture(fileName, target, extensions, &SpiLib321);
-}
-
-void TConfigDlg::FontSelectButtonClick() {
-  tk::TFont font = sample_->ScreenFontLabel.Font();
-  LOGFONTA lf = {};
-  lf.lfHeight = -MulDiv(font.Size, ScreenDpi(), 72);
-  lf.lfWeight = (font.Style & tk::fsBold) ? FW_BOLD : FW_NORMAL;
-  lf.lfItalic = (font.Style & tk::fsItalic) ? 1 : 0;
-  lf.lfUnderline = (font.Style & tk::fsUnderline) ? 1 : 0;
-  lf.lfStrikeOut = (font.Style & tk::fsStrikeOut) ? 1 : 0;
-  lf.lfCharSet = font.CharSet;
-  lstrcpynA(lf.lfFaceName, font.Name.c_str(), LF_FACESIZE);
-  CHOOSEFONTA cf = {};
-  cf.lStructSize = sizeof cf;
-  cf.hwndOwner = Handle();
-  cf.lpLogFont = &lf;
-  // No effects: colour, underline and strike-out are not offered here.
-  cf.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT;
-  if (!ChooseFontA(&cf)) return;
-  font.Name = lf.lfFaceName;
-  font.CharSet = lf.lfCharSet;
-  if (cf.iPointSize > 0) font.Size = (cf.iPointSize + 5) / 10;
-  font.Style = static_cast<uint8_t>((font.Style & (tk::fsUnderline | tk::fsStrikeOut)) |
-                                    (lf.lfWeight >= FW_BOLD ? tk::fsBold : 0) |
-                                    (lf.lfItalic ? tk::fsItalic : 0));
-  sample_->ScreenFontLabel.SetFont(font);
-  sample_->ScreenFontLabel.SetCaption(font.Name);
-}
-
-bool TConfigDlg::PickColor(tk::TColor& color) {
-  CHOOSECOLORA cc = {};
-  cc.lStructSize = sizeof cc;
-  cc.hwndOwner = Handle();
-  cc.rgbResult = tk::ColorToRGB(color);
-  cc.lpCustColors = custom_colors_;
-  cc.Flags = CC_RGBINIT | CC_FULLOPEN | CC_PREVENTFULLOPEN;
-  if (!ChooseColorA(&cc)) return false;
-  color = static_cast<tk::TColor>(cc.rgbResult);
-  return true;
-}
-
-void TConfigDlg::FontColorButtonClick() {
-  tk::TFont font = sample_->ScreenFontLabel.Font();
-  if (!PickColor(font.Color)) return;
-  sample_->ScreenFontLabel.SetFont(font);
-}
-
-void TConfigDlg::BGColorButtonClick() {
-  tk::TColor c = sample_->Color();
-  if (!PickColor(c)) return;
-  sample_->SetColor(c);
-}
-
-void TConfigDlg::ShowTextKindEasyComboBoxChange() { ApplyEnableRules(); }
-
-void TConfigDlg::SelectTextButtonClick() {
-  CoolOpenDialog1.FileName = settings_->SelectTextFileName;
-  if (CoolOpenDialog1.Execute(Handle())) {
-    settings_->SelectTextFileName = CoolOpenDialog1.FileName;
-    // A new text starts again at its first row.
-    settings_->PreviousRowNumber = 0;
-  }
-  SetWindowTextA(Item(IDC_SELECTTEXTFILENAMESHADOWLABEL), settings_->SelectTextFileName.c_str());
-}
-
-void TConfigDlg::WindowBorderUpDownClick() {
-  SetSampleBorder(UpDownPosition(Item(IDC_WINDOWBORDERUPDOWN)));
-}
-
-void TConfigDlg::WindowBorderNumberFilterEditExit() {
-  SetSampleBorder(UpDownPosition(Item(IDC_WINDOWBORDERUPDOWN)));
-}
-
-void TConfigDlg::SetSampleBorder(int margin) {
-  if (sample_) sample_->SetSampleBorder(margin);
 }
 
 }  // namespace orv

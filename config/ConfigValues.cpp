@@ -47,6 +47,7 @@ ConfigValues OpenValues(const TApplicationIniFile& s, const tk::TStringList& plu
   v.SampleFont = s.Font;
   v.RandamDisplay = s.RandamDisplay;
   v.StretchDraw = s.StretchDraw;
+  v.AllMonitors = s.AllMonitors;
   v.BGColor = s.BGColor;
   v.UseBGImage = s.UseBGImageCheck;
   v.BGImagePath = s.BGImagePath;
@@ -100,6 +101,7 @@ void StoreValues(ConfigValues& v, TApplicationIniFile& s, int historyCapacity) {
   s.AlwaysFirstRowCheck = v.AlwaysFirstRow;
   s.RandamDisplay = v.RandamDisplay;
   s.StretchDraw = v.StretchDraw;
+  s.AllMonitors = v.AllMonitors;
   s.BGColor = v.BGColor;
   s.UseBGImageCheck = v.UseBGImage;
   s.BGImagePath = v.BGImagePath;

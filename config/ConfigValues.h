@@ -54,6 +54,7 @@ struct ConfigValues {
   // Display 1 and the sample.
   bool RandamDisplay = true;
   bool StretchDraw = true;
+  bool AllMonitors = true;
   int16_t WindowBorder = 5;
   tk::TFont SampleFont;  // ScreenFontLabel's font; its caption is the face name
   tk::TColor BGColor = cl3DDkShadow;

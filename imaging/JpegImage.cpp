@@ -125,6 +125,13 @@ class Decompressor {
     return 1;
   }
 
+  // The output size at the scale set in Info(); false on an error.
+  bool CalcOutputSize() {
+    if (setjmp(err_.jump)) return false;
+    jpeg_calc_output_dimensions(&cinfo_);
+    return true;
+  }
+
   bool Start() {
     if (setjmp(err_.jump)) return false;
     jpeg_start_decompress(&cinfo_);
@@ -270,7 +277,37 @@ void TJPEGImage::Accept(std::vector<uint8_t> bytes) {
   data_ = std::move(bytes);
 }
 
-void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
+int TJPEGImage::ScaleEighthsFor(int width, int height, int fitWidth, int fitHeight) {
+  if (width <= 0 || height <= 0 || fitWidth <= 0 || fitHeight <= 0) return 8;
+  for (int m = 1; m < 8; ++m) {
+    // libjpeg's scaled size: the size times m / 8, rounded up.
+    const int64_t w = (int64_t(width) * m + 7) / 8, h = (int64_t(height) * m + 7) / 8;
+    if (w >= fitWidth && h >= fitHeight) return m;
+  }
+  return 8;
+}
+
+void TJPEGImage::FitInto(int width, int height, int boxWidth, int boxHeight, int& fitWidth,
+                         int& fitHeight) {
+  fitWidth = width;
+  fitHeight = height;
+  if (width <= 0 || height <= 0 || boxWidth <= 0 || boxHeight <= 0) return;
+  if (width <= boxWidth && height <= boxHeight) return;
+  // In whole numbers: the side that limits gets the box's size exactly, the
+  // other its share rounded up, so the result never falls short of what
+  // the show's own (truncating) fit gives.
+  if (int64_t(width) * boxHeight >= int64_t(height) * boxWidth) {
+    fitWidth = boxWidth;
+    fitHeight = int((int64_t(height) * boxWidth + width - 1) / width);
+  } else {
+    fitHeight = boxHeight;
+    fitWidth = int((int64_t(width) * boxHeight + height - 1) / height);
+  }
+}
+
+void TJPEGImage::AssignTo(tk::TBitmap& dest) const { AssignTo(dest, 0, 0); }
+
+void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const {
   warnings_ = 0;
   if (data_.empty()) {
     dest.Clear();
@@ -280,27 +317,35 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest) const {
   if (!d.ReadHeader(data_.data(), data_.size())) Fail(d);
   jpeg_decompress_struct& info = d.Info();
 
-  const int width = static_cast<int>(info.image_width);
-  const int height = static_cast<int>(info.image_height);
-  const int uprightWidth = UprightWidth(orientation_, width, height);
-  const int uprightHeight = UprightHeight(orientation_, width, height);
-  // Refused before libjpeg or the bitmap allocate anything for the pixels.
-  if (tk::RowBytes(uprightWidth, 24) * int64_t(uprightHeight) > tk::kMaxBitmapBytes)
-    throw tk::EOutOfResources("Out of system resources");
-
+  // The eighths are worked out upright and hold for the stored frame too:
+  // a quarter turn only swaps which side is which.
+  const int eighths =
+      ScaleEighthsFor(Width(), Height(), fitWidth > 0 ? fitWidth : Width(),
+                      fitHeight > 0 ? fitHeight : Height());
+  info.scale_num = static_cast<unsigned>(eighths);
+  info.scale_denom = 8;
   const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
 #ifdef JCS_EXTENSIONS
   info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
 #else
   info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
 #endif
-  info.scale_num = 1;
-  info.scale_denom = 1;
   info.dct_method = JDCT_ISLOW;
-  info.do_fancy_upsampling = TRUE;
+  // Scaled down, the chroma is brought to size by the transform itself
+  // (libjpeg picks a larger transform for it instead of upsampling), which
+  // smooths as well as fancy upsampling does and costs less.
+  info.do_fancy_upsampling = eighths == 8 ? TRUE : FALSE;
   info.do_block_smoothing = TRUE;
   info.quantize_colors = FALSE;
   info.buffered_image = FALSE;
+  if (!d.CalcOutputSize()) Fail(d);
+  const int width = static_cast<int>(info.output_width);
+  const int height = static_cast<int>(info.output_height);
+  const int uprightWidth = UprightWidth(orientation_, width, height);
+  const int uprightHeight = UprightHeight(orientation_, width, height);
+  // Refused before libjpeg or the bitmap allocate anything for the pixels.
+  if (tk::RowBytes(uprightWidth, 24) * int64_t(uprightHeight) > tk::kMaxBitmapBytes)
+    throw tk::EOutOfResources("Out of system resources");
 
   tk::TBitmap bmp;
   bmp.Allocate(tk::TPixelFormat::pf24bit, uprightWidth, uprightHeight);

@@ -39,12 +39,29 @@ class TJPEGImage {
   // The file's colour components (1 gray, 3 YCbCr/RGB, 4 CMYK/YCCK).
   int Components() const { return components_; }
 
+  // The eighths (1..8) libjpeg is to decode at so that the picture, scaled
+  // by them, still covers `fitWidth` x `fitHeight` in both directions, the
+  // size it will be shown at; 8 (full size) when it is not shown smaller.
+  // All sizes upright.
+  static int ScaleEighthsFor(int width, int height, int fitWidth, int fitHeight);
+  // The size the picture takes shrunk into a box (never enlarged, aspect
+  // kept), rounded up: what a decode for that box must cover.
+  static void FitInto(int width, int height, int boxWidth, int boxHeight, int& fitWidth,
+                      int& fitHeight);
+
   // Decodes into `dest` as pf24bit. Throws EInvalidGraphic when the data
   // cannot be decoded or demand too much work, EOutOfResources when the
   // picture is too large and EAbort when the thread's decode-cancel token
   // asks it to stop; on any failure `dest` is unchanged. An empty image empties `dest`.
   // Recoverable damage (such as data ending early) still gives a picture.
   void AssignTo(tk::TBitmap& dest) const;
+  // The same at a reduced size that still covers `fitWidth` x `fitHeight`
+  // (upright), through libjpeg's DCT scaling: the work and memory of a big
+  // photo shown small shrink with it. This changes how the picture is
+  // decoded, not how it is shown: the caller keeps laying it out with
+  // Width() and Height() and stretches the smaller bitmap into that place.
+  // 0 x 0, or a size at least the picture's own, decodes at full size.
+  void AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const;
 
   // The work a progressive file may ask of AssignTo, as scans times frame
   // pixels: 2^32 leaves 24 scans for the largest picture a bitmap may hold

@@ -22,65 +22,91 @@ int FindExtension(const tk::TStringList& extensions, const std::string& ext) {
   return -1;
 }
 
+// Where the picture's bytes come from: the file, or what was read ahead.
+struct Source {
+  const std::string& fileName;
+  const std::vector<uint8_t>* bytes;
+};
+
 // The plug-in host's answer, or that of a host with no plug-ins when there
 // is none: a file that cannot be opened raises, any other leaves `bitmap`
 // as it is.
-void DecodeWithPlugins(const std::string& fileName, tk::TBitmap& bitmap, IPluginDecoder* plugins) {
+void DecodeWithPlugins(const Source& source, tk::TBitmap& bitmap, IPluginDecoder* plugins) {
   if (plugins) {
-    plugins->LoadFromFile(fileName, bitmap);
-  } else {
-    tk::TFileStream probe(fileName, tk::FileMode::OpenRead);
+    if (source.bytes)
+      plugins->LoadFromBytes(source.fileName, *source.bytes, bitmap);
+    else
+      plugins->LoadFromFile(source.fileName, bitmap);
+  } else if (!source.bytes) {
+    tk::TFileStream probe(source.fileName, tk::FileMode::OpenRead);
   }
 }
 
 // Plug-ins decode into a fresh bitmap, which is then assigned: when none
 // accepts the file the target ends up empty.
-void LoadThroughPlugins(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* plugins) {
+void LoadThroughPlugins(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins) {
   tk::TBitmap picture;
-  DecodeWithPlugins(fileName, picture, plugins);
+  DecodeWithPlugins(source, picture, plugins);
   target.Swap(picture);
 }
 
-void LoadBmp(const std::string& fileName, tk::TBitmap& target) {
+void LoadBmp(const Source& source, tk::TBitmap& target) {
   tk::TBitmap picture;
-  picture.LoadFromFile(fileName);
+  if (source.bytes)
+    picture.LoadFromMemory(source.bytes->data(), source.bytes->size());
+  else
+    picture.LoadFromFile(source.fileName);
   target.Swap(picture);
 }
 
 // Only reading the header decides whether the plug-ins get a chance; data
 // that fail while decoding leave the target as it was.
-void LoadJpeg(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* plugins) {
+void LoadJpeg(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins,
+              const LoadPictureOptions& options, PictureSize& ownSize) {
   TJPEGImage jpeg;
   try {
-    jpeg.LoadFromFile(fileName);
+    if (source.bytes)
+      jpeg.LoadFromMemory(source.bytes->data(), source.bytes->size());
+    else
+      jpeg.LoadFromFile(source.fileName);
   } catch (const tk::EAbort&) {
     throw;
   } catch (const tk::Exception&) {
-    LoadThroughPlugins(fileName, target, plugins);
+    LoadThroughPlugins(source, target, plugins);
     return;
   }
-  jpeg.AssignTo(target);
+  int fitWidth = 0, fitHeight = 0;
+  if (options.fitWidth > 0 && options.fitHeight > 0)
+    TJPEGImage::FitInto(jpeg.Width(), jpeg.Height(), options.fitWidth, options.fitHeight, fitWidth,
+                        fitHeight);
+  jpeg.AssignTo(target, fitWidth, fitHeight);
+  ownSize = PictureSize{jpeg.Width(), jpeg.Height()};
 }
 
 // Reads a PNG file into `image`; throws when the file is rejected. An image
 // left empty (a file the codec stops reading quietly) is a result, not a
 // rejection.
-void ReadPngFile(const std::string& fileName, tk::TBitmap& image) {
+void ReadPngFile(const Source& source, tk::TBitmap& image) {
   TGLDPNG png;
-  png.LoadFromFile(fileName);
+  if (source.bytes) {
+    tk::TBufferStream stream(source.bytes->data(), source.bytes->size());
+    png.LoadFromStream(stream);
+  } else {
+    png.LoadFromFile(source.fileName);
+  }
   // Only the colour picture: the alpha bitmap stays behind with the codec.
   image.Swap(png.GetImage());
 }
 
-void LoadPng(const std::string& fileName, tk::TBitmap& target, IPluginDecoder* plugins) {
+void LoadPng(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins) {
   tk::TBitmap image;
   try {
-    ReadPngFile(fileName, image);
+    ReadPngFile(source, image);
   } catch (const tk::EAbort&) {
     // A decode the program stopped gives nothing; no plug-in is tried.
     throw;
   } catch (const tk::Exception&) {
-    LoadThroughPlugins(fileName, target, plugins);
+    LoadThroughPlugins(source, target, plugins);
     return;
   }
   target.Swap(image);
@@ -94,31 +120,38 @@ void FillPictureExtensions(tk::TStringList& list, const std::string& resourceTex
 
 void LoadPicture(const std::string& fileName, tk::TBitmap& target,
                  const tk::TStringList& extensions, IPluginDecoder* plugins,
-                 const LoadPictureOptions& options) {
-  if (options.skipMissingFile && !tk::FileExists(fileName)) return;
+                 const LoadPictureOptions& options, PictureSize* ownSize) {
+  if (ownSize) *ownSize = PictureSize{};
+  if (!options.bytes && options.skipMissingFile && !tk::FileExists(fileName)) return;
   const tk::ScopedDecodeCancel cancel(options.cancel);
+  const Source source{fileName, options.bytes};
   const std::string ext = tk::AsciiLower(tk::ExtractFileExt(fileName));
+  PictureSize size;
+  bool sized = false, failed = false;
   try {
     switch (FindExtension(extensions, ext)) {
       case kSlotBmp:
-        LoadBmp(fileName, target);
+        LoadBmp(source, target);
         break;
       case kSlotJpg:
       case kSlotJpeg:
-        LoadJpeg(fileName, target, plugins);
+        LoadJpeg(source, target, plugins, options, size);
+        sized = size.width > 0;
         break;
       case kSlotPng:
-        LoadPng(fileName, target, plugins);
+        LoadPng(source, target, plugins);
         break;
       default:
-        LoadThroughPlugins(fileName, target, plugins);
+        LoadThroughPlugins(source, target, plugins);
         break;
     }
   } catch (const std::exception&) {
     // Undecodable pictures are passed over without a word; so is one too
     // large for memory (bad_alloc, or length_error from a size no 32-bit
     // process can hold).
+    failed = true;
   }
+  if (ownSize && !failed) *ownSize = sized ? size : PictureSize{target.Width(), target.Height()};
 }
 
 }  // namespace orv

@@ -2,7 +2,9 @@
 // It never raises (for toolkit exceptions) and never shows a message.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "toolkit/Bitmap.h"
 #include "toolkit/DecodeCancel.h"
@@ -17,6 +19,13 @@ class IPluginDecoder {
  public:
   virtual ~IPluginDecoder() = default;
   virtual void LoadFromFile(const std::string& fileName, tk::TBitmap& bitmap) = 0;
+  // The same for a file whose bytes were read already (`fileName` is what
+  // plug-ins that look at names get). By default the file is read again.
+  virtual void LoadFromBytes(const std::string& fileName, const std::vector<uint8_t>& bytes,
+                             tk::TBitmap& bitmap) {
+    (void)bytes;
+    LoadFromFile(fileName, bitmap);
+  }
 };
 
 // Fills `list` from the extension list text ".bmp,.jpg,.jpeg,.png"
@@ -30,6 +39,18 @@ struct LoadPictureOptions {
   // at once and the target stays empty. Null: the decode always runs to
   // its end (or to the token the caller made current).
   tk::TDecodeCancel* cancel = nullptr;
+  // The box the picture will be shrunk into when it is larger (0 x 0: it is
+  // shown at its own size). A JPEG is then decoded only as large as its
+  // place in the box needs; the target is smaller than the picture, whose
+  // own size comes back through LoadPicture's `ownSize`.
+  int fitWidth = 0, fitHeight = 0;
+  // The file's bytes, read ahead; null: the file is read now.
+  const std::vector<uint8_t>* bytes = nullptr;
+};
+
+// A picture's own size, upright, whatever size it was decoded at.
+struct PictureSize {
+  int width = 0, height = 0;
 };
 
 // Dispatches by the position of the file's lower-cased extension in
@@ -37,6 +58,6 @@ struct LoadPictureOptions {
 // null (then nothing but BMP, JPEG and PNG decodes).
 void LoadPicture(const std::string& fileName, tk::TBitmap& target,
                  const tk::TStringList& extensions, IPluginDecoder* plugins,
-                 const LoadPictureOptions& options = {});
+                 const LoadPictureOptions& options = {}, PictureSize* ownSize = nullptr);
 
 }  // namespace orv

@@ -43,6 +43,9 @@ class TSpiLib32 : public IPluginDecoder {
   // Bitmap is unchanged and tk::EAbort is raised. A file that cannot be
   // opened raises tk::EFOpenError.
   void LoadFromFile(const std::string& FileName, tk::TBitmap& Bitmap) override;
+  // A file whose bytes were read already; plug-ins still get its full path.
+  void LoadFromBytes(const std::string& FileName, const std::vector<uint8_t>& Bytes,
+                     tk::TBitmap& Bitmap) override;
   void LoadFromStream(tk::TStream& Stream, tk::TBitmap& Bitmap);
   void LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& Bitmap);
 

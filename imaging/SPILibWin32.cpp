@@ -385,6 +385,15 @@ void TSpiLib32::LoadFromFile(const std::string& FileName, tk::TBitmap& Bitmap) {
   DecodeBlock(block.Data(), block.Length(), path.c_str(), Bitmap);
 }
 
+void TSpiLib32::LoadFromBytes(const std::string& FileName, const std::vector<uint8_t>& Bytes,
+                              tk::TBitmap& Bitmap) {
+  if (Bytes.empty()) return;
+  PaddedBlock block(static_cast<int64_t>(Bytes.size()));
+  std::memcpy(block.Data(), Bytes.data(), Bytes.size());
+  const std::string path = FullPath(FileName);
+  DecodeBlock(block.Data(), block.Length(), path.c_str(), Bitmap);
+}
+
 void TSpiLib32::LoadFromStream(tk::TStream& Stream, tk::TBitmap& Bitmap) {
   PaddedBlock block = ReadWholeStream(Stream);
   DecodeBlock(block.Data(), block.Length(), nullptr, Bitmap);

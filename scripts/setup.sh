@@ -13,7 +13,7 @@ packages=(
   mingw-w64-tools libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   zlib1g-dev libjpeg62-turbo-dev libpng-dev nasm dpkg-dev
-  wine wine32 xvfb xauth x11-utils xdotool imagemagick fonts-ipafont-gothic
+  wine wine32 xvfb xserver-xephyr xauth x11-utils xdotool imagemagick fonts-ipafont-gothic
   locales googletest libgtest-dev libbenchmark-dev nsis python3
   meson pkg-config libheif-dev libwebp-dev libheif-examples libavif-bin webp
 )

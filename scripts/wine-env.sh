@@ -186,3 +186,64 @@ orv_xvfb_stop() {
 orv_display_usable() {
   [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1
 }
+
+# Two monitors under Wine. Wine lists several monitors when it reads them
+# from Xinerama instead of XRandR: an Xvfb as the host display, a Xephyr
+# inside it with Xinerama and two screens side by side (a 600 x 800
+# portrait one, then a 1024 x 768 one), and a Wine prefix of its own that
+# reads Xinerama and makes the 1024 x 768 screen the primary monitor. Windows
+# programs then see the primary at 0, 0 and the portrait monitor at -600, 0.
+# The prefix is a separate one (WINEPREFIX with "-twomonitors" appended), so
+# the settings never reach the prefix the other tests use.
+orv_two_monitor_prefix() {
+  case $WINEPREFIX in
+    *-twomonitors) ;;
+    *) export WINEPREFIX=$WINEPREFIX-twomonitors ;;
+  esac
+  orv_wine_prefix || return 1
+  local marker=$WINEPREFIX/.orv-twomonitors-1
+  [[ -f $marker ]] && return 0
+  (unset DISPLAY &&
+    "$ORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /t REG_SZ /d N /f &&
+    "$ORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v PrimaryMonitor /t REG_SZ /d 1 /f &&
+    timeout 60 wineserver -w) >/dev/null 2>&1 || {
+    echo "wine-env: could not set the two-monitor keys in $WINEPREFIX" >&2
+    return 1
+  }
+  touch "$marker"
+}
+
+orv_xephyr_pid=
+# Starts the host Xvfb and the two-screen Xephyr in it, exports DISPLAY as
+# the Xephyr's and stops both (and Wine) when the shell exits.
+orv_two_monitors_start() {
+  orv_xvfb_start || return 1
+  local host=$DISPLAY out n= i
+  out=$(mktemp /tmp/orv-xephyr.XXXXXX)
+  DISPLAY=$host Xephyr -displayfd 3 +xinerama -screen 600x800 -screen 1024x768 \
+    -nolisten tcp -noreset 3>"$out" >/dev/null 2>&1 &
+  orv_xephyr_pid=$!
+  orv_on_exit "orv_two_monitors_stop"
+  for ((i = 0; i < 100; i++)); do
+    n=$(tr -dc '0-9' <"$out")
+    if [[ -n $n ]] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
+      rm -f "$out"
+      export ORV_HOST_DISPLAY=$host DISPLAY=":$n"
+      return 0
+    fi
+    kill -0 "$orv_xephyr_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  rm -f "$out"
+  echo "wine-env: Xephyr did not start" >&2
+  return 1
+}
+
+orv_two_monitors_stop() {
+  if [[ -n $orv_xephyr_pid ]]; then
+    wineserver -k >/dev/null 2>&1 || true
+    kill "$orv_xephyr_pid" 2>/dev/null || true
+    wait "$orv_xephyr_pid" 2>/dev/null || true
+    orv_xephyr_pid=
+  fi
+}

@@ -49,6 +49,7 @@ const std::vector<TApplicationIniFile::Key>& TApplicationIniFile::Keys() {
       {kScreen, "WindowBorder", &T::WindowBorder, 0},
       {kScreen, "PreviousRowNumber", &T::PreviousRowNumber, 0},
       {kScreen, "AlwaysFirstRowCheck", &T::AlwaysFirstRowCheck, 0},
+      {kScreen, "AllMonitors", &T::AllMonitors, 1},
       {kFont, "Name", FontGroup{}, 0},
       {kEvent, "MouseClick", &T::MouseClick, 1},
       {kEvent, "MouseMove", &T::MouseMove, 1},
@@ -99,7 +100,8 @@ void TApplicationIniFile::ReadKey(const Key& k) {
   } else if (auto str = std::get_if<std::string TApplicationIniFile::*>(&k.field)) {
     this->*(*str) = ini.ReadString(k.section, k.name, this->*(*str));
   } else if (auto c = std::get_if<tk::TColor TApplicationIniFile::*>(&k.field)) {
-    this->*(*c) = tk::StringToColor(ini.ReadString(k.section, k.name, tk::ColorToString(this->*(*c))));
+    this->*(*c) =
+        tk::StringToColor(ini.ReadString(k.section, k.name, tk::ColorToString(this->*(*c))));
   } else if (std::holds_alternative<ExtendGroup>(k.field)) {
     MaxIndex = ini.ReadInteger(kExtend, "MaxIndex", 0);
     if (MaxIndex < 0) MaxIndex = 0;

@@ -71,6 +71,8 @@ class TApplicationIniFile {
   int32_t BlankScreenInterval = 0;
   int32_t PreviousRowNumber = 0;
   bool AlwaysFirstRowCheck = false;
+  // Pictures on every monitor; otherwise the others show the background.
+  bool AllMonitors = false;
   bool MouseClick = false;
   bool MouseMove = false;
   bool TextWrap = false;
@@ -86,8 +88,8 @@ class TApplicationIniFile {
     const char* section;
     const char* name;
     std::variant<bool TApplicationIniFile::*, int32_t TApplicationIniFile::*,
-                 std::string TApplicationIniFile::*, tk::TColor TApplicationIniFile::*,
-                 ExtendGroup, FontGroup>
+                 std::string TApplicationIniFile::*, tk::TColor TApplicationIniFile::*, ExtendGroup,
+                 FontGroup>
         field;
     int32_t def;
   };

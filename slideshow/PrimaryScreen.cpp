@@ -7,6 +7,7 @@
 #include "imaging/PictureLoader.h"
 #include "search/PlugInListWin32.h"
 #include "slideshow/CaptionText.h"
+#include "slideshow/MonitorsWin32.h"
 
 namespace orv {
 
@@ -15,6 +16,8 @@ constexpr UINT kExtensionListResource = 12;
 constexpr char kDefaultExtensions[] = ".bmp,.jpg,.jpeg,.png";
 constexpr int kDesignWidth = 413, kDesignHeight = 144;
 constexpr UINT kImcCloseStatusWindow = 0x21;
+// Declared by the SDK headers only for newer targets than the module's.
+constexpr UINT kWmDpiChanged = 0x02E0;
 
 // Runs a layout or drawing step whose failure must not stop the cycle; an
 // allocation failure of the standard library is such a failure too.
@@ -28,7 +31,22 @@ void Quietly(F&& f) {
 }  // namespace
 
 TPrimaryWindow::TPrimaryWindow(HWND parentHandle, SettingsFactory settingsFactory)
-    : parent_handle_(parentHandle), settings_factory_(std::move(settingsFactory)) {
+    : parent_handle_(parentHandle), settings_factory_(std::move(settingsFactory)), rng_(random_) {
+  Init();
+}
+
+TPrimaryWindow::TPrimaryWindow(TPrimaryWindow& lead, const MonitorInfo& monitor, int slot,
+                               bool pictures)
+    : parent_handle_(nullptr),
+      lead_(&lead),
+      monitor_(monitor),
+      slot_(slot),
+      pictures_(pictures),
+      rng_(lead.random_) {
+  Init();
+}
+
+void TPrimaryWindow::Init() {
   SetColor(tk::clMenu);
   Font.Name = "ＭＳ Ｐゴシック";
   Font.Size = 9;
@@ -79,7 +97,8 @@ TPrimaryWindow::~TPrimaryWindow() { DestroyForm(); }
 
 const tk::TStringList& TPrimaryWindow::FileList() const {
   static const tk::TStringList empty;
-  return settings_ ? settings_->FileList : empty;
+  const TPrimaryWindow& lead = Lead();
+  return lead.settings_ ? lead.settings_->FileList : empty;
 }
 
 void TPrimaryWindow::CreateParams(tk::TCreateParams& params) {
@@ -92,11 +111,38 @@ void TPrimaryWindow::CreateParams(tk::TCreateParams& params) {
     params.Style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
   } else {
     params.ExStyle |= WS_EX_TOPMOST;
+    // Owned by the primary window: no task-bar button of their own, and
+    // they go with it. Made right on their monitor: a window moved there
+    // from another monitor of another DPI would be told of a DPI change.
+    if (lead_) {
+      params.WndParent = lead_->Handle();
+      params.X = monitor_.rect.left;
+      params.Y = monitor_.rect.top;
+      params.Width = monitor_.rect.Width();
+      params.Height = monitor_.rect.Height();
+    }
   }
 }
 
 void TPrimaryWindow::FormCreate() {
   ExitArmed = false;
+  if (lead_) {
+    // Another monitor's window: the lead has loaded the settings.
+    if (const TApplicationIniFile* s = Lead().settings_.get()) SetColor(s->BGColor);
+    if (HWND ime = ImmGetDefaultIMEWnd(Handle()))
+      SendMessageA(ime, WM_IME_CONTROL, kImcCloseStatusWindow, 0);
+    PlaceOnMonitor();
+    SetFormStyle(tk::fsStayOnTop);
+    KeyDownExit = MouseMoveExit = MouseClickExit = false;
+    // Only windows with pictures take turns; one that shows the background
+    // only puts it up at once.
+    const int interval = Lead().settings_ && pictures_ ? Lead().settings_->Interval : 0;
+    DrawIntervalTimer.ChangeInterval(FirstTickDelay(slot_,
+                                                    static_cast<int>(Lead().others_.size()) + 1,
+                                                    interval, DisplayCycle::kStartInterval));
+    DrawIntervalTimer.ChangeEnabled(true);
+    return;
+  }
   SetTop(0);
   SetLeft(0);
   settings_ = settings_factory_();
@@ -108,12 +154,20 @@ void TPrimaryWindow::FormCreate() {
   }
   SetColor(settings_->BGColor);
 
+  std::vector<MonitorInfo> monitors;
   if (!Preview()) {
     if (HWND ime = ImmGetDefaultIMEWnd(Handle()))
       SendMessageA(ime, WM_IME_CONTROL, kImcCloseStatusWindow, 0);
     ShowCursor(FALSE);
-    SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, Width(), Height(), SWP_SHOWWINDOW);
-    SetBounds(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    monitors = OrderPrimaryFirst(ListMonitors());
+    if (monitors.empty()) {
+      MonitorInfo m;
+      m.rect = IntRect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      m.primary = true;
+      monitors.push_back(m);
+    }
+    monitor_ = monitors.front();
+    PlaceOnMonitor();
     SetFormStyle(tk::fsStayOnTop);
     SetForegroundWindow(Handle());
     SetFocus(Handle());
@@ -129,16 +183,87 @@ void TPrimaryWindow::FormCreate() {
   }
   KeyDownExit = MouseMoveExit = MouseClickExit = false;
   DrawIntervalTimer.ChangeEnabled(true);
+  if (monitors.size() > 1) CreateMonitorWindows(monitors);
+}
+
+void TPrimaryWindow::PlaceOnMonitor() {
+  const IntRect& r = monitor_.rect;
+  SetWindowPos(Handle(), HWND_TOPMOST, r.left, r.top, r.Width(), r.Height(),
+               SWP_SHOWWINDOW | (lead_ ? SWP_NOACTIVATE : 0));
+  SetBounds(r.left, r.top, r.Width(), r.Height());
+}
+
+void TPrimaryWindow::CreateMonitorWindows(const std::vector<MonitorInfo>& monitors) {
+  const bool all = settings_ && settings_->AllMonitors;
+  // Shapes only matter among the monitors that show pictures.
+  std::vector<IntRect> showing;
+  for (size_t i = 0; i < monitors.size(); ++i)
+    if (i == 0 || all) showing.push_back(monitors[i].rect);
+  const std::vector<ShapeWish> wishes = WishesFor(showing);
+  wish_ = wishes.front();
+  if (router_) router_->SetMonitorCount(static_cast<int>(showing.size()));
+  // Every window exists before any of them starts its first tick, so the
+  // stagger is computed over the whole set.
+  for (size_t i = 1; i < monitors.size(); ++i) {
+    others_.push_back(
+        std::make_unique<TPrimaryWindow>(*this, monitors[i], static_cast<int>(i), all));
+    if (all) others_.back()->wish_ = wishes[i];
+  }
+  for (auto& w : others_) {
+    // A monitor whose window cannot be made is left out, not the show.
+    try {
+      w->CreateForm();
+    } catch (const std::exception& e) {
+      tk::Application.HandleException(e);
+    }
+  }
+  // The cursor and the keyboard stay with the primary window.
+  SetForegroundWindow(Handle());
+  SetFocus(Handle());
+}
+
+void TPrimaryWindow::MonitorsChanged() {
+  if (Preview() || lead_) return;
+  std::vector<MonitorInfo> monitors = OrderPrimaryFirst(ListMonitors());
+  if (monitors.empty()) return;
+  // The other windows go whatever changed: one may stand on a monitor that
+  // is gone. They are made anew for the monitors there are now.
+  others_.clear();
+  monitor_ = monitors.front();
+  PlaceOnMonitor();
+  if (show_started_) {
+    Quietly([&] {
+      ApplyMargin();
+      ApplyCaptionFont();
+      LoadBackground();
+      if (picture_bitmap_) {
+        ArrangeForPicture();
+        if (PicturePaintBoxEx.Visible()) layout_.Show(true);
+      }
+    });
+  }
+  Invalidate();
+  CreateMonitorWindows(monitors);
+}
+
+void TPrimaryWindow::DpiChanged(int dpi) {
+  if (dpi <= 0 || dpi == monitor_.dpi) return;
+  monitor_.dpi = dpi;
+  if (show_started_) Quietly([&] { ApplyCaptionFont(); });
 }
 
 void TPrimaryWindow::FormDestroy() {
   decode_cancel_.Raise();
+  // The other monitors' windows first: their ticks use what the lead owns.
+  others_.clear();
   // No tick may run while what it uses is released.
   DrawIntervalTimer.ChangeEnabled(false);
   DrawIntervalTimer.OnTimer = nullptr;
   layout_.SetPicture(nullptr);
   layout_.SetPictureBox(nullptr);
   picture_bitmap_.reset();
+  probed_.reset();
+  router_.reset();
   text_rows_.Clear();
   picture_extensions_.Clear();
   settings_.reset();
@@ -147,12 +272,18 @@ void TPrimaryWindow::FormDestroy() {
 void TPrimaryWindow::FormPaint() {
   ImmAssociateContext(Handle(), nullptr);
   if (Preview()) return;
-  SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, Width(), Height(), SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  SetWindowPos(Handle(), HWND_TOPMOST, monitor_.rect.left, monitor_.rect.top, Width(), Height(),
+               SWP_SHOWWINDOW | SWP_NOACTIVATE);
   SetFormStyle(tk::fsStayOnTop);
 }
 
 bool TPrimaryWindow::FormClose() {
   decode_cancel_.Raise();
+  if (lead_) {
+    // Closing one monitor's window closes the show.
+    PostMessageA(lead_->Handle(), WM_CLOSE, 0, 0);
+    return false;
+  }
   if (!Preview()) {
     ShowCursor(TRUE);
     if (settings_) {
@@ -166,41 +297,49 @@ bool TPrimaryWindow::FormClose() {
 }
 
 void TPrimaryWindow::EndShow() {
-  decode_cancel_.Raise();
+  // Any decode still running, on whichever monitor's tick, stops at once.
+  TPrimaryWindow& lead = Lead();
+  lead.decode_cancel_.Raise();
+  for (auto& w : lead.others_) w->decode_cancel_.Raise();
   tk::Application.Terminate();
 }
 
 bool TPrimaryWindow::ExitInputPending() const {
-  if (!ExitArmed) return false;
+  const TPrimaryWindow& lead = Lead();
+  if (!lead.ExitArmed) return false;
   // Only a look at what is queued: nothing is taken out or dispatched, so
-  // no handler runs inside the decode.
+  // no handler runs inside the decode. The queue is the thread's, so input
+  // on any monitor's window shows here.
   const DWORD queued = HIWORD(GetQueueStatus(QS_KEY | QS_MOUSEBUTTON | QS_MOUSEMOVE));
-  if (KeyDownExit && (queued & QS_KEY)) return true;
-  if (MouseClickExit && (queued & QS_MOUSEBUTTON)) return true;
-  if (MouseMoveExit && (queued & QS_MOUSEMOVE) && armed_cursor_known_) {
+  if (lead.KeyDownExit && (queued & QS_KEY)) return true;
+  if (lead.MouseClickExit && (queued & QS_MOUSEBUTTON)) return true;
+  if (lead.MouseMoveExit && (queued & QS_MOUSEMOVE) && lead.armed_cursor_known_) {
     POINT p = {};
-    return GetCursorPos(&p) && (p.x != armed_cursor_.x || p.y != armed_cursor_.y);
+    return GetCursorPos(&p) && (p.x != lead.armed_cursor_.x || p.y != lead.armed_cursor_.y);
   }
   return false;
 }
 
 void TPrimaryWindow::FormKeyDown(WORD) {
-  if (ExitArmed && KeyDownExit) EndShow();
+  const TPrimaryWindow& lead = Lead();
+  if (lead.ExitArmed && lead.KeyDownExit) EndShow();
 }
 
 void TPrimaryWindow::FormMouseMove(int screenX, int screenY) {
-  if (!ExitArmed || !MouseMoveExit) return;
-  if (!armed_cursor_known_) {
-    armed_cursor_ = POINT{screenX, screenY};
-    armed_cursor_known_ = true;
+  TPrimaryWindow& lead = Lead();
+  if (!lead.ExitArmed || !lead.MouseMoveExit) return;
+  if (!lead.armed_cursor_known_) {
+    lead.armed_cursor_ = POINT{screenX, screenY};
+    lead.armed_cursor_known_ = true;
     return;
   }
-  if (screenX == armed_cursor_.x && screenY == armed_cursor_.y) return;
+  if (screenX == lead.armed_cursor_.x && screenY == lead.armed_cursor_.y) return;
   EndShow();
 }
 
 void TPrimaryWindow::FormClick() {
-  if (ExitArmed && MouseClickExit) EndShow();
+  const TPrimaryWindow& lead = Lead();
+  if (lead.ExitArmed && lead.MouseClickExit) EndShow();
 }
 
 LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -220,6 +359,31 @@ LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       break;
+    case WM_DISPLAYCHANGE:
+      // A monitor came, went or changed its size. Every top-level window
+      // hears it: the lead rebuilds the set once, after the change has
+      // settled, not inside the message of a window it may destroy.
+      if (!Preview()) {
+        if (HWND lead = Lead().Handle()) {
+          MSG pending;
+          if (!PeekMessageA(&pending, lead, kMonitorsChangedMessage, kMonitorsChangedMessage,
+                            PM_NOREMOVE))
+            PostMessageA(lead, kMonitorsChangedMessage, 0, 0);
+        }
+      }
+      break;
+    case kWmDpiChanged:
+      // This monitor's scale changed: the window keeps covering the monitor
+      // (not the rectangle the system suggests for a window that scales),
+      // and its caption font is sized again.
+      if (!Preview()) {
+        DpiChanged(HIWORD(wParam));
+        return 0;
+      }
+      break;
+    case kMonitorsChangedMessage:
+      MonitorsChanged();
+      return 0;
     default:
       break;
   }
@@ -228,16 +392,19 @@ LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TPrimaryWindow::DrawIntervalTimerTimer(TMMTimer*) {
   DrawIntervalTimer.ChangeEnabled(false);
-  cycle_.SetState(static_cast<CycleState>(DrawIntervalTimer.Tag));
+  const CycleState before = static_cast<CycleState>(DrawIntervalTimer.Tag);
+  cycle_.SetState(before);
   CycleTiming timing;
-  if (settings_) {
-    timing.Interval = settings_->Interval;
-    timing.BlankScreenInterval = settings_->BlankScreenInterval;
+  if (const TApplicationIniFile* s = Lead().settings_.get()) {
+    timing.Interval = s->Interval;
+    timing.BlankScreenInterval = s->BlankScreenInterval;
   }
   // A step that fails still leaves the timer running, so the next tick
   // tries again instead of freezing the show on the current picture.
   uint32_t next = DrawIntervalTimer.Interval();
   Quietly([&] { next = cycle_.Step(timing, DrawIntervalTimer.Interval()); });
+  // A staggered first tick delays the start only, not the step after it.
+  if (before == CycleState::Start) next = DisplayCycle::kStartInterval;
   DrawIntervalTimer.Tag = static_cast<int>(cycle_.State());
   DrawIntervalTimer.ChangeInterval(next);
   DrawIntervalTimer.ChangeEnabled(true);
@@ -249,11 +416,19 @@ void TPrimaryWindow::DrawIntervalTimerTimer(TMMTimer*) {
     TextLabel.SetAlignment(tk::taCenter);
     TextLabel.SetAlign(tk::alClient);
     TextLabel.Show();
+  } else if (!pictures_ && cycle_.State() == CycleState::Blank) {
+    // A monitor without pictures shows what the primary shows between
+    // them, for good.
+    DrawIntervalTimer.ChangeEnabled(false);
+    if (BackgroundEnabled()) PrimaryBGImage.Show();
   }
 }
 
-void TPrimaryWindow::StartShow() {
-  if (!settings_) return;
+// The part of the first tick that belongs to the whole show, done once by
+// the lead whichever window ticks first.
+void TPrimaryWindow::PrepareShow() {
+  if (prepared_ || !settings_) return;
+  prepared_ = true;
   TApplicationIniFile& s = *settings_;
   // First, before anything that can fail: a top-most window with a hidden
   // cursor that no key ends would leave the user locked out.
@@ -270,30 +445,55 @@ void TPrimaryWindow::StartShow() {
     }
   }
   text_row_index_ = 0;
-  if (!Preview()) {
-    const Margin m = ComputeMargin(s.WindowBorder, ClientWidth(), ClientHeight());
-    TopShape.SetHeight(m.top);
-    BottomShape.SetHeight(m.bottom);
-    LeftShape.SetWidth(m.left);
-    RightShape.SetWidth(m.right);
+  if (!Preview())
     text_row_index_ =
         ResumeRow(s.ShowTextKind, s.AlwaysFirstRowCheck, s.PreviousRowNumber, text_rows_.Count());
-  }
-  TextLabel.SetFont(s.Font);
   if (s.FileList.Count() == 0) return;
-
-  layout_.SetPictureBox(&PicturePaintBoxEx);
-  layout_.SetCaptionLabel(&TextLabel);
-  layout_.SetShrink(s.StretchDraw);
   FillPictureExtensions(picture_extensions_,
                         tk::LoadResString(kExtensionListResource, kDefaultExtensions));
   if (!seeded_) random_.Seed(static_cast<uint32_t>(std::time(nullptr)));
   LoadPlugIns();
-  LoadBackground();
   if (s.RandamDisplay) {
     const int count = s.FileList.Count();
     for (int i = 0; i < count; ++i) s.FileList.Exchange(i, random_.Next() % count);
   }
+  int showing = 1;
+  if (s.AllMonitors) showing += static_cast<int>(others_.size());
+  router_ = std::make_unique<PictureRouter>(s.FileList.Count(), showing);
+}
+
+void TPrimaryWindow::ApplyMargin() {
+  const Margin m = PlanMonitor(MonitorInfo{IntRect{0, 0, ClientWidth(), ClientHeight()}},
+                               Lead().settings_->WindowBorder)
+                       .margin;
+  TopShape.SetHeight(m.top);
+  BottomShape.SetHeight(m.bottom);
+  LeftShape.SetWidth(m.left);
+  RightShape.SetWidth(m.right);
+}
+
+void TPrimaryWindow::ApplyCaptionFont() {
+  tk::TFont font = Lead().settings_->Font;
+  // Points become pixels of this window's own monitor.
+  if (!Preview()) font.PixelsPerInch = UsableDpi(monitor_.dpi);
+  TextLabel.SetFont(font);
+}
+
+void TPrimaryWindow::StartShow() {
+  TPrimaryWindow& lead = Lead();
+  if (!lead.settings_) return;
+  lead.PrepareShow();
+  TApplicationIniFile& s = *lead.settings_;
+  if (!Preview()) ApplyMargin();
+  ApplyCaptionFont();
+  if (s.FileList.Count() == 0) return;
+
+  if (pictures_) {
+    layout_.SetPictureBox(&PicturePaintBoxEx);
+    layout_.SetCaptionLabel(&TextLabel);
+    layout_.SetShrink(s.StretchDraw);
+  }
+  LoadBackground();
   TextLabel.SetLayout(s.TextLayout == 1   ? tk::tlCenter
                       : s.TextLayout == 2 ? tk::tlBottom
                                           : tk::tlTop);
@@ -315,9 +515,10 @@ void TPrimaryWindow::LoadPlugIns() {
 }
 
 void TPrimaryWindow::LoadBackground() {
-  TApplicationIniFile& s = *settings_;
+  TPrimaryWindow& lead = Lead();
+  TApplicationIniFile& s = *lead.settings_;
   tk::TBitmap b1;
-  LoadPicture(s.BGImagePath, b1, picture_extensions_, &SpiLib321,
+  LoadPicture(s.BGImagePath, b1, lead.picture_extensions_, &lead.SpiLib321,
               LoadPictureOptions{true, &decode_cancel_});
   tk::TBitmap b2;
   Quietly([&] {
@@ -332,23 +533,54 @@ void TPrimaryWindow::LoadBackground() {
   PrimaryBGImage.PictureChanged();
 }
 
+// Which entry of the list this window shows next: the next one in list
+// order, or on a desktop of both shapes the next one of this monitor's
+// shape. Probing a shape decodes the picture; the last one decoded is kept
+// so the entry taken is not decoded twice.
+int TPrimaryWindow::TakeNextEntry() {
+  TPrimaryWindow& lead = Lead();
+  TApplicationIniFile& s = *lead.settings_;
+  if (!lead.router_) return -1;
+  auto probe = [&](int index) {
+    probed_ = std::make_unique<tk::TBitmap>();
+    probed_index_ = index;
+    LoadPicture(s.FileList[index], *probed_, lead.picture_extensions_, &lead.SpiLib321,
+                LoadPictureOptions{true, &decode_cancel_});
+    return ShapeOf(probed_->Width(), probed_->Height());
+  };
+  return lead.router_->Take(slot_, wish_, probe);
+}
+
 void TPrimaryWindow::NextPicture() {
-  TApplicationIniFile& s = *settings_;
+  TPrimaryWindow& lead = Lead();
+  TApplicationIniFile& s = *lead.settings_;
   // The layout must never hold the bitmap about to be freed.
   layout_.SetPicture(nullptr);
-  picture_bitmap_ = std::make_unique<tk::TBitmap>();
-  const std::string path = s.FileList[picture_index_];
-  LoadPicture(path, *picture_bitmap_, picture_extensions_, &SpiLib321,
-              LoadPictureOptions{true, &decode_cancel_});
+  picture_bitmap_.reset();
+  probed_.reset();
+  probed_index_ = -1;
+  int index = TakeNextEntry();
+  if (index < 0 || index >= s.FileList.Count()) index = 0;
+  const std::string path = s.FileList[index];
+  if (probed_ && probed_index_ == index) {
+    picture_bitmap_ = std::move(probed_);
+  } else {
+    picture_bitmap_ = std::make_unique<tk::TBitmap>();
+    LoadPicture(path, *picture_bitmap_, lead.picture_extensions_, &lead.SpiLib321,
+                LoadPictureOptions{true, &decode_cancel_});
+  }
+  probed_.reset();
+  probed_index_ = -1;
+  shown_index_ = index;
   ++pictures_loaded_;
-  NextCaption(s.ShowTextKind, path, text_rows_, text_row_index_, caption_text_);
-  ++picture_index_;
-  if (picture_index_ >= s.FileList.Count()) picture_index_ = 0;
-  if (OnPictureLoaded) OnPictureLoaded(this);
+  ++lead.all_loaded_;
+  NextCaption(s.ShowTextKind, path, lead.text_rows_, lead.text_row_index_, caption_text_);
+  lead.picture_index_ = index + 1 < s.FileList.Count() ? index + 1 : 0;
+  if (lead.OnPictureLoaded) lead.OnPictureLoaded(this);
 }
 
 void TPrimaryWindow::ArrangeForPicture() {
-  TApplicationIniFile& s = *settings_;
+  TApplicationIniFile& s = *Lead().settings_;
   const int top = TopShape.Height(), left = LeftShape.Width();
   const int width = ClientWidth() - LeftShape.Width() - RightShape.Width();
   const int height = ClientHeight() - TopShape.Height() - BottomShape.Height();
@@ -362,7 +594,7 @@ void TPrimaryWindow::ArrangeForPicture() {
   } else if (s.TextArrangement == 3) {
     kind = lkCaptionBelow;
   } else {
-    const bool change = random_.Next() % 100 < 30;
+    const bool change = rng_.Next() % 100 < 30;
     if (!change && side_chosen_) return;
     kind = TextLabel.Align() == tk::alRight ? lkCaptionLeft : lkCaptionRight;
     side_chosen_ = true;
@@ -380,11 +612,15 @@ void TPrimaryWindow::ShowLayout() {
 
 void TPrimaryWindow::SetBackgroundVisible(bool visible) { PrimaryBGImage.SetVisible(visible); }
 
-bool TPrimaryWindow::BackgroundEnabled() const { return settings_ && settings_->UseBGImageCheck; }
+bool TPrimaryWindow::BackgroundEnabled() const {
+  const TApplicationIniFile* s = Lead().settings_.get();
+  return s && s->UseBGImageCheck;
+}
 
 void TPrimaryWindow::LoadNextPicture() {
+  const TApplicationIniFile* s = Lead().settings_.get();
   // An empty list leaves the blank background up; input still ends the show.
-  if (!settings_ || !show_started_ || settings_->FileList.Count() == 0) return;
+  if (!s || !show_started_ || !pictures_ || s->FileList.Count() == 0) return;
   Quietly([&] {
     NextPicture();
     layout_.SetPicture(picture_bitmap_.get());
@@ -394,11 +630,12 @@ void TPrimaryWindow::LoadNextPicture() {
 }
 
 void TPrimaryWindow::ArmExit() {
-  if (ExitArmed) return;
+  TPrimaryWindow& lead = Lead();
+  if (lead.ExitArmed) return;
   // Keys and clicks end the show from now on even when there is no pointer
   // position yet; the first position read then becomes the reference.
-  armed_cursor_known_ = GetCursorPos(&armed_cursor_) != FALSE;
-  ExitArmed = true;
+  lead.armed_cursor_known_ = GetCursorPos(&lead.armed_cursor_) != FALSE;
+  lead.ExitArmed = true;
 }
 
 }  // namespace orv

@@ -1,19 +1,25 @@
 // The screen-saver window of run and preview mode. In run mode it covers
-// the primary screen, stays on top, hides the cursor and steps the display
-// cycle over the stored picture list; in preview mode it fills the small
-// window of the display-properties page with the background and the name.
+// the primary monitor, stays on top, hides the cursor and steps the display
+// cycle over the stored picture list; it also makes one window of its own
+// kind for every other monitor, which it leads: they share its settings,
+// picture list, caption rows, plug-ins and exit rules, and each has its own
+// layout, caption, picture surface and cycle. In preview mode it fills the
+// small window of the display-properties page with the background and the
+// name.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "imaging/SPILib.h"
 #include "settings/ApplicationIniFile.h"
 #include "slideshow/DisplayCycle.h"
 #include "slideshow/Layout.h"
 #include "slideshow/MMTimer.h"
+#include "slideshow/MonitorPlan.h"
 #include "slideshow/Pboxex.h"
 #include "slideshow/Random.h"
 #include "slideshow/ShadoLbl.h"
@@ -26,6 +32,10 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
  public:
   // parentHandle: the preview parent, or nullptr in run mode.
   TPrimaryWindow(HWND parentHandle, SettingsFactory settingsFactory);
+  // Run mode: the window of another monitor, made and owned by `lead`.
+  // `slot` is its place in the monitor order (the lead is 0); `pictures`
+  // false makes it show the background only.
+  TPrimaryWindow(TPrimaryWindow& lead, const MonitorInfo& monitor, int slot, bool pictures);
   ~TPrimaryWindow() override;
 
   // Controls, in creation (z-) order.
@@ -45,7 +55,16 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   bool MouseClickExit = false;
 
   // Observable state for tests and diagnostics.
-  TApplicationIniFile* Settings() { return settings_.get(); }
+  TApplicationIniFile* Settings() { return Lead().settings_.get(); }
+  // The windows of the other monitors, in monitor order after this one.
+  size_t MonitorWindowCount() const { return others_.size(); }
+  TPrimaryWindow& MonitorWindow(size_t i) { return *others_[i]; }
+  const MonitorInfo& Monitor() const { return monitor_; }
+  bool ShowsPictures() const { return pictures_; }
+  // The file-list entry this window took last (-1 before its first).
+  int ShownIndex() const { return shown_index_; }
+  // Pictures loaded by every window of the show together.
+  int AllPicturesLoaded() const { return Lead().all_loaded_; }
   const tk::TStringList& FileList() const;
   int PictureIndex() const { return picture_index_; }
   int TextRowIndex() const { return text_row_index_; }
@@ -60,8 +79,12 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
     seeded_ = true;
   }
 
-  // Raised after each picture of the list has been loaded (diagnostics).
+  // Raised after each picture of the list has been loaded (diagnostics);
+  // the lead's hears every window's, with that window as sender.
   std::function<void(TPrimaryWindow* sender)> OnPictureLoaded;
+
+  // Message the lead posts itself when the monitors changed.
+  static constexpr UINT kMonitorsChangedMessage = WM_APP + 18;
 
   void DrawIntervalTimerTimer(TMMTimer* sender);
   void StartShow();
@@ -79,6 +102,17 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
 
  private:
   bool Preview() const { return parent_handle_ != nullptr; }
+  void Init();
+  TPrimaryWindow& Lead() { return lead_ ? *lead_ : *this; }
+  const TPrimaryWindow& Lead() const { return lead_ ? *lead_ : *this; }
+  void PrepareShow();
+  void CreateMonitorWindows(const std::vector<MonitorInfo>& monitors);
+  void MonitorsChanged();
+  void DpiChanged(int dpi);
+  void PlaceOnMonitor();
+  void ApplyMargin();
+  void ApplyCaptionFont();
+  int TakeNextEntry();
   void FormMouseMove(int screenX, int screenY);
   void FormClick();
   void ArrangeForPicture();
@@ -99,6 +133,21 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   void ArmExit() override;
 
   HWND parent_handle_;
+  // The primary window for the others; null in the primary (and preview).
+  TPrimaryWindow* lead_ = nullptr;
+  std::vector<std::unique_ptr<TPrimaryWindow>> others_;
+  MonitorInfo monitor_;
+  int slot_ = 0;
+  bool pictures_ = true;
+  ShapeWish wish_ = ShapeWish::Any;
+  int shown_index_ = -1;
+  // Lead only: the shared part of the show.
+  bool prepared_ = false;
+  std::unique_ptr<PictureRouter> router_;
+  int all_loaded_ = 0;
+  // The entry last decoded to learn its shape, kept for when it is taken.
+  std::unique_ptr<tk::TBitmap> probed_;
+  int probed_index_ = -1;
   SettingsFactory settings_factory_;
   std::unique_ptr<TApplicationIniFile> settings_;
   tk::TStringList picture_extensions_;
@@ -112,8 +161,10 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   int pictures_loaded_ = 0;
   TRandom random_;
   bool seeded_ = false;
-  CLayout layout_{random_};
-  DisplayCycle cycle_{*this, random_};
+  // One generator per show: the lead's.
+  TRandom& rng_;
+  CLayout layout_{rng_};
+  DisplayCycle cycle_{*this, rng_};
   // Where the cursor was when input was armed: only real movement ends the
   // show, not the moves the system synthesises when windows change.
   POINT armed_cursor_ = {-1, -1};

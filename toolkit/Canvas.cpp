@@ -6,7 +6,6 @@
 
 namespace tk {
 
-
 COLORREF ColorToRGB(TColor color) {
   if (color & 0x80000000u) return GetSysColor(static_cast<int>(color & 0xFF));
   if (color == clNone) return RGB(0, 0, 0);
@@ -15,7 +14,7 @@ COLORREF ColorToRGB(TColor color) {
 
 HFONT CreateFontHandle(const TFont& font, HDC dc) {
   LOGFONTA lf = {};
-  int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+  int dpi = font.PixelsPerInch > 0 ? font.PixelsPerInch : dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
   if (dpi <= 0) dpi = 96;
   lf.lfHeight = -MulDiv(font.Size, dpi, 72);
   lf.lfWeight = (font.Style & fsBold) ? FW_BOLD : FW_NORMAL;

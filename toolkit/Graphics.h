@@ -36,10 +36,14 @@ struct TFont {
   int Size = 9;           // points
   TColor Color = clWindowText;
   uint8_t Style = 0;  // TFontStyle bits
+  // DPI the size in points is turned into pixels with; 0 takes the device
+  // context's. A window on a monitor of its own DPI sets it; nothing stores
+  // it, but it changes what is drawn, so it takes part in comparisons.
+  int PixelsPerInch = 0;
 
   bool operator==(const TFont& o) const {
     return Name == o.Name && CharSet == o.CharSet && Size == o.Size && Color == o.Color &&
-           Style == o.Style;
+           Style == o.Style && PixelsPerInch == o.PixelsPerInch;
   }
   bool operator!=(const TFont& o) const { return !(*this == o); }
 };

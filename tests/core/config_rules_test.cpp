@@ -42,6 +42,7 @@ TEST(ConfigValues, OpeningShowsEverySettingAndOkStoresItBack) {
   s->Font.Style = tk::fsBold;
   s->RandamDisplay = false;
   s->StretchDraw = false;
+  s->AllMonitors = false;
   s->BGColor = tk::clTeal;
   s->UseBGImageCheck = true;
   s->BGImagePath = "C:\\bg.bmp";
@@ -78,6 +79,8 @@ TEST(ConfigValues, OpeningShowsEverySettingAndOkStoresItBack) {
   EXPECT_EQ(out->DirList.Items(), s->DirList.Items());
   EXPECT_EQ(out->FileList.Items(), s->FileList.Items());
   EXPECT_EQ(out->MaxIndex, 5);
+  EXPECT_FALSE(v.AllMonitors);
+  EXPECT_FALSE(out->AllMonitors);
   EXPECT_EQ(out->Extend, v.TypeChecked);
   EXPECT_EQ(out->CheckSize, 20480);
   EXPECT_EQ(out->CheckHeight, 1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -380,6 +381,83 @@ TEST(JpegDamage, ScansTimesFrameSizeIsBounded) {
   EXPECT_NO_THROW(Decode(withRepeats(5), bmp));
   EXPECT_GE(TJPEGImage::kDefaultScanWorkLimit / (uint64_t(178) << 20), 20u)
       << "room for twenty scans of the largest bitmap there may be";
+}
+
+// The eighth to decode at: the smallest whose (rounded-up) size still
+// covers the size the picture is shown at, in both directions.
+TEST(JpegScale, TheSmallestEighthThatCoversTheShownSize) {
+  struct Case {
+    int w, h, fitW, fitH, eighths;
+  } cases[] = {
+      {6000, 4000, 1620, 1080, 3},  // 3:2 into 1920 x 1080: 2250 x 1500
+      {12000, 8000, 1620, 1080, 2},
+      {4000, 6000, 720, 1080, 2},   // portrait
+      {6000, 4000, 6000, 4000, 8},  // not shrunk
+      {6000, 4000, 750, 500, 1},    // exactly an eighth
+      {6000, 4000, 751, 500, 2},    // a pixel more than an eighth
+      {17, 9, 3, 2, 1},             // an eighth rounds up to 3 x 2
+      {17, 9, 4, 2, 2},
+      {16, 16, 2, 2, 1},
+      {6000, 4000, 0, 0, 8},
+      {0, 0, 10, 10, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " -> " << c.fitW << "x" << c.fitH);
+    EXPECT_EQ(TJPEGImage::ScaleEighthsFor(c.w, c.h, c.fitW, c.fitH), c.eighths);
+  }
+}
+
+TEST(JpegScale, FittingRoundsUpAndNeverEnlarges) {
+  struct Case {
+    int w, h, boxW, boxH, fitW, fitH;
+  } cases[] = {
+      {6000, 4000, 1920, 1080, 1620, 1080}, {4000, 6000, 1920, 1080, 720, 1080},
+      {1000, 500, 1920, 1080, 1000, 500},   {3000, 1000, 1920, 1080, 1920, 640},
+      {1001, 1000, 100, 100, 100, 100},     {999, 1000, 100, 100, 100, 100},
+      {6000, 4000, 0, 0, 6000, 4000},
+  };
+  for (const Case& c : cases) {
+    int fw = 0, fh = 0;
+    TJPEGImage::FitInto(c.w, c.h, c.boxW, c.boxH, fw, fh);
+    EXPECT_EQ(fw, c.fitW) << c.w << "x" << c.h;
+    EXPECT_EQ(fh, c.fitH) << c.w << "x" << c.h;
+  }
+}
+
+// Decoded at the eighth it needs, a picture comes out smaller but upright,
+// whatever its Exif Orientation, and close to the full decode shrunk.
+TEST(JpegScale, ScaledDecodesAreSmallerUprightAndAlike) {
+  const int w = 64, h = 40;
+  const Bytes plain = jpegtest::Encode(w, h, jpegtest::Texture(w, h, 3));
+  for (int orientation : {1, 3, 6, 8}) {
+    SCOPED_TRACE(orientation);
+    const Bytes file =
+        jpegtest::WithApp1(plain, jpegtest::ExifOrientationBody(orientation, false));
+    TJPEGImage jpeg;
+    jpeg.LoadFromMemory(file.data(), file.size());
+    const int uw = jpeg.Width(), uh = jpeg.Height();
+    TBitmap full, quarter;
+    jpeg.AssignTo(full);
+    jpeg.AssignTo(quarter, uw / 4, uh / 4);
+    ASSERT_EQ(full.Width(), uw);
+    ASSERT_EQ(quarter.Width(), uw / 4);
+    ASSERT_EQ(quarter.Height(), uh / 4);
+    // Each scaled pixel against the mean of the 4 x 4 block it stands for.
+    double diff = 0;
+    for (int y = 0; y < uh / 4; ++y)
+      for (int x = 0; x < uw / 4; ++x)
+        for (int c = 0; c < 3; ++c) {
+          int sum = 0;
+          for (int dy = 0; dy < 4; ++dy)
+            for (int dx = 0; dx < 4; ++dx) sum += full.ScanLine(4 * y + dy)[3 * (4 * x + dx) + c];
+          diff += std::abs(quarter.ScanLine(y)[3 * x + c] - sum / 16.0);
+        }
+    EXPECT_LT(diff / (uw / 4 * (uh / 4) * 3), 6.0);
+    // Asked for its own size or more: full size.
+    TBitmap same;
+    jpeg.AssignTo(same, uw * 2, uh * 2);
+    EXPECT_EQ(same.Width(), uw);
+  }
 }
 
 TEST(JpegDamage, ErrorsWhileDecodingLeaveTheTargetAlone) {

@@ -107,6 +107,7 @@ TEST_F(SettingsStore, FirstStartGivesDefaultsAndEmptyListFiles) {
   EXPECT_EQ(s->BlankScreenInterval, 2);
   EXPECT_EQ(s->WindowBorder, 0);
   EXPECT_FALSE(s->AlwaysFirstRowCheck);
+  EXPECT_TRUE(s->AllMonitors);
   EXPECT_FALSE(s->TextWrap);
   EXPECT_TRUE(s->MouseClick);
   EXPECT_TRUE(s->MouseMove);
@@ -197,6 +198,28 @@ TEST_F(SettingsStore, ValueEncodingsOnLoadAndSave) {
   EXPECT_EQ(Value("Screen", "BGColor"), "$00FF8040");
 }
 
+TEST_F(SettingsStore, AllMonitorsIsOnUnlessStoredAsZero) {
+  struct Case {
+    const char* ini;
+    bool expected;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"", true, "1"},
+      {"[Screen]\nAllMonitors=0\n", false, "0"},
+      {"[Screen]\nAllMonitors=1\n", true, "1"},
+      {"[Screen]\nAllMonitors=5\n", true, "1"},
+      {"[Screen]\nAllMonitors=no\n", true, "1"},  // not a number: the default
+      {"[screen]\nallmonitors=0\n", false, "0"},
+  };
+  for (const Case& c : cases) {
+    auto s = LoadFrom(c.ini);
+    EXPECT_EQ(s->AllMonitors, c.expected) << c.ini;
+    s->Save();
+    EXPECT_EQ(Value("Screen", "AllMonitors"), c.written) << c.ini;
+  }
+}
+
 TEST_F(SettingsStore, FontStylesAreWrittenOneByOneAndOnlyAdded) {
   auto s = Make();
   s->Load();
@@ -252,6 +275,7 @@ TEST_F(SettingsStore, SaveWritesEveryKeyInOrderAndLoadGetsThemBack) {
   s->WindowBorder = 15;
   s->PreviousRowNumber = 77;
   s->AlwaysFirstRowCheck = true;
+  s->AllMonitors = false;
   s->Font.Size = 14;
   s->Font.CharSet = 0;
   s->Font.Color = 0x123456;
@@ -291,6 +315,7 @@ TEST_F(SettingsStore, SaveWritesEveryKeyInOrderAndLoadGetsThemBack) {
                                           "WindowBorder",
                                           "PreviousRowNumber",
                                           "AlwaysFirstRowCheck",
+                                          "AllMonitors",
                                           "[Font]",
                                           "Name",
                                           "CharSet",
@@ -334,6 +359,7 @@ TEST_F(SettingsStore, SaveWritesEveryKeyInOrderAndLoadGetsThemBack) {
   EXPECT_EQ(t->WindowBorder, 15);
   EXPECT_EQ(t->PreviousRowNumber, 77);
   EXPECT_EQ(t->AlwaysFirstRowCheck, s->AlwaysFirstRowCheck);
+  EXPECT_FALSE(t->AllMonitors);
   EXPECT_EQ(t->Font, s->Font);
   EXPECT_EQ(t->MouseClick, s->MouseClick);
   EXPECT_EQ(t->MouseMove, s->MouseMove);

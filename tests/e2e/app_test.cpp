@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/synthetic_photo.h"
 #include "imaging/JpegImage.h"
 #include "tests/core/jpeg_test_encoder.h"
 #include "toolkit/Bitmap.h"
@@ -218,6 +219,255 @@ TEST_F(AppTest, RunModeShowsThePicturesWithMarginAndCaptionUntilAKey) {
   EXPECT_TRUE(seen[2]) << "wide picture never shown";
   EXPECT_TRUE(captionSeen) << "no caption below the picture";
   EXPECT_TRUE(marginOk) << "the margin was not the background colour";
+  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(p.WaitExit(30000), 0);
+}
+
+// The whole virtual screen, every monitor, as 32-bit pixels; x and y are
+// virtual-screen coordinates (negative left of or above the primary).
+struct VirtualScreen {
+  int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  int w = GetSystemMetrics(SM_CXVIRTUALSCREEN), h = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  std::vector<uint32_t> px;
+  void Grab() {
+    px.assign(static_cast<size_t>(w) * h, 0);
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, w, h, screen, x, y, SRCCOPY);
+    GdiFlush();
+    std::memcpy(px.data(), bits, px.size() * 4);
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+  }
+  static bool Near(uint32_t p, COLORREF c, int tol) {
+    const int b = p & 0xFF, g = (p >> 8) & 0xFF, r = (p >> 16) & 0xFF;
+    return std::abs(r - GetRValue(c)) <= tol && std::abs(g - GetGValue(c)) <= tol &&
+           std::abs(b - GetBValue(c)) <= tol;
+  }
+  // Pixels of the colour inside r (virtual-screen coordinates), and the
+  // height of the rows that hold any.
+  int Count(const RECT& r, COLORREF c, int tol = 40, int* rows = nullptr) const {
+    int n = 0, top = -1, bottom = -1;
+    for (int yy = r.top; yy < r.bottom; ++yy)
+      for (int xx = r.left; xx < r.right; ++xx) {
+        if (Near(px[static_cast<size_t>(yy - y) * w + (xx - x)], c, tol)) {
+          ++n;
+          if (top < 0) top = yy;
+          bottom = yy;
+        }
+      }
+    if (rows) *rows = top < 0 ? 0 : bottom - top + 1;
+    return n;
+  }
+  // Leaves the picture for a person to look at, when asked to.
+  void Save(const std::string& name) const {
+    const char* dir = std::getenv("ORV_SHOTS_DIR");
+    if (!dir || !*dir) return;
+    tk::TBitmap b;
+    b.Allocate(tk::TPixelFormat::pf24bit, w, h);
+    for (int yy = 0; yy < h; ++yy)
+      for (int xx = 0; xx < w; ++xx) {
+        const uint32_t p = px[static_cast<size_t>(yy) * w + xx];
+        uint8_t* d = b.ScanLine(yy) + 3 * xx;
+        d[0] = p & 0xFF;
+        d[1] = (p >> 8) & 0xFF;
+        d[2] = (p >> 16) & 0xFF;
+      }
+    b.SaveToFile(std::string(dir) + "\\" + name + ".bmp");
+  }
+};
+
+struct MonitorRects {
+  std::vector<RECT> rects;
+  RECT primary = {};
+};
+
+BOOL CALLBACK AddMonitorRect(HMONITOR monitor, HDC, LPRECT, LPARAM lp) {
+  auto* m = reinterpret_cast<MonitorRects*>(lp);
+  MONITORINFO mi = {};
+  mi.cbSize = sizeof mi;
+  GetMonitorInfoA(monitor, &mi);
+  m->rects.push_back(mi.rcMonitor);
+  if (mi.dwFlags & MONITORINFOF_PRIMARY) m->primary = mi.rcMonitor;
+  return TRUE;
+}
+
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM lp) {
+  reinterpret_cast<std::vector<HWND>*>(lp)->push_back(wnd);
+  return TRUE;
+}
+
+// A bright window under everything over the whole virtual screen: whatever
+// the saver fails to cover shows it.
+HWND StandInDesktop() {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hbrBackground = CreateSolidBrush(RGB(255, 0, 255));
+  wc.lpszClassName = "OrvStandInDesktop";
+  RegisterClassA(&wc);
+  VirtualScreen v;
+  HWND w = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, v.x, v.y, v.w, v.h,
+                           nullptr, nullptr, wc.hInstance, nullptr);
+  UpdateWindow(w);
+  return w;
+}
+
+// The desktop of scripts/wine-two-monitors.sh: a 1024 x 768 primary and a
+// 600 x 800 portrait monitor left of it. Elsewhere these cases skip.
+class TwoMonitorsTest : public AppTest {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("ORV_TWO_MONITORS")) GTEST_SKIP() << "needs scripts/wine-two-monitors.sh";
+    AppTest::SetUp();
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitorRect, reinterpret_cast<LPARAM>(&monitors_));
+    ASSERT_EQ(monitors_.rects.size(), 2u) << "Wine does not see two monitors";
+    for (const RECT& r : monitors_.rects)
+      if (r.left != monitors_.primary.left) portrait_ = r;
+    ASSERT_EQ(monitors_.primary.left, 0);
+    ASSERT_EQ(monitors_.primary.right - monitors_.primary.left, 1024);
+    ASSERT_EQ(portrait_.left, -600);
+    ASSERT_EQ(portrait_.bottom - portrait_.top, 800);
+    desktop_ = StandInDesktop();
+  }
+  void TearDown() override {
+    if (desktop_) DestroyWindow(desktop_);
+  }
+  // Three landscape pictures in shades of red, two portrait ones in shades
+  // of green, larger than either monitor.
+  std::vector<std::string> Pictures() {
+    std::vector<std::string> files;
+    const int red[] = {230, 200, 170}, green[] = {230, 190};
+    for (int i = 0; i < 3; ++i) {
+      files.push_back(dir_ + "land" + std::to_string(i) + ".bmp");
+      WriteSolidBmp(files.back(), 1600, 1200, RGB(red[i], 20, 20));
+      if (i < 2) {
+        files.push_back(dir_ + "tall" + std::to_string(i) + ".bmp");
+        WriteSolidBmp(files.back(), 1200, 1600, RGB(20, green[i], 20));
+      }
+    }
+    return files;
+  }
+  MonitorRects monitors_;
+  RECT portrait_ = {};
+  HWND desktop_ = nullptr;
+};
+
+TEST_F(TwoMonitorsTest, EveryMonitorIsCoveredAndShowsPicturesOfItsShapeUntilAKey) {
+  Settings(
+      "[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=1\r\nWindowBorder=0\r\n"
+      "StretchDraw=1\r\nShowTextKind=0\r\nBGColor=clNavy\r\n[Event]\r\nMouseMove=0\r\n",
+      Pictures());
+  Process p;
+  Launch(p, "/s");
+  HWND w = WaitWindow(p, "TPrimaryWindow");
+  ASSERT_NE(w, nullptr) << "no slideshow window";
+
+  const RECT& primary = monitors_.primary;
+  VirtualScreen s;
+  bool redOnPrimary = false, greenOnPortrait = false, fittedTall = false, saved = false;
+  int uncovered = 0, greenOnPrimary = 0, redOnPortrait = 0, grabs = 0;
+  const COLORREF reds[] = {RGB(230, 20, 20), RGB(200, 20, 20), RGB(170, 20, 20)};
+  const COLORREF greens[] = {RGB(20, 230, 20), RGB(20, 190, 20)};
+  WaitFor(
+      [&] {
+        s.Grab();
+        ++grabs;
+        // Once both windows are up, nothing of the desktop may show.
+        const bool covered =
+            s.Count(RECT{s.x, s.y, s.x + s.w, s.y + s.h}, RGB(255, 0, 255), 10) == 0;
+        if (!covered && grabs > 20) ++uncovered;
+        bool redNow = false, greenNow = false;
+        for (COLORREF c : reds) {
+          if (s.Count(primary, c, 12) > 10000) redOnPrimary = redNow = true;
+          redOnPortrait += s.Count(portrait_, c, 12) > 1000;
+        }
+        for (COLORREF c : greens) {
+          int rows = 0;
+          if (s.Count(portrait_, c, 12, &rows) > 10000) {
+            greenOnPortrait = greenNow = true;
+            // 1200 x 1600 fitted to 600 x 800: the full height, 600 wide.
+            if (rows >= 799) fittedTall = true;
+          }
+          greenOnPrimary += s.Count(primary, c, 12) > 1000;
+        }
+        if (redNow && greenNow && !saved) saved = (s.Save("two-monitors"), true);
+        return redOnPrimary && greenOnPortrait && fittedTall && grabs > 40;
+      },
+      120000);
+  EXPECT_TRUE(redOnPrimary) << "no landscape picture on the primary monitor";
+  EXPECT_TRUE(greenOnPortrait) << "no portrait picture on the portrait monitor";
+  EXPECT_TRUE(fittedTall) << "the portrait picture was not fitted to its monitor";
+  EXPECT_EQ(greenOnPrimary, 0) << "a portrait picture on the landscape monitor";
+  EXPECT_EQ(redOnPortrait, 0) << "a landscape picture on the portrait monitor";
+  EXPECT_EQ(uncovered, 0) << "part of the desktop showed through";
+
+  // A key on the portrait monitor's window ends the show; every window goes.
+  std::vector<HWND> windows;
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  HWND other = nullptr;
+  for (HWND h : windows) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    char cls[64] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    if (pid == p.pi.dwProcessId && h != w && std::string(cls) == "TPrimaryWindow") other = h;
+  }
+  ASSERT_NE(other, nullptr) << "no window on the other monitor";
+  EXPECT_EQ(GetWindow(other, GW_OWNER), w);
+  RECT o;
+  GetWindowRect(other, &o);
+  EXPECT_EQ(o.left, portrait_.left);
+  EXPECT_EQ(o.right, portrait_.right);
+  EXPECT_EQ(o.bottom - o.top, 800);
+  PostMessageA(other, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(p.WaitExit(30000), 0);
+  EXPECT_FALSE(IsWindow(w));
+  EXPECT_FALSE(IsWindow(other));
+}
+
+TEST_F(TwoMonitorsTest, WithoutAllMonitorsTheOtherMonitorShowsTheBackgroundOnly) {
+  Settings(
+      "[Screen]\r\nAllMonitors=0\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=1\r\n"
+      "WindowBorder=0\r\nStretchDraw=1\r\nBGColor=clNavy\r\n[Event]\r\nMouseMove=0\r\n",
+      Pictures());
+  Process p;
+  Launch(p, "/s");
+  HWND w = WaitWindow(p, "TPrimaryWindow");
+  ASSERT_NE(w, nullptr);
+  VirtualScreen s;
+  const RECT& primary = monitors_.primary;
+  const int area = (portrait_.right - portrait_.left) * (portrait_.bottom - portrait_.top);
+  int pictures = 0, grabs = 0, notBackground = 0;
+  WaitFor(
+      [&] {
+        s.Grab();
+        if (++grabs < 20) return false;  // until both windows are up
+        if (s.Count(primary, RGB(230, 20, 20), 12) + s.Count(primary, RGB(20, 230, 20), 12) +
+                s.Count(primary, RGB(200, 20, 20), 12) + s.Count(primary, RGB(20, 190, 20), 12) >
+            10000) {
+          if (++pictures == 3) s.Save("all-monitors-0");
+        }
+        if (s.Count(portrait_, RGB(0, 0, 0x80), 8) != area) {
+          ++notBackground;
+          s.Save("all-monitors-0-not-background");
+        }
+        return pictures >= 6;
+      },
+      120000);
+  EXPECT_GE(pictures, 6) << "the primary showed no pictures";
+  EXPECT_EQ(notBackground, 0) << "the other monitor showed more than the background";
   PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
   EXPECT_EQ(p.WaitExit(30000), 0);
 }
@@ -436,9 +686,67 @@ TEST_F(AppTest, AKeyWhileABigPictureDecodesEndsTheShowAtOnce) {
   RecordProperty("decode_ms", std::to_string(int(decodeMs)));
   RecordProperty("key_to_exit_ms_while_decoding", std::to_string(int(keyToExitMs[0])));
   RecordProperty("key_to_exit_ms_small_picture", std::to_string(int(keyToExitMs[1])));
-  std::printf("key to exit: %.0f ms while a %dx%d progressive JPEG decodes (the decode alone "
-              "takes %.0f ms), %.0f ms over a small picture\n",
-              keyToExitMs[0], bw, bh, decodeMs, keyToExitMs[1]);
+  std::printf(
+      "key to exit: %.0f ms while a %dx%d progressive JPEG decodes (the decode alone "
+      "takes %.0f ms), %.0f ms over a small picture\n",
+      keyToExitMs[0], bw, bh, decodeMs, keyToExitMs[1]);
+}
+
+// How much later the first picture of a 96 MP photo reaches the screen than
+// that of a 1 MP one, in the same run: the time from the start until most
+// of the screen's middle is no longer the background colour. The figures
+// go to the test report.
+TEST_F(AppTest, TheFirstPictureOfABigPhotoComesAboutAsSoonAsThatOfASmallOne) {
+  struct Size {
+    int w, h;
+  } sizes[] = {{1224, 816}, {12000, 8000}};
+  double shownMs[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    const Size sz = sizes[i];
+    const std::string path = dir_ + "photo" + std::to_string(i) + ".jpg";
+    {
+      const std::vector<uint8_t> file =
+          benchphoto::EncodeQuality90(benchphoto::SyntheticPhoto(sz.w, sz.h), sz.w, sz.h);
+      WriteText(path, std::string(file.begin(), file.end()));
+    }
+    Settings(
+        "[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nStretchDraw=1\r\n"
+        "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clFuchsia\r\n",
+        {path});
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    Process p;
+    QueryPerformanceCounter(&t0);
+    Launch(p, "/s");
+    Screen s;
+    const RECT middle = {s.w / 3, s.h / 3, 2 * s.w / 3, 2 * s.h / 3};
+    const int area = (middle.right - middle.left) * (middle.bottom - middle.top);
+    // First the window with its background, then the picture over it.
+    const bool up = WaitFor(
+        [&] {
+          s.Grab();
+          return s.Count(middle, RGB(255, 0, 255), 24) > area * 3 / 4;
+        },
+        kStartTimeoutMs);
+    ASSERT_TRUE(up) << "the show's background never came up";
+    const bool shown = WaitFor(
+        [&] {
+          s.Grab();
+          return s.Count(middle, RGB(255, 0, 255), 24) < area / 4;
+        },
+        120000);
+    QueryPerformanceCounter(&t1);
+    ASSERT_TRUE(shown) << sz.w << "x" << sz.h << " never reached the screen";
+    shownMs[i] = 1000.0 * double(t1.QuadPart - t0.QuadPart) / double(f.QuadPart);
+    HWND w = TopLevelOf(p.pi.dwProcessId, "TPrimaryWindow");
+    if (w) PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(p.WaitExit(30000), 0);
+    DeleteFileA(path.c_str());
+  }
+  RecordProperty("first_picture_ms_1mp", std::to_string(int(shownMs[0])));
+  RecordProperty("first_picture_ms_96mp", std::to_string(int(shownMs[1])));
+  std::printf("first picture on screen: %.0f ms for 1 MP, %.0f ms for 96 MP: %+.0f ms\n",
+              shownMs[0], shownMs[1], shownMs[1] - shownMs[0]);
 }
 
 }  // namespace

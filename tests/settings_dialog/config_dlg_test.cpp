@@ -87,8 +87,8 @@ TEST_F(ConfigDlgTest, EverySettingLoadsIntoItsControlAndOkWritesWhatChanged) {
   const std::string plugins = dir_ + "spi";
   CreateDirectoryA(plugins.c_str(), nullptr);
   for (const char* name : {"orvtest.spi", "orvtwo.spi"})
-    ASSERT_TRUE(CopyFileA((PluginDir() + "\\" + name).c_str(), (plugins + "\\" + name).c_str(),
-                          FALSE));
+    ASSERT_TRUE(
+        CopyFileA((PluginDir() + "\\" + name).c_str(), (plugins + "\\" + name).c_str(), FALSE));
   const std::string bg = dir_ + "bg.bmp";
   {
     tk::TBitmap b;
@@ -105,7 +105,7 @@ TEST_F(ConfigDlgTest, EverySettingLoadsIntoItsControlAndOkWritesWhatChanged) {
       bg +
       "\r\nShowTextKind=3\r\nSelectTextFileName=C:\\texts\\caption.txt\r\nTextArrangement=0\r\n"
       "TextAlign=2\r\nTextLayout=0\r\nTextWrap=1\r\nInterval=17\r\nBlankScreenInterval=7\r\n"
-      "WindowBorder=12\r\nPreviousRowNumber=4\r\nAlwaysFirstRowCheck=1\r\n"
+      "WindowBorder=12\r\nPreviousRowNumber=4\r\nAlwaysFirstRowCheck=1\r\nAllMonitors=0\r\n"
       "[Font]\r\nName=ＭＳ ゴシック\r\nCharSet=128\r\nSize=20\r\nColor=clYellow\r\nBold=1\r\n"
       "Italic=1\r\nUnderline=0\r\nStrikeOut=1\r\n"
       "[Event]\r\nMouseClick=0\r\nMouseMove=0\r\n";
@@ -117,21 +117,28 @@ TEST_F(ConfigDlgTest, EverySettingLoadsIntoItsControlAndOkWritesWhatChanged) {
     int id;
     bool checked;
   };
-  for (const Check& c : {Check{IDC_SUBFOLDERCHECKBOX, false}, {IDC_REPORTERRORCHECKBOX, true},
-                         {IDC_USESUSIEPLUGINCHECKBOX, true}, {IDC_RANDAMDISPLAYCHECKBOX, false},
-                         {IDC_STRETCHDRAWCHECKBOX, false}, {IDC_USEBGIMAGECHECKBOX, true},
-                         {IDC_TEXTWRAPCHECKBOX, true}, {IDC_ALWAYSFIRSTROWCHECKBOX, true},
-                         {IDC_MOUSECLICKCHECKBOX, false}, {IDC_MOUSEMOVECHECKBOX, false}})
+  for (const Check& c : {Check{IDC_SUBFOLDERCHECKBOX, false},
+                         {IDC_REPORTERRORCHECKBOX, true},
+                         {IDC_USESUSIEPLUGINCHECKBOX, true},
+                         {IDC_RANDAMDISPLAYCHECKBOX, false},
+                         {IDC_STRETCHDRAWCHECKBOX, false},
+                         {IDC_ALLMONITORSCHECKBOX, false},
+                         {IDC_USEBGIMAGECHECKBOX, true},
+                         {IDC_TEXTWRAPCHECKBOX, true},
+                         {IDC_ALWAYSFIRSTROWCHECKBOX, true},
+                         {IDC_MOUSECLICKCHECKBOX, false},
+                         {IDC_MOUSEMOVECHECKBOX, false}})
     EXPECT_EQ(IsChecked(c.id), c.checked) << c.id;
   struct Number {
     int upDown, edit, value;
   };
-  for (const Number& n : {Number{IDC_SIZEUPDOWN, IDC_SIZEEDIT, 300},
-                          {IDC_WIDTHUPDOWN, IDC_WIDTHEDIT, 120},
-                          {IDC_HEIGHTUPDOWN, IDC_HEIGHTEDIT, 90},
-                          {IDC_WINDOWBORDERUPDOWN, IDC_WINDOWBORDERNUMBERFILTEREDIT, 12},
-                          {IDC_INTERVALUPDOWN, IDC_INTERVALEDIT, 17},
-                          {IDC_BLANKSCREENINTERVALUPDOWN, IDC_BLANKSCREENINTERVALNUMBERFILTEREDIT, 7}}) {
+  for (const Number& n :
+       {Number{IDC_SIZEUPDOWN, IDC_SIZEEDIT, 300},
+        {IDC_WIDTHUPDOWN, IDC_WIDTHEDIT, 120},
+        {IDC_HEIGHTUPDOWN, IDC_HEIGHTEDIT, 90},
+        {IDC_WINDOWBORDERUPDOWN, IDC_WINDOWBORDERNUMBERFILTEREDIT, 12},
+        {IDC_INTERVALUPDOWN, IDC_INTERVALEDIT, 17},
+        {IDC_BLANKSCREENINTERVALUPDOWN, IDC_BLANKSCREENINTERVALNUMBERFILTEREDIT, 7}}) {
     EXPECT_EQ(UpDown(n.upDown), n.value) << n.upDown;
     EXPECT_EQ(dlgtest::WindowText(Item(n.edit)), std::to_string(n.value)) << n.edit;
   }
@@ -173,11 +180,15 @@ TEST_F(ConfigDlgTest, EverySettingLoadsIntoItsControlAndOkWritesWhatChanged) {
   Click(IDC_RANDAMDISPLAYCHECKBOX);
   ClickUp(IDC_INTERVALUPDOWN);
   EXPECT_EQ(dlgtest::WindowText(Item(IDC_INTERVALEDIT)), "18");
+  // The monitors' box is reached with Tab like its neighbours.
+  EXPECT_TRUE(GetWindowLongA(Item(IDC_ALLMONITORSCHECKBOX), GWL_STYLE) & WS_TABSTOP);
+  Click(IDC_ALLMONITORSCHECKBOX);
   Click(IDOK);
   ASSERT_TRUE(Ended());
   EXPECT_EQ(ReadBytes(IniPath()),
-            Replace(Replace(unchanged, "RandamDisplay=0", "RandamDisplay=1"), "Interval=17",
-                    "Interval=18"));
+            Replace(Replace(Replace(unchanged, "RandamDisplay=0", "RandamDisplay=1"), "Interval=17",
+                            "Interval=18"),
+                    "AllMonitors=0", "AllMonitors=1"));
 }
 
 TEST_F(ConfigDlgTest, CancelEscAndTheCloseBoxLeaveEveryFileAlone) {
@@ -251,9 +262,9 @@ TEST_F(ConfigDlgTest, OpenedFromTheDisplayPropertiesItOwnsAndBlocksThemUntilItCl
     if (inFront) {
       SetForegroundWindow(properties.Handle());
     } else {
-      other = CreateWindowExA(0, "OrvFakeDisplayProperties", "something else",
-                              WS_POPUP | WS_VISIBLE, 300, 10, 100, 100, nullptr, nullptr,
-                              GetModuleHandleA(nullptr), nullptr);
+      other =
+          CreateWindowExA(0, "OrvFakeDisplayProperties", "something else", WS_POPUP | WS_VISIBLE,
+                          300, 10, 100, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
       SetForegroundWindow(other);
     }
     Pump(50);
@@ -350,8 +361,7 @@ TEST_F(ConfigDlgTest, PluginRowsComeAndGoWithTheCheckBoxAndKeepTheBuiltInMarks) 
   checks.clear();
   const Names rows = TypeRows(&checks);
   ASSERT_EQ(rows.size(), 3u + spi.Count());
-  for (int i = 0; i < spi.Count(); ++i)
-    EXPECT_EQ(rows[3 + i], tk::ExtractFileName(spi.Items()[i]));
+  for (int i = 0; i < spi.Count(); ++i) EXPECT_EQ(rows[3 + i], tk::ExtractFileName(spi.Items()[i]));
   EXPECT_EQ(std::vector<bool>(checks.begin(), checks.begin() + 3),
             (std::vector<bool>{true, false, true}));
   EXPECT_EQ(std::count(checks.begin() + 3, checks.end(), true), 0) << "new rows start unchecked";

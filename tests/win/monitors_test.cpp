@@ -1,0 +1,375 @@
+// The show on a desktop of several monitors, in this process. The monitor
+// list comes from the test (Wine gives every monitor one DPI and cannot
+// unplug one): a landscape primary and a portrait monitor beside it, both
+// inside the X screen so their windows really draw.
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "settings/ApplicationIniFile.h"
+#include "slideshow/MonitorsWin32.h"
+#include "slideshow/PrimaryScreen.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/Canvas.h"
+#include "toolkit/Forms.h"
+#include "toolkit/IniFileWin32.h"
+#include "toolkit/Win32Handles.h"
+
+namespace orv {
+namespace {
+
+const IntRect kPrimary{0, 0, 640, 480};
+const IntRect kPortrait{640, 0, 1024, 768};
+
+std::string MakeTempFolder() {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  static int counter = 0;
+  std::string dir = std::string(base) + "orv_monitors_test_" +
+                    std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter) + "\\";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+}
+
+void WriteSolidBmp(const std::string& path, int w, int h, COLORREF color) {
+  tk::TBitmap b;
+  b.Allocate(tk::TPixelFormat::pf24bit, w, h);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = b.ScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      row[3 * x] = GetBValue(color);
+      row[3 * x + 1] = GetGValue(color);
+      row[3 * x + 2] = GetRValue(color);
+    }
+  }
+  b.SaveToFile(path);
+}
+
+RECT ScreenRect(HWND w) {
+  RECT r = {};
+  GetWindowRect(w, &r);
+  return r;
+}
+
+class MonitorsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempFolder();
+    tk::Application.Title = "Orvanelle";
+    tk::Application.Initialize();
+    tk::Application.ClearTerminated();
+    SetMonitors({{kPrimary, 96, true}, {kPortrait, 96, false}});
+  }
+  void TearDown() override {
+    window_.reset();
+    tk::Application.MainForm = nullptr;
+    tk::Application.ClearTerminated();
+    SetMonitorSource(nullptr);
+  }
+  void SetMonitors(std::vector<MonitorInfo> monitors) {
+    monitors_ = std::move(monitors);
+    SetMonitorSource([this] { return monitors_; });
+  }
+
+  void WriteSettings(const std::string& ini, const std::vector<std::string>& files) {
+    WriteFile(dir_ + "Orvanelle.ini", ini);
+    std::string list;
+    for (const auto& f : files) list += f + "\r\n";
+    WriteFile(dir_ + "OrvanelleFileList.dat", list);
+  }
+
+  TPrimaryWindow& Start() {
+    const std::string dir = dir_;
+    window_ = std::make_unique<TPrimaryWindow>(nullptr, [dir] {
+      return std::make_unique<TApplicationIniFile>(
+          std::make_unique<tk::TIniFile>(dir + "Orvanelle.ini"), "OrvanelleDirList.dat",
+          "OrvanelleFileList.dat");
+    });
+    window_->SeedRandom(4242);
+    tk::Application.MainForm = window_.get();
+    window_->CreateForm();
+    return *window_;
+  }
+
+  bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > timeoutMs) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      tk::Application.ProcessMessages();
+    }
+    return true;
+  }
+
+  // Four landscape and two portrait pictures, the portrait ones in the
+  // middle of the list.
+  std::vector<std::string> MixedPictures() {
+    std::vector<std::string> files;
+    const int sizes[][2] = {{400, 300}, {500, 250}, {300, 900}, {640, 480}, {200, 260}, {900, 600}};
+    for (int i = 0; i < 6; ++i) {
+      files.push_back(dir_ + "m" + std::to_string(i) + ".bmp");
+      WriteSolidBmp(files.back(), sizes[i][0], sizes[i][1], RGB(40 * i, 200, 100));
+    }
+    return files;
+  }
+
+  std::string dir_;
+  std::vector<MonitorInfo> monitors_;
+  std::unique_ptr<TPrimaryWindow> window_;
+};
+
+TEST_F(MonitorsTest, EveryMonitorGetsATopMostWindowOwnedByThePrimaryWithItsOwnMargin) {
+  WriteSettings("[Screen]\r\nWindowBorder=10\r\nInterval=4\r\nBlankScreenInterval=0\r\n",
+                MixedPictures());
+  TPrimaryWindow& w = Start();
+  ASSERT_EQ(w.MonitorWindowCount(), 1u);
+  TPrimaryWindow& other = w.MonitorWindow(0);
+  const RECT p = ScreenRect(w.Handle()), o = ScreenRect(other.Handle());
+  EXPECT_EQ(p.left, kPrimary.left);
+  EXPECT_EQ(p.right, kPrimary.right);
+  EXPECT_EQ(p.bottom, kPrimary.bottom);
+  EXPECT_EQ(o.left, kPortrait.left);
+  EXPECT_EQ(o.top, kPortrait.top);
+  EXPECT_EQ(o.right, kPortrait.right);
+  EXPECT_EQ(o.bottom, kPortrait.bottom);
+  EXPECT_EQ(GetWindow(other.Handle(), GW_OWNER), w.Handle());
+  EXPECT_TRUE(GetWindowLongA(other.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_TRUE(IsWindowVisible(other.Handle()));
+  // Its first tick waits half the interval: the monitors change in turn.
+  EXPECT_EQ(other.DrawIntervalTimer.Interval(), 100u + 2000u);
+  ASSERT_TRUE(PumpUntil([&] { return other.PicturesLoaded() >= 1; }, 30000));
+  EXPECT_EQ(other.TopShape.Height(), static_cast<int>(768 * 0.05));
+  EXPECT_EQ(other.LeftShape.Width(), static_cast<int>(384 * 0.05));
+  EXPECT_EQ(w.TopShape.Height(), static_cast<int>(480 * 0.05));
+  EXPECT_EQ(w.LeftShape.Width(), static_cast<int>(640 * 0.05));
+}
+
+TEST_F(MonitorsTest, PicturesGoToTheMonitorOfTheirShapeAndNeverShowTwice) {
+  WriteSettings(
+      "[Screen]\r\nRandamDisplay=0\r\nInterval=0\r\nBlankScreenInterval=0\r\nStretchDraw=1\r\n"
+      "WindowBorder=0\r\n",
+      MixedPictures());
+  TPrimaryWindow& w = Start();
+  ASSERT_EQ(w.MonitorWindowCount(), 1u);
+  TPrimaryWindow& other = w.MonitorWindow(0);
+  std::vector<int> onPrimary, onPortrait;
+  bool sameAtOnce = false;
+  int lastOnPortrait = -1;
+  IntRect tallDrawn;
+  w.OnPictureLoaded = [&](TPrimaryWindow* sender) {
+    (sender == &w ? onPrimary : onPortrait).push_back(sender->ShownIndex());
+    if (w.ShownIndex() == other.ShownIndex()) sameAtOnce = true;
+    if (sender == &other) {
+      // The picture before this one was shown and has its rectangle.
+      if (lastOnPortrait == 2) tallDrawn = other.Layout().PictureRect();
+      lastOnPortrait = other.ShownIndex();
+    }
+  };
+  ASSERT_TRUE(PumpUntil([&] { return onPrimary.size() >= 6 && onPortrait.size() >= 4; }, 60000));
+  EXPECT_EQ(std::set<int>(onPrimary.begin(), onPrimary.end()), (std::set<int>{0, 1, 3, 5}));
+  EXPECT_EQ(std::set<int>(onPortrait.begin(), onPortrait.end()), (std::set<int>{2, 4}));
+  EXPECT_FALSE(sameAtOnce);
+  // The 300 x 900 portrait is fitted to its own monitor's 384 x 768 box.
+  EXPECT_GE(tallDrawn.Height(), 767);
+  EXPECT_LE(tallDrawn.Height(), 768);
+  EXPECT_NEAR(tallDrawn.Width(), 768 * 300 / 900, 1);
+}
+
+TEST_F(MonitorsTest, CaptionRowsAdvanceInOneSequenceAcrossMonitors) {
+  WriteFile(dir_ + "rows.txt", "A\r\nB\r\nC\r\nD\r\nE\r\nF\r\nG\r\n");
+  WriteSettings(
+      "[Screen]\r\nRandamDisplay=0\r\nInterval=0\r\nBlankScreenInterval=0\r\n"
+      "ShowTextKind=3\r\nAlwaysFirstRowCheck=1\r\nSelectTextFileName=" +
+          dir_ + "rows.txt\r\n",
+      MixedPictures());
+  TPrimaryWindow& w = Start();
+  std::string captions;
+  std::set<TPrimaryWindow*> senders;
+  w.OnPictureLoaded = [&](TPrimaryWindow* sender) {
+    captions += sender->CaptionText();
+    senders.insert(sender);
+  };
+  ASSERT_TRUE(PumpUntil([&] { return captions.size() >= 9; }, 60000));
+  EXPECT_EQ(captions.substr(0, 9), "ABCDEFGAB");
+  EXPECT_EQ(senders.size(), 2u);
+}
+
+TEST_F(MonitorsTest, AKeyOnAnyMonitorEndsTheShowOnceArmedAndEveryWindowGoes) {
+  WriteSettings("[Screen]\r\nInterval=1\r\nBlankScreenInterval=1\r\n[Event]\r\nMouseClick=1\r\n",
+                MixedPictures());
+  TPrimaryWindow& w = Start();
+  TPrimaryWindow& other = w.MonitorWindow(0);
+  const HWND otherHandle = other.Handle();
+  SendMessageA(otherHandle, WM_KEYDOWN, 'A', 0);
+  EXPECT_FALSE(tk::Application.Terminated()) << "a key before arming ended the show";
+  ASSERT_TRUE(PumpUntil([&] { return w.ExitArmed; }, 30000));
+  SendMessageA(otherHandle, WM_KEYDOWN, 'A', 0);
+  EXPECT_TRUE(tk::Application.Terminated());
+  tk::Application.ClearTerminated();
+  SendMessageA(otherHandle, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+  SendMessageA(otherHandle, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+  EXPECT_TRUE(tk::Application.Terminated());
+  window_.reset();
+  EXPECT_FALSE(IsWindow(otherHandle));
+}
+
+TEST_F(MonitorsTest, WithoutAllMonitorsTheOthersShowTheBackgroundOnly) {
+  const std::string bg = dir_ + "bg.bmp";
+  WriteSolidBmp(bg, 64, 64, RGB(250, 250, 0));
+  for (const char* useBg : {"0", "1"}) {
+    WriteSettings(
+        "[Screen]\r\nAllMonitors=0\r\nInterval=0\r\nBlankScreenInterval=0\r\n"
+        "BGColor=clTeal\r\nUseBGImageCheck=" +
+            std::string(useBg) + "\r\nBGImagePath=" + bg + "\r\n",
+        MixedPictures());
+    TPrimaryWindow& w = Start();
+    TPrimaryWindow& other = w.MonitorWindow(0);
+    EXPECT_FALSE(other.ShowsPictures());
+    ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 8; }, 60000));
+    EXPECT_EQ(other.PicturesLoaded(), 0);
+    EXPECT_FALSE(other.PicturePaintBoxEx.Visible());
+    InvalidateRect(other.Handle(), nullptr, TRUE);
+    UpdateWindow(other.Handle());
+    tk::WindowDc dc(other.Handle());
+    const COLORREF expected = std::string(useBg) == "1" ? RGB(250, 250, 0) : RGB(0, 0x80, 0x80);
+    EXPECT_EQ(GetPixel(dc.Get(), 100, 300), expected) << "background picture " << useBg;
+    window_.reset();
+    tk::Application.ClearTerminated();
+  }
+}
+
+TEST_F(MonitorsTest, EachWindowSizesItsCaptionFontWithItsOwnMonitorsDpi) {
+  SetMonitors({{kPrimary, 96, true}, {kPortrait, 144, false}});
+  WriteSettings(
+      "[Screen]\r\nInterval=0\r\nBlankScreenInterval=0\r\nShowTextKind=1\r\n"
+      "[Font]\r\nName=Tahoma\r\nSize=20\r\n",
+      MixedPictures());
+  TPrimaryWindow& w = Start();
+  TPrimaryWindow& other = w.MonitorWindow(0);
+  ASSERT_TRUE(
+      PumpUntil([&] { return other.PicturesLoaded() >= 1 && w.PicturesLoaded() >= 1; }, 30000));
+  EXPECT_EQ(w.TextLabel.Font().PixelsPerInch, 96);
+  EXPECT_EQ(other.TextLabel.Font().PixelsPerInch, 144);
+  EXPECT_EQ(other.TextLabel.Font().Size, 20);
+  auto lineHeight = [](const tk::TFont& font) {
+    tk::WindowDc dc(nullptr);
+    tk::ScopedGdiObject f(tk::CreateFontHandle(font, dc.Get()));
+    tk::SelectGuard select(dc.Get(), f.Get());
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc.Get(), &tm);
+    return static_cast<int>(tm.tmHeight);
+  };
+  const int at96 = lineHeight(w.TextLabel.Font()), at144 = lineHeight(other.TextLabel.Font());
+  EXPECT_NEAR(at144 * 2, at96 * 3, 6) << at96 << " px at 96 DPI, " << at144 << " at 144";
+
+  // The primary's scale set to 120 %: its caption follows, it keeps its
+  // place and no window is made anew.
+  const HWND otherHandle = other.Handle();
+  RECT suggested = {10, 10, 400, 300};
+  SendMessageA(w.Handle(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(120, 120),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(w.TextLabel.Font().PixelsPerInch, 120);
+  EXPECT_EQ(other.TextLabel.Font().PixelsPerInch, 144);
+  const RECT p = ScreenRect(w.Handle());
+  EXPECT_EQ(p.left, kPrimary.left);
+  EXPECT_EQ(p.right, kPrimary.right);
+  PumpUntil([] { return false; }, 300);
+  ASSERT_EQ(w.MonitorWindowCount(), 1u);
+  EXPECT_EQ(w.MonitorWindow(0).Handle(), otherHandle);
+}
+
+TEST_F(MonitorsTest, AChangedMonitorSetGetsNewWindowsAndNoneIsLeftOnAGoneMonitor) {
+  WriteSettings("[Screen]\r\nInterval=0\r\nBlankScreenInterval=0\r\nWindowBorder=10\r\n",
+                MixedPictures());
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.AllPicturesLoaded() >= 4; }, 30000));
+  const HWND gone = w.MonitorWindow(0).Handle();
+
+  // The portrait monitor unplugged, the primary's resolution changed.
+  SetMonitors({{IntRect{0, 0, 800, 600}, 96, true}});
+  SendMessageA(w.Handle(), WM_DISPLAYCHANGE, 32, MAKELPARAM(800, 600));
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(gone); }, 10000));
+  EXPECT_EQ(w.MonitorWindowCount(), 0u);
+  EXPECT_EQ(w.ClientWidth(), 800);
+  EXPECT_EQ(w.ClientHeight(), 600);
+  EXPECT_EQ(w.TopShape.Height(), 30);
+  EXPECT_EQ(w.LeftShape.Width(), 40);
+
+  // Two monitors again, one of them left of and above the primary.
+  SetMonitors({{IntRect{0, 0, 640, 480}, 96, true}, {IntRect{-300, -200, 0, 400}, 96, false}});
+  PostMessageA(w.Handle(), WM_DISPLAYCHANGE, 32, MAKELPARAM(640, 480));
+  ASSERT_TRUE(PumpUntil([&] { return w.MonitorWindowCount() == 1; }, 10000));
+  const RECT o = ScreenRect(w.MonitorWindow(0).Handle());
+  EXPECT_EQ(o.left, -300);
+  EXPECT_EQ(o.top, -200);
+  EXPECT_EQ(o.right, 0);
+  EXPECT_EQ(o.bottom, 400);
+  // The show goes on on both.
+  const int before = w.AllPicturesLoaded();
+  ASSERT_TRUE(PumpUntil([&] { return w.MonitorWindow(0).PicturesLoaded() >= 2; }, 30000));
+  EXPECT_GT(w.AllPicturesLoaded(), before);
+  EXPECT_FALSE(tk::Application.Terminated());
+}
+
+SIZE_T PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  pmc.cb = sizeof pmc;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                       sizeof pmc);
+  return pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;
+}
+
+TEST_F(MonitorsTest, AThousandPicturesOnTwoMonitorsLeakNeitherMemoryNorGdiObjects) {
+  std::vector<std::string> files = MixedPictures();
+  files.push_back(dir_ + "broken.bmp");
+  WriteFile(files.back(), "BMgarbage");
+  WriteSettings(
+      "[Screen]\r\nInterval=0\r\nBlankScreenInterval=0\r\nWindowBorder=5\r\nShowTextKind=1\r\n"
+      "TextArrangement=1\r\nStretchDraw=1\r\n",
+      files);
+  TPrimaryWindow& w = Start();
+  ASSERT_TRUE(PumpUntil([&] { return w.AllPicturesLoaded() >= 50; }, 300000));
+  const SIZE_T memoryAt50 = PrivateBytes();
+  const long gdiAt50 = tk::LiveGdiObjects();
+  const DWORD guiAt50 = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  for (int n = 100; n <= 1000; n += 100) {
+    ASSERT_TRUE(PumpUntil([&] { return w.AllPicturesLoaded() >= n; }, 1800000));
+    std::printf("after %d pictures on two monitors (%d + %d): %lu bytes, %ld GDI objects\n", n,
+                w.PicturesLoaded(), w.MonitorWindow(0).PicturesLoaded(),
+                static_cast<unsigned long>(PrivateBytes()), tk::LiveGdiObjects());
+  }
+  const SIZE_T memoryAt1000 = PrivateBytes();
+  const long gdiAt1000 = tk::LiveGdiObjects();
+  const DWORD guiAt1000 = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  EXPECT_GT(w.MonitorWindow(0).PicturesLoaded(), 300);
+  // Give or take each window's picture (the largest, 900 x 900 x 3 bytes
+  // at most), its scaled copy and a probed one.
+  const SIZE_T slack = 2 * 3 * 900 * 900 * 3 + 256 * 1024;
+  RecordProperty("memory_at_50", static_cast<int>(memoryAt50));
+  RecordProperty("memory_at_1000", static_cast<int>(memoryAt1000));
+  RecordProperty("gdi_at_50", static_cast<int>(gdiAt50));
+  RecordProperty("gdi_at_1000", static_cast<int>(gdiAt1000));
+  EXPECT_LE(memoryAt1000, memoryAt50 + slack);
+  EXPECT_LE(gdiAt1000, gdiAt50 + 4);
+  if (guiAt50 != 0) {
+    EXPECT_LE(guiAt1000, guiAt50 + 4);
+  }
+}
+
+}  // namespace
+}  // namespace orv
