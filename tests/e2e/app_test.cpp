@@ -705,14 +705,13 @@ TEST_F(AppTest, TheFirstPictureOfABigPhotoComesAboutAsSoonAsThatOfASmallOne) {
     const Size sz = sizes[i];
     const std::string path = dir_ + "photo" + std::to_string(i) + ".jpg";
     {
-      const std::vector<uint8_t> file =
-          benchphoto::EncodeQuality90(benchphoto::SyntheticPhoto(sz.w, sz.h), sz.w, sz.h);
+      const std::vector<uint8_t> file = benchphoto::EncodeQuality90(
+          benchphoto::SyntheticPhoto(sz.w, sz.h), sz.w, sz.h);
       WriteText(path, std::string(file.begin(), file.end()));
     }
-    Settings(
-        "[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nStretchDraw=1\r\n"
-        "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clFuchsia\r\n",
-        {path});
+    Settings("[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nStretchDraw=1\r\n"
+             "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clFuchsia\r\n",
+             {path});
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     Process p;
