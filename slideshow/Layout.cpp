@@ -15,7 +15,13 @@ void CLayout::SetPictureBox(TPaintBoxEx* box) {
 }
 
 void CLayout::SetPicture(const tk::TBitmap* picture) {
+  SetPicture(picture, picture ? picture->Width() : 0, picture ? picture->Height() : 0);
+}
+
+void CLayout::SetPicture(const tk::TBitmap* picture, int width, int height) {
   picture_ = picture;
+  picture_width_ = width;
+  picture_height_ = height;
   drawn_ = false;
   scaled_.Clear();
 }
@@ -75,7 +81,9 @@ void CLayout::Show(bool visible) {
   if (box_) box_->Show();
   if (!box_ || !picture_) return;
 
-  IntRect r{0, 0, picture_->Width(), picture_->Height()};
+  // The picture's own size decides its place: a bitmap decoded smaller
+  // only changes how many pixels are stretched into it.
+  IntRect r{0, 0, picture_width_, picture_height_};
   if (shrink_) r = FitRect(r, box_->Width(), box_->Height());
   const IntRect b{0, 0, box_->Width(), box_->Height()};
   r = PlaceRect(r, b, random_);

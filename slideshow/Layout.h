@@ -32,6 +32,10 @@ class CLayout : public IInternalLayouter {
   void SetText(const std::string& text) { text_ = text; }
   // Not owned; the window keeps it alive until the next SetPicture.
   void SetPicture(const tk::TBitmap* picture);
+  // A picture decoded smaller than it is (`width` x `height`, its own
+  // size): it is laid out at its own size, as any other, and the smaller
+  // bitmap stretched into that place.
+  void SetPicture(const tk::TBitmap* picture, int width, int height);
 
   void Arrange(int kind, int top, int left, int width, int height) override;
   void Show(bool visible) override;
@@ -49,6 +53,7 @@ class CLayout : public IInternalLayouter {
   IntRect picture_rect_;
   std::string text_;
   const tk::TBitmap* picture_ = nullptr;
+  int picture_width_ = 0, picture_height_ = 0;
   // The picture at its drawn size when it had to be shrunk: smoothing a
   // large photo once, not on every repaint.
   tk::TBitmap scaled_;

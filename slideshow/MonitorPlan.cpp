@@ -112,6 +112,24 @@ bool PictureRouter::Suits(PictureShape shape, ShapeWish wish) const {
   return false;
 }
 
+int PictureRouter::Peek(int monitor, ShapeWish wish) const {
+  if (count_ == 0) return -1;
+  int fallback = -1;
+  auto suits = [&](int index) {
+    if (OnOtherMonitor(index, monitor)) return false;
+    if (fallback < 0) fallback = index;
+    const PictureShape shape = shapes_[static_cast<size_t>(index)];
+    return wish == ShapeWish::Any || shape == PictureShape::Unknown || Suits(shape, wish);
+  };
+  for (int index : waiting_)
+    if (suits(index)) return index;
+  for (int step = 0; step < count_; ++step) {
+    const int index = (cursor_ + step) % count_;
+    if (!is_waiting_[static_cast<size_t>(index)] && suits(index)) return index;
+  }
+  return fallback >= 0 ? fallback : 0;
+}
+
 int PictureRouter::Take(int monitor, ShapeWish wish, const Probe& probe) {
   if (count_ == 0) return -1;
   if (monitor < 0) monitor = 0;

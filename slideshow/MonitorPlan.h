@@ -79,6 +79,10 @@ class PictureRouter {
 
   // The entry monitor `monitor` shows next, or -1 for an empty list.
   int Take(int monitor, ShapeWish wish, const Probe& probe);
+  // The entry Take would most likely give the monitor next, with nothing
+  // probed: an entry of unknown shape counts as suiting. -1 for an empty
+  // list. What the read-ahead reads while the current picture is shown.
+  int Peek(int monitor, ShapeWish wish) const;
   // The monitor set changed: `monitors` now, and what every monitor but the
   // first (the primary, whose window stays) showed is no longer on screen.
   void SetMonitorCount(int monitors);

@@ -263,6 +263,8 @@ void TPrimaryWindow::FormDestroy() {
   layout_.SetPictureBox(nullptr);
   picture_bitmap_.reset();
   probed_.reset();
+  // A read still under way is dropped, not waited for.
+  read_ahead_->Abandon();
   router_.reset();
   text_rows_.Clear();
   picture_extensions_.Clear();
@@ -533,20 +535,36 @@ void TPrimaryWindow::LoadBackground() {
   PrimaryBGImage.PictureChanged();
 }
 
+// Decodes entry `index` into `bitmap` the way this window shows it: from
+// the bytes read ahead when they are of this file, and, when pictures are
+// shrunk to fit, only as large as this window's area needs (a JPEG). The
+// picture's own size comes back in `own`.
+void TPrimaryWindow::DecodeEntry(int index, tk::TBitmap& bitmap, PictureSize& own) {
+  TPrimaryWindow& lead = Lead();
+  TApplicationIniFile& s = *lead.settings_;
+  const std::string& path = s.FileList[index];
+  LoadPictureOptions options{true, &decode_cancel_};
+  if (s.StretchDraw) {
+    options.fitWidth = ClientWidth() - LeftShape.Width() - RightShape.Width();
+    options.fitHeight = ClientHeight() - TopShape.Height() - BottomShape.Height();
+  }
+  std::vector<uint8_t> bytes;
+  if (read_ahead_ && read_ahead_->Take(path, bytes)) options.bytes = &bytes;
+  LoadPicture(path, bitmap, lead.picture_extensions_, &lead.SpiLib321, options, &own);
+}
+
 // Which entry of the list this window shows next: the next one in list
 // order, or on a desktop of both shapes the next one of this monitor's
 // shape. Probing a shape decodes the picture; the last one decoded is kept
 // so the entry taken is not decoded twice.
 int TPrimaryWindow::TakeNextEntry() {
   TPrimaryWindow& lead = Lead();
-  TApplicationIniFile& s = *lead.settings_;
   if (!lead.router_) return -1;
   auto probe = [&](int index) {
     probed_ = std::make_unique<tk::TBitmap>();
     probed_index_ = index;
-    LoadPicture(s.FileList[index], *probed_, lead.picture_extensions_, &lead.SpiLib321,
-                LoadPictureOptions{true, &decode_cancel_});
-    return ShapeOf(probed_->Width(), probed_->Height());
+    DecodeEntry(index, *probed_, probed_size_);
+    return ShapeOf(probed_size_.width, probed_size_.height);
   };
   return lead.router_->Take(slot_, wish_, probe);
 }
@@ -564,10 +582,10 @@ void TPrimaryWindow::NextPicture() {
   const std::string path = s.FileList[index];
   if (probed_ && probed_index_ == index) {
     picture_bitmap_ = std::move(probed_);
+    picture_size_ = probed_size_;
   } else {
     picture_bitmap_ = std::make_unique<tk::TBitmap>();
-    LoadPicture(path, *picture_bitmap_, lead.picture_extensions_, &lead.SpiLib321,
-                LoadPictureOptions{true, &decode_cancel_});
+    DecodeEntry(index, *picture_bitmap_, picture_size_);
   }
   probed_.reset();
   probed_index_ = -1;
@@ -576,7 +594,15 @@ void TPrimaryWindow::NextPicture() {
   ++lead.all_loaded_;
   NextCaption(s.ShowTextKind, path, lead.text_rows_, lead.text_row_index_, caption_text_);
   lead.picture_index_ = index + 1 < s.FileList.Count() ? index + 1 : 0;
+  // While this picture is up, the file this window will most likely show
+  // next is read on a thread of its own.
+  const int next = lead.router_ ? lead.router_->Peek(slot_, wish_) : -1;
+  if (read_ahead_ && next >= 0 && next < s.FileList.Count()) read_ahead_->Start(s.FileList[next]);
   if (lead.OnPictureLoaded) lead.OnPictureLoaded(this);
+}
+
+void TPrimaryWindow::SetReadAheadReader(TReadAhead::Reader reader) {
+  read_ahead_ = std::make_unique<TReadAhead>(TReadAhead::kDefaultMaxBytes, std::move(reader));
 }
 
 void TPrimaryWindow::ArrangeForPicture() {
@@ -623,7 +649,7 @@ void TPrimaryWindow::LoadNextPicture() {
   if (!s || !show_started_ || !pictures_ || s->FileList.Count() == 0) return;
   Quietly([&] {
     NextPicture();
-    layout_.SetPicture(picture_bitmap_.get());
+    layout_.SetPicture(picture_bitmap_.get(), picture_size_.width, picture_size_.height);
     layout_.SetText(caption_text_);
     ArrangeForPicture();
   });

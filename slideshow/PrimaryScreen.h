@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/PictureLoader.h"
 #include "imaging/SPILib.h"
 #include "settings/ApplicationIniFile.h"
 #include "slideshow/DisplayCycle.h"
@@ -22,6 +23,7 @@
 #include "slideshow/MonitorPlan.h"
 #include "slideshow/Pboxex.h"
 #include "slideshow/Random.h"
+#include "slideshow/ReadAhead.h"
 #include "slideshow/ShadoLbl.h"
 #include "toolkit/DecodeCancel.h"
 #include "toolkit/Forms.h"
@@ -86,6 +88,12 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // Message the lead posts itself when the monitors changed.
   static constexpr UINT kMonitorsChangedMessage = WM_APP + 18;
 
+  // Replaces how this window reads files ahead (tests stand in a slow
+  // share with it).
+  void SetReadAheadReader(TReadAhead::Reader reader);
+  // The file being read ahead for this window, "" when none.
+  const std::string& ReadingAhead() const { return read_ahead_->Pending(); }
+
   void DrawIntervalTimerTimer(TMMTimer* sender);
   void StartShow();
   void NextPicture();
@@ -113,6 +121,7 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   void ApplyMargin();
   void ApplyCaptionFont();
   int TakeNextEntry();
+  void DecodeEntry(int index, tk::TBitmap& bitmap, PictureSize& own);
   void FormMouseMove(int screenX, int screenY);
   void FormClick();
   void ArrangeForPicture();
@@ -148,6 +157,11 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // The entry last decoded to learn its shape, kept for when it is taken.
   std::unique_ptr<tk::TBitmap> probed_;
   int probed_index_ = -1;
+  PictureSize probed_size_;
+  // The own size of the picture shown (its bitmap may be smaller).
+  PictureSize picture_size_;
+  // The next file this window will show, read while the current one is up.
+  std::unique_ptr<TReadAhead> read_ahead_ = std::make_unique<TReadAhead>();
   SettingsFactory settings_factory_;
   std::unique_ptr<TApplicationIniFile> settings_;
   tk::TStringList picture_extensions_;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -196,11 +197,15 @@ TEST_F(SlideshowWindowTest, APhotoTurnedByItsExifOrientationIsFittedUpright) {
   };
   ASSERT_TRUE(PumpUntil([&] { return win.State() == CycleState::End; }, 60000));
   PumpUntil([] { return false; }, 300);
-  EXPECT_EQ(loadedWidth, 1200);
-  EXPECT_EQ(loadedHeight, 1600);
   // Fitted into the box by its upright height: taller than wide.
   const IntRect r = win.Layout().PictureRect();
   const int boxH = win.PicturePaintBoxEx.Height();
+  // Decoded upright at an eighth that covers its place, smaller than the
+  // photo where the screen is smaller: 1024 x 768 takes 4/8.
+  EXPECT_EQ(loadedWidth * 1600, loadedHeight * 1200);
+  EXPECT_LE(loadedHeight, 1600);
+  EXPECT_GE(loadedHeight, r.Height());
+  EXPECT_GE(loadedWidth, r.Width());
   EXPECT_LE(r.Height(), boxH);
   EXPECT_GE(r.Height(), boxH - 1);
   EXPECT_NEAR(r.Width(), boxH * 1200 / 1600, 1);
@@ -453,6 +458,63 @@ TEST_F(SlideshowWindowTest, APlugInThatFaultsCostsOnlyItsPictures) {
   EXPECT_EQ(std::vector<bool>(decoded.begin(), decoded.begin() + 5),
             (std::vector<bool>{false, true, false, true, false}));
   EXPECT_FALSE(tk::Application.Terminated());
+  SendKey();
+  EXPECT_TRUE(tk::Application.Terminated());
+}
+
+// The next file is read while the current picture is up. On a folder that
+// answers slowly (1.5 s a file, longer than a picture stays), each picture
+// still gets its whole Interval, none comes before its turn, and the files
+// are read ahead, one step before their turn.
+TEST_F(SlideshowWindowTest, ReadingAheadFromASlowFolderKeepsEveryPictureItsTurnAndTime) {
+  std::vector<std::string> files;
+  const COLORREF colors[] = {RGB(200, 0, 0), RGB(0, 200, 0), RGB(0, 0, 200), RGB(200, 200, 0)};
+  for (int i = 0; i < 4; ++i) {
+    files.push_back(dir_ + "slow" + std::to_string(i) + ".bmp");
+    WriteSolidBmp(files.back(), 60, 40, colors[i]);
+  }
+  WriteSettings("[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=0\r\n",
+                files);
+  std::vector<std::string> asked;
+  std::mutex askedMutex;
+  TPrimaryWindow& w = Start();
+  w.SetReadAheadReader([&](const std::string& path, size_t max, std::vector<uint8_t>& out) {
+    {
+      std::lock_guard<std::mutex> lock(askedMutex);
+      asked.push_back(path);
+    }
+    Sleep(1500);
+    return TReadAhead::ReadFile(path, max, out);
+  });
+  struct Shown {
+    int index;
+    DWORD from, to;
+  };
+  std::vector<Shown> shown;
+  CycleState last = w.State();
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const CycleState now = w.State();
+        if (now != last) {
+          // The show step has run: the picture is up until the end step.
+          if (now == CycleState::End) shown.push_back({w.ShownIndex(), GetTickCount(), 0});
+          if (last == CycleState::End && !shown.empty()) shown.back().to = GetTickCount();
+          last = now;
+        }
+        return shown.size() >= 4 && shown.back().to != 0;
+      },
+      60000));
+  for (size_t i = 0; i < shown.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(shown[i].index, int(i) % 4) << "in list order";
+    // Interval is one second: polled every 20 ms or so.
+    EXPECT_GE(shown[i].to - shown[i].from, 950u) << "a whole Interval";
+    if (i > 0) EXPECT_GE(shown[i].from - shown[i - 1].from, 950u) << "not before its turn";
+  }
+  std::lock_guard<std::mutex> lock(askedMutex);
+  ASSERT_GE(asked.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + 3),
+            std::vector<std::string>(files.begin() + 1, files.begin() + 4));
   SendKey();
   EXPECT_TRUE(tk::Application.Terminated());
 }
