@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -470,6 +471,45 @@ TEST_F(TwoMonitorsTest, WithoutAllMonitorsTheOtherMonitorShowsTheBackgroundOnly)
   PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
   EXPECT_EQ(p.WaitExit(30000), 0);
 }
+
+#ifdef ORV_PLUGIN_DIR
+// Phone photos through our own plug-ins: a HEIC and an AVIF picture of the
+// picture list (tests/photo/make-photo-samples.sh) are shown in turn. The
+// slideshow loads the plug-ins of PluginFolder whatever UseSusiePlugin says.
+TEST_F(AppTest, RunModeShowsHeicAndAvifPhotosThroughOurPlugins) {
+  std::string plugins = ORV_PLUGIN_DIR, samples = ORV_PHOTO_SAMPLES;
+  for (std::string* p : {&plugins, &samples}) {
+    for (char& c : *p) {
+      if (c == '/') c = '\\';
+    }
+  }
+  Settings("[Search]\r\nPluginFolder=" + plugins +
+               "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\n"
+               "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clNavy\r\n[Event]\r\nMouseMove=0\r\n",
+           {samples + "\\show-red.heic", samples + "\\show-green.avif"});
+  Process p;
+  Launch(p, "/s");
+  HWND w = WaitWindow(p, "TPrimaryWindow");
+  ASSERT_NE(w, nullptr) << "no slideshow window";
+  Screen s;
+  const RECT all = {0, 0, s.w, s.h};
+  bool red = false, green = false;
+  WaitFor(
+      [&] {
+        s.Grab();
+        // The 640 x 480 photo, shrunk at most to the screen's margin.
+        const int least = std::min(640 * 480, (s.w * 9 / 10) * (s.h * 9 / 10)) / 2;
+        red = red || s.Count(all, RGB(230, 20, 20), 12) > least;
+        green = green || s.Count(all, RGB(20, 230, 20), 12) > least;
+        return red && green;
+      },
+      120000);
+  EXPECT_TRUE(red) << "the HEIC photo was never shown";
+  EXPECT_TRUE(green) << "the AVIF photo was never shown";
+  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(p.WaitExit(30000), 0);
+}
+#endif
 
 TEST_F(AppTest, ASecondStartEndsAtOnceWithExitCodeOne) {
   Settings("[Screen]\r\nBlankScreenInterval=0\r\n", {});
