@@ -1,7 +1,8 @@
 ; Installer of the Orvanelle screen saver, built with makensis on Linux:
 ;   makensis -DVERSION=1.0.0 -DSTAGE=<folder of the release files> -DOUTFILE=<setup.exe> Orvanelle.nsi
 ; STAGE holds what the zip holds: Orvanelle.scr, LICENSE.txt, the two user
-; guides and licenses\*.txt.
+; guides and licenses\*.txt; with -DPLUGINS also plugins\ (our HEIC, AVIF
+; and WebP plug-ins and the DLLs they load).
 ;
 ; It installs for the current user only, without administrator rights,
 ; into a folder of the user's own: the screen saver keeps its settings
@@ -76,6 +77,17 @@ Section "Orvanelle"
   File "${STAGE}/お読みください.txt"
   SetOutPath "$INSTDIR\licenses"
   File "${STAGE}/licenses/*.txt"
+!ifdef PLUGINS
+  SetOutPath "$INSTDIR\plugins"
+  File "${STAGE}/plugins/*.spi"
+  File "${STAGE}/plugins/*.dll"
+  ; A new user sees HEIC, AVIF and WebP at once: plug-ins on, and their
+  ; folder set. Settings the user already has are never touched.
+  ${IfNot} ${FileExists} "$INSTDIR\Orvanelle.ini"
+    WriteINIStr "$INSTDIR\Orvanelle.ini" "Search" "UseSusiePlugin" "1"
+    WriteINIStr "$INSTDIR\Orvanelle.ini" "Search" "PluginFolder" "$INSTDIR\plugins"
+  ${EndIf}
+!endif
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 
@@ -113,7 +125,18 @@ Section "Uninstall"
   Delete "$INSTDIR\licenses\zlib.txt"
   Delete "$INSTDIR\licenses\libjpeg-turbo.txt"
   Delete "$INSTDIR\licenses\mingw-w64.txt"
+  Delete "$INSTDIR\licenses\libheif.txt"
+  Delete "$INSTDIR\licenses\libde265.txt"
+  Delete "$INSTDIR\licenses\dav1d.txt"
+  Delete "$INSTDIR\licenses\libwebp.txt"
   RMDir "$INSTDIR\licenses"
+  Delete "$INSTDIR\plugins\orvheif.spi"
+  Delete "$INSTDIR\plugins\orvavif.spi"
+  Delete "$INSTDIR\plugins\orvwebp.spi"
+  Delete "$INSTDIR\plugins\libheif.dll"
+  Delete "$INSTDIR\plugins\libde265.dll"
+  ; Plug-ins the user added stay, and with them the folder.
+  RMDir "$INSTDIR\plugins"
   Delete "$INSTDIR\Uninstall.exe"
 
   ; The settings are the user's: removed only when asked for, and kept in

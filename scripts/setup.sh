@@ -15,6 +15,7 @@ packages=(
   zlib1g-dev libjpeg62-turbo-dev libpng-dev nasm dpkg-dev
   wine wine32 xvfb xserver-xephyr xauth x11-utils xdotool imagemagick fonts-ipafont-gothic
   locales googletest libgtest-dev libbenchmark-dev nsis python3
+  meson pkg-config libheif-dev libwebp-dev libheif-examples libavif-bin webp
 )
 
 log() { echo "setup: $*"; }
@@ -111,6 +112,18 @@ for target in i686-w64-mingw32 x86_64-w64-mingw32; do
     as_root mkdir -p /var/cache/orvanelle
     as_root env ORV_TARGET="$target" ORV_DEPS_PREFIX="$prefix" "$here/build-libjpeg-mingw.sh"
   fi
+done
+
+# libheif (with libde265 and dav1d) and libwebp for our plug-ins: i686 for
+# the release; x86_64 only where the Windows tests run on the 64-bit build.
+photo_targets=(i686-w64-mingw32)
+if [[ $(bash -c 'source "$1/wine-env.sh" && echo "$ORV_WINE_BITS"' _ "$here") == 64 ]]; then
+  photo_targets+=(x86_64-w64-mingw32)
+fi
+for target in "${photo_targets[@]}"; do
+  as_root mkdir -p /var/cache/orvanelle
+  as_root env ORV_TARGET="$target" ORV_DEPS_PREFIX=/var/cache/orvanelle/$target \
+    "$here/build-photo-libs-mingw.sh"
 done
 
 if [[ -f $here/fetch-pngsuite.sh ]]; then

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Puts the files of a release into one folder, as a Windows user gets them:
-#   stage-release.sh <folder> <Orvanelle.scr> <version>
+#   stage-release.sh <folder> <Orvanelle.scr> <version> [<plug-in folder> <licence folder>]
 # Orvanelle.scr, LICENSE.txt, README-user.txt (English), お読みください.txt
 # (Japanese, Shift-JIS, as Notepad on a Japanese Windows expects it) and
-# licenses/*.txt, every text with CR LF line ends. Used by the build's
+# licenses/*.txt, every text with CR LF line ends. With a plug-in folder:
+# our plug-ins (*.spi) and the DLLs beside them in plugins/, and the licence
+# texts of their libraries (one sub-folder per library in the licence
+# folder, as scripts/build-photo-libs-mingw.sh leaves them) in licenses/. Used by the build's
 # release target (packaging/CMakeLists.txt), which also makes the installer
 # from this folder.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-stage=$1 module=$2 version=$3
+stage=$1 module=$2 version=$3 plugins=${4:-} plugin_licenses=${5:-}
 
 crlf() { sed 's/\r$//; s/$/\r/'; }
 
@@ -23,3 +26,17 @@ sed "s/@VERSION@/$version/g" "$root/packaging/お読みください.txt" | crlf 
 for f in "$root"/packaging/licenses/*.txt; do
   crlf <"$f" >"$stage/licenses/$(basename "$f")"
 done
+
+if [[ -n $plugins ]]; then
+  mkdir -p "$stage/plugins"
+  cp "$plugins"/*.spi "$plugins"/*.dll "$stage/plugins/"
+  for dir in "$plugin_licenses"/*/; do
+    name=$(basename "$dir")
+    # One text per library: its COPYING, then any further notice (PATENTS).
+    for f in "$dir"COPYING "$dir"*; do
+      [[ -f $f && ($f == "$dir"COPYING || $(basename "$f") != COPYING) ]] || continue
+      cat "$f"
+      echo
+    done | crlf >"$stage/licenses/$name.txt"
+  done
+fi

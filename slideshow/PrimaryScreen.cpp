@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "imaging/PictureLoader.h"
-#include "imaging/PluginSelectionWin32.h"
+#include "search/PlugInListWin32.h"
 #include "slideshow/CaptionText.h"
 #include "slideshow/MonitorsWin32.h"
 

@@ -4,7 +4,8 @@
 #   install_test.sh <Orvanelle-<version>-setup.exe> <staged release folder> <version>
 # 1. setup.exe /S puts every file of the release into
 #    %LOCALAPPDATA%\Programs\Orvanelle and registers the uninstaller for
-#    the current user only;
+#    the current user only; for a new user (no Orvanelle.ini yet) it
+#    switches on the plug-ins it installed in plugins\;
 # 2. Uninstall.exe /S removes the module, the texts and itself and keeps
 #    the user's settings file (and so the folder);
 # 3. after a second install, Uninstall.exe /S /REMOVESETTINGS leaves
@@ -56,6 +57,17 @@ uninstall() {
 }
 
 install
+if [[ -d $stage/plugins ]]; then
+  for f in orvheif.spi orvavif.spi orvwebp.spi libheif.dll libde265.dll; do
+    [[ -f $target/plugins/$f ]] || fail "plugins\\$f not installed"
+  done
+  ini=$(tr -d '\r' <"$target/Orvanelle.ini" 2>/dev/null) || fail "no Orvanelle.ini for a new user"
+  grep -qx 'UseSusiePlugin=1' <<<"$ini" || fail "plug-ins not switched on: $ini"
+  grep -qxF "PluginFolder=$target_win\plugins" <<<"$ini" || fail "plug-in folder not set: $ini"
+  [[ $(grep -c '^\[Search\]' <<<"$ini") -eq 1 ]] || fail "settings not in [Search]: $ini"
+fi
+# From here on the user has settings of their own, which the uninstaller
+# keeps and a new install leaves alone.
 printf '[Screen]\r\nInterval=7\r\n' >"$target/Orvanelle.ini"
 uninstall
 [[ -f $target/Orvanelle.ini ]] || fail "a silent uninstall removed the settings"

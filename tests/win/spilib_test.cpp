@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "imaging/PictureLoader.h"
-#include "imaging/PluginSelectionWin32.h"
+#include "search/PlugInListWin32.h"
 #include "tests/plugins/TestPlugin.h"
 #include "toolkit/Exceptions.h"
 #include "imaging/PlugInGuardWin32.h"

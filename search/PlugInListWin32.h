@@ -1,4 +1,6 @@
-// The plug-in files of a folder that the slideshow loads.
+// The plug-in files of a folder that the slideshow loads. It lives with the
+// folder listing it stands on, above the plug-in host: imaging/ never
+// reaches up into search/.
 #pragma once
 
 #include <functional>

@@ -1,4 +1,4 @@
-#include "imaging/PluginSelectionWin32.h"
+#include "search/PlugInListWin32.h"
 
 #include "search/Dirsearch.h"
 

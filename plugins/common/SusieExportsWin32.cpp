@@ -1,0 +1,193 @@
+// The Susie picture plug-in entry points ("00IN") shared by our plug-ins:
+// each plug-in supplies kSusieFormat, these turn it into the interface.
+// Nothing here lets an exception or a bad file out: every failure is one of
+// the interface's result codes.
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "plugins/common/SusiePlugin.h"
+
+using orvspi::SpiResult;
+
+namespace {
+
+// IsSupported gets at least this much of a file, as the interface promises.
+constexpr DWORD kSniffBytes = 2048;
+// Files are read whole; one larger than this could not give a picture the
+// host takes anyway.
+constexpr LONGLONG kMaxFileBytes = LONGLONG(1) << 30;
+
+int Code(SpiResult r) { return static_cast<int>(r); }
+
+// The interface's progress callback: non-zero asks the plug-in to stop.
+// The libraries decode in one call, so it is asked before and after.
+typedef int(__stdcall* ProgressProc)(int num, int denom, LONG_PTR data);
+
+struct Progress {
+  FARPROC proc;
+  LONG_PTR data;
+  bool Stop(int num) const {
+    return proc && reinterpret_cast<ProgressProc>(reinterpret_cast<void*>(proc))(num, 1, data) != 0;
+  }
+};
+
+// Pixels in a movable block, locked while the decoder writes them.
+class GlobalDib : public orvspi::DibTarget {
+ public:
+  ~GlobalDib() override {
+    if (block_) {
+      if (bits_) GlobalUnlock(block_);
+      GlobalFree(block_);
+    }
+  }
+  uint8_t* Allocate(const orvspi::DibSpec& spec) override {
+    if (block_) return nullptr;
+    block_ = GlobalAlloc(GMEM_MOVEABLE, spec.pixelBytes);
+    if (!block_) return nullptr;
+    bits_ = static_cast<uint8_t*>(GlobalLock(block_));
+    if (!bits_) return nullptr;
+    spec_ = spec;
+    return bits_;
+  }
+  // Hands the block over, unlocked; null when nothing was allocated.
+  HGLOBAL Release() {
+    if (bits_) GlobalUnlock(block_);
+    bits_ = nullptr;
+    HGLOBAL b = block_;
+    block_ = nullptr;
+    return b;
+  }
+  const orvspi::DibSpec& Spec() const { return spec_; }
+
+ private:
+  HGLOBAL block_ = nullptr;
+  uint8_t* bits_ = nullptr;
+  orvspi::DibSpec spec_;
+};
+
+HGLOBAL MakeInfoBlock(const orvspi::DibSpec& spec) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER));
+  if (!block) return nullptr;
+  auto* h = static_cast<BITMAPINFOHEADER*>(GlobalLock(block));
+  if (!h) {
+    GlobalFree(block);
+    return nullptr;
+  }
+  h->biSize = sizeof(BITMAPINFOHEADER);
+  h->biWidth = spec.width;
+  h->biHeight = spec.height;
+  h->biPlanes = 1;
+  h->biBitCount = static_cast<WORD>(spec.bitCount);
+  h->biCompression = BI_RGB;
+  h->biSizeImage = static_cast<DWORD>(spec.pixelBytes);
+  GlobalUnlock(block);
+  return block;
+}
+
+// The bytes of file `name` from `offset` on, or false when it cannot be
+// read or is too large.
+bool ReadFileFrom(const char* name, LONGLONG offset, std::vector<uint8_t>& out) {
+  HANDLE f = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  bool ok = false;
+  LARGE_INTEGER size, at;
+  at.QuadPart = offset;
+  if (GetFileSizeEx(f, &size) && offset >= 0 && size.QuadPart >= offset &&
+      size.QuadPart - offset <= kMaxFileBytes && SetFilePointerEx(f, at, nullptr, FILE_BEGIN)) {
+    out.resize(static_cast<size_t>(size.QuadPart - offset));
+    DWORD got = 0;
+    ok = out.empty() || (ReadFile(f, out.data(), static_cast<DWORD>(out.size()), &got, nullptr) &&
+                         got == out.size());
+  }
+  CloseHandle(f);
+  return ok;
+}
+
+int DecodeToHandles(const uint8_t* data, size_t size, const Progress& progress, HANDLE* pHBInfo,
+                    HANDLE* pHBm) {
+  if (!orvspi::kSusieFormat.sniff(data, size)) return Code(SpiResult::kUnknownFormat);
+  if (progress.Stop(0)) return Code(SpiResult::kAborted);
+  GlobalDib pixels;
+  const SpiResult r = orvspi::kSusieFormat.decode(data, size, pixels);
+  if (r != SpiResult::kOk) return Code(r);
+  if (progress.Stop(1)) return Code(SpiResult::kAborted);
+  HGLOBAL info = MakeInfoBlock(pixels.Spec());
+  if (!info) return Code(SpiResult::kNoMemory);
+  *pHBInfo = info;
+  *pHBm = pixels.Release();
+  return Code(SpiResult::kOk);
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
+  return orvspi::CopyInfoText(orvspi::PluginInfoText(orvspi::kSusieFormat, infono), buf, buflen);
+}
+
+// `dw` is the address of the file's first bytes, or (when its upper bits
+// are zero) a handle of the open file.
+__declspec(dllexport) int __stdcall IsSupported(LPCSTR filename, ULONG_PTR dw) {
+  (void)filename;
+  try {
+    if ((dw & ~ULONG_PTR(0xFFFF)) != 0) {
+      return orvspi::kSusieFormat.sniff(reinterpret_cast<const uint8_t*>(dw), kSniffBytes) ? 1 : 0;
+    }
+    uint8_t head[kSniffBytes];
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(dw), head, kSniffBytes, &got, nullptr)) return 0;
+    return orvspi::kSusieFormat.sniff(head, got) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+__declspec(dllexport) int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag,
+                                                   void* lpInfo) {
+  (void)buf, (void)len, (void)flag, (void)lpInfo;
+  return Code(SpiResult::kNotImplemented);
+}
+
+// flag bits 0-2: 0 `buf` names a file and `len` is the offset of the
+// picture in it, 1 `buf` holds `len` bytes of the picture.
+__declspec(dllexport) int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigned flag,
+                                               HANDLE* pHBInfo, HANDLE* pHBm, FARPROC progress,
+                                               LONG_PTR lData) {
+  if (!buf || !pHBInfo || !pHBm) return Code(SpiResult::kInternalError);
+  const Progress stop = {progress, lData};
+  *pHBInfo = nullptr;
+  *pHBm = nullptr;
+  try {
+    switch (flag & 7) {
+      case 0: {
+        std::vector<uint8_t> file;
+        if (!ReadFileFrom(buf, len, file)) return Code(SpiResult::kFileReadError);
+        return DecodeToHandles(file.data(), file.size(), stop, pHBInfo, pHBm);
+      }
+      case 1:
+        if (len <= 0) return Code(SpiResult::kBrokenData);
+        return DecodeToHandles(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(len),
+                               stop, pHBInfo, pHBm);
+      default:
+        return Code(SpiResult::kNotImplemented);
+    }
+  } catch (const std::bad_alloc&) {
+    return Code(SpiResult::kNoMemory);
+  } catch (...) {
+    return Code(SpiResult::kInternalError);
+  }
+}
+
+__declspec(dllexport) int __stdcall GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag,
+                                               HANDLE* pHBInfo, HANDLE* pHBm, FARPROC progress,
+                                               LONG_PTR lData) {
+  (void)buf, (void)len, (void)flag, (void)pHBInfo, (void)pHBm, (void)progress, (void)lData;
+  return Code(SpiResult::kNotImplemented);
+}
+
+}  // extern "C"

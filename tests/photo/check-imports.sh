@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Our plug-ins and the DLLs shipped beside them may import only what
+# Windows itself ships and each other: a compiler runtime DLL
+# (libstdc++-6.dll, libgcc_s_*.dll, libwinpthread-1.dll) would be missing
+# on the user's machine and the plug-in would silently not load.
+#   check-imports.sh OBJDUMP PLUGIN_DIR
+set -uo pipefail
+objdump=$1 dir=$2
+allowed='^(KERNEL32|msvcrt|USER32|GDI32|ADVAPI32|libheif|libde265)\.dll$'
+bad=0 count=0
+for f in "$dir"/*.spi "$dir"/*.dll; do
+  [[ -f $f ]] || continue
+  count=$((count + 1))
+  while read -r name; do
+    if ! grep -qiE "$allowed" <<<"$name"; then
+      echo "check-imports: $(basename "$f") imports $name" >&2
+      bad=1
+    fi
+  done < <("$objdump" -p "$f" | sed -n 's/^[[:space:]]*DLL Name: //p')
+done
+if [[ $count -lt 5 ]]; then
+  echo "check-imports: expected three plug-ins and two DLLs in $dir, found $count files" >&2
+  exit 1
+fi
+[[ $bad -eq 0 ]] && echo "check-imports: $count files import only system DLLs and each other"
