@@ -147,8 +147,8 @@ std::vector<Sample>& Samples() {
 // The plug-in's target: uninitialised memory, as GlobalAlloc gives.
 class RawDib : public orvspi::DibTarget {
  public:
-  uint8_t* Allocate(const orvspi::DibSpec& spec) override {
-    pixels_.reset(new uint8_t[spec.pixelBytes]);
+  uint8_t* Allocate(const orvspi::DibLayout& layout) override {
+    pixels_.reset(new uint8_t[layout.pixelBytes]);
     return pixels_.get();
   }
 

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvspi::VectorDib dib;
   const orvspi::SpiResult r = orvspi::DecodeWebp(data, size, dib);
   if (r == orvspi::SpiResult::kOk) {
-    const orvspi::DibSpec& s = dib.Spec();
+    const orvspi::DibLayout& s = dib.Layout();
     if (s.width <= 0 || s.height <= 0 || dib.Pixels().size() != s.pixelBytes ||
         s.pixelBytes > orvspi::kMaxDibBytes) {
       std::abort();

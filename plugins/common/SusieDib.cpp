@@ -4,29 +4,29 @@
 
 namespace orvspi {
 
-bool MakeDibSpec(int64_t width, int64_t height, bool alpha, DibSpec& spec) {
+bool MakeDibLayout(int64_t width, int64_t height, bool alpha, DibLayout& layout) {
   if (width <= 0 || height <= 0) return false;
   const int bits = alpha ? 32 : 24;
   // Divide before multiplying: neither factor may wrap the product.
   const uint64_t rowBytes = (uint64_t(width) * bits + 31) / 32 * 4;
   if (rowBytes > kMaxDibBytes || uint64_t(height) > kMaxDibBytes / rowBytes) return false;
-  spec.width = int(width);
-  spec.height = int(height);
-  spec.bitCount = bits;
-  spec.rowBytes = size_t(rowBytes);
-  spec.pixelBytes = size_t(rowBytes * uint64_t(height));
+  layout.width = int(width);
+  layout.height = int(height);
+  layout.bitCount = bits;
+  layout.rowBytes = size_t(rowBytes);
+  layout.pixelBytes = size_t(rowBytes * uint64_t(height));
   return true;
 }
 
-uint8_t* VectorDib::Allocate(const DibSpec& spec) {
-  spec_ = spec;
-  pixels_.assign(spec.pixelBytes, 0);
+uint8_t* VectorDib::Allocate(const DibLayout& layout) {
+  layout_ = layout;
+  pixels_.assign(layout.pixelBytes, 0);
   return pixels_.data();
 }
 
 uint8_t VectorDib::At(int x, int y, int c) const {
-  const size_t row = size_t(spec_.height - 1 - y);
-  return pixels_[row * spec_.rowBytes + size_t(x) * size_t(spec_.bitCount / 8) + size_t(c)];
+  const size_t row = size_t(layout_.height - 1 - y);
+  return pixels_[row * layout_.rowBytes + size_t(x) * size_t(layout_.bitCount / 8) + size_t(c)];
 }
 
 namespace {
@@ -101,14 +101,14 @@ void SwapRedBlue32(const uint8_t* in, uint8_t* out, int width) {
 // first), `swap` exchanges the first and third channel.
 template <typename RowOf>
 void PutOriented(RowOf srcRow, int width, int height, int channels, bool swap, int orientation,
-                 const DibSpec& spec, uint8_t* dst) {
+                 const DibLayout& layout, uint8_t* dst) {
   const OrientationMap m = MapOf(orientation);
-  const ptrdiff_t bpp = spec.bitCount / 8;
-  const ptrdiff_t stride = ptrdiff_t(spec.rowBytes);
+  const ptrdiff_t bpp = layout.bitCount / 8;
+  const ptrdiff_t stride = ptrdiff_t(layout.rowBytes);
   const ptrdiff_t a = ptrdiff_t(m.aW) * (width - 1) + ptrdiff_t(m.aH) * (height - 1);
   const ptrdiff_t b = ptrdiff_t(m.bW) * (width - 1) + ptrdiff_t(m.bH) * (height - 1);
   // Bottom-up rows: upright row v is row height' - 1 - v of the block.
-  uint8_t* const origin = dst + a * bpp + (spec.height - 1 - b) * stride;
+  uint8_t* const origin = dst + a * bpp + (layout.height - 1 - b) * stride;
   const ptrdiff_t stepX = m.ux * bpp - m.vx * stride;
   const ptrdiff_t stepY = m.uy * bpp - m.vy * stride;
   const int i0 = swap ? 2 : 0;
@@ -161,15 +161,15 @@ void PutOriented(RowOf srcRow, int width, int height, int channels, bool swap, i
 }  // namespace
 
 void PutRgbRowsOriented(const uint8_t* src, ptrdiff_t srcStride, int width, int height,
-                        int channels, int orientation, const DibSpec& spec, uint8_t* dst) {
+                        int channels, int orientation, const DibLayout& layout, uint8_t* dst) {
   PutOriented([&](int y) { return src + srcStride * y; }, width, height, channels, true,
-              orientation, spec, dst);
+              orientation, layout, dst);
 }
 
 void PutDibOriented(const uint8_t* src, size_t srcRowBytes, int width, int height, int channels,
-                    int orientation, const DibSpec& spec, uint8_t* dst) {
+                    int orientation, const DibLayout& layout, uint8_t* dst) {
   PutOriented([&](int y) { return src + srcRowBytes * size_t(height - 1 - y); }, width, height,
-              channels, false, orientation, spec, dst);
+              channels, false, orientation, layout, dst);
 }
 
 }  // namespace orvspi

@@ -28,7 +28,7 @@ enum class SpiResult : int {
 // same bound, and a picture it would refuse must not be decoded first.
 constexpr uint64_t kMaxDibBytes = uint64_t(512) << 20;
 
-struct DibSpec {
+struct DibLayout {
   int width = 0;
   int height = 0;
   int bitCount = 24;  // 24 or 32
@@ -39,42 +39,42 @@ struct DibSpec {
 // The DIB of a picture `width` x `height` with or without alpha, or false
 // when a dimension is not positive or its pixel block would pass
 // kMaxDibBytes.
-bool MakeDibSpec(int64_t width, int64_t height, bool alpha, DibSpec& spec);
+bool MakeDibLayout(int64_t width, int64_t height, bool alpha, DibLayout& layout);
 
-// Where the pixels go. Allocate returns spec.pixelBytes writable bytes, or
+// Where the pixels go. Allocate returns layout.pixelBytes writable bytes, or
 // null when the memory cannot be had; it is called at most once a decode.
 class DibTarget {
  public:
   virtual ~DibTarget() = default;
-  virtual uint8_t* Allocate(const DibSpec& spec) = 0;
+  virtual uint8_t* Allocate(const DibLayout& layout) = 0;
 };
 
 // A DibTarget in plain memory (tests, benchmarks, fuzz targets).
 class VectorDib : public DibTarget {
  public:
-  uint8_t* Allocate(const DibSpec& spec) override;
-  const DibSpec& Spec() const { return spec_; }
+  uint8_t* Allocate(const DibLayout& layout) override;
+  const DibLayout& Layout() const { return layout_; }
   const std::vector<uint8_t>& Pixels() const { return pixels_; }
   // Channel `c` (0 blue, 1 green, 2 red, 3 alpha) of pixel x, y (y = 0 is
   // the top row).
   uint8_t At(int x, int y, int c) const;
 
  private:
-  DibSpec spec_;
+  DibLayout layout_;
   std::vector<uint8_t> pixels_;
 };
 
 // Copies `height` top-down rows of `width` pixels in R, G, B(, A) order from
 // `src` (`srcStride` bytes apart) into the bottom-up DIB `dst`, turned
 // upright by the Exif `orientation` (1..8; anything else is taken as 1).
-// `spec` must be the DIB of the upright size, with alpha when `channels` is
+// `layout` must be the DIB of the upright size, with alpha when `channels` is
 // four.
 void PutRgbRowsOriented(const uint8_t* src, ptrdiff_t srcStride, int width, int height,
-                        int channels, int orientation, const DibSpec& spec, uint8_t* dst);
+                        int channels, int orientation, const DibLayout& layout, uint8_t* dst);
 
 // The same for B, G, R(, A) pixels already in bottom-up DIB rows of
 // `srcRowBytes` bytes.
 void PutDibOriented(const uint8_t* src, size_t srcRowBytes, int width, int height, int channels,
-                    int orientation, const DibSpec& spec, uint8_t* dst);
+                    int orientation, const DibLayout& layout, uint8_t* dst);
 
 }  // namespace orvspi

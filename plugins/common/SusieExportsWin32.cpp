@@ -43,13 +43,13 @@ class GlobalDib : public orvspi::DibTarget {
       GlobalFree(block_);
     }
   }
-  uint8_t* Allocate(const orvspi::DibSpec& spec) override {
+  uint8_t* Allocate(const orvspi::DibLayout& layout) override {
     if (block_) return nullptr;
-    block_ = GlobalAlloc(GMEM_MOVEABLE, spec.pixelBytes);
+    block_ = GlobalAlloc(GMEM_MOVEABLE, layout.pixelBytes);
     if (!block_) return nullptr;
     bits_ = static_cast<uint8_t*>(GlobalLock(block_));
     if (!bits_) return nullptr;
-    spec_ = spec;
+    layout_ = layout;
     return bits_;
   }
   // Hands the block over, unlocked; null when nothing was allocated.
@@ -60,15 +60,15 @@ class GlobalDib : public orvspi::DibTarget {
     block_ = nullptr;
     return b;
   }
-  const orvspi::DibSpec& Spec() const { return spec_; }
+  const orvspi::DibLayout& Layout() const { return layout_; }
 
  private:
   HGLOBAL block_ = nullptr;
   uint8_t* bits_ = nullptr;
-  orvspi::DibSpec spec_;
+  orvspi::DibLayout layout_;
 };
 
-HGLOBAL MakeInfoBlock(const orvspi::DibSpec& spec) {
+HGLOBAL MakeInfoBlock(const orvspi::DibLayout& layout) {
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BITMAPINFOHEADER));
   if (!block) return nullptr;
   auto* h = static_cast<BITMAPINFOHEADER*>(GlobalLock(block));
@@ -77,12 +77,12 @@ HGLOBAL MakeInfoBlock(const orvspi::DibSpec& spec) {
     return nullptr;
   }
   h->biSize = sizeof(BITMAPINFOHEADER);
-  h->biWidth = spec.width;
-  h->biHeight = spec.height;
+  h->biWidth = layout.width;
+  h->biHeight = layout.height;
   h->biPlanes = 1;
-  h->biBitCount = static_cast<WORD>(spec.bitCount);
+  h->biBitCount = static_cast<WORD>(layout.bitCount);
   h->biCompression = BI_RGB;
-  h->biSizeImage = static_cast<DWORD>(spec.pixelBytes);
+  h->biSizeImage = static_cast<DWORD>(layout.pixelBytes);
   GlobalUnlock(block);
   return block;
 }
@@ -115,7 +115,7 @@ int DecodeToHandles(const uint8_t* data, size_t size, const Progress& progress, 
   const SpiResult r = orvspi::kSusieFormat.decode(data, size, pixels);
   if (r != SpiResult::kOk) return Code(r);
   if (progress.Stop(1)) return Code(SpiResult::kAborted);
-  HGLOBAL info = MakeInfoBlock(pixels.Spec());
+  HGLOBAL info = MakeInfoBlock(pixels.Layout());
   if (!info) return Code(SpiResult::kNoMemory);
   *pHBInfo = info;
   *pHBm = pixels.Release();

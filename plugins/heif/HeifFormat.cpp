@@ -81,10 +81,10 @@ SpiResult Decode(const uint8_t* data, size_t size, DibTarget& target) {
   // The size the container declares, checked before a single tile is
   // decoded: turning it swaps the sides, which keeps the pixel count.
   const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-  DibSpec declared;
-  if (!MakeDibSpec(heif_image_handle_get_width(handle.get()),
+  DibLayout declared;
+  if (!MakeDibLayout(heif_image_handle_get_width(handle.get()),
                    heif_image_handle_get_height(handle.get()), true, declared) ||
-      !MakeDibSpec(declared.height, declared.width, true, declared)) {
+      !MakeDibLayout(declared.height, declared.width, true, declared)) {
     return SpiResult::kBrokenData;
   }
 
@@ -104,11 +104,11 @@ SpiResult Decode(const uint8_t* data, size_t size, DibTarget& target) {
       heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
   const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
   const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-  DibSpec spec;
-  if (!plane || !MakeDibSpec(width, height, alpha, spec)) return SpiResult::kBrokenData;
-  uint8_t* pixels = target.Allocate(spec);
+  DibLayout layout;
+  if (!plane || !MakeDibLayout(width, height, alpha, layout)) return SpiResult::kBrokenData;
+  uint8_t* pixels = target.Allocate(layout);
   if (!pixels) return SpiResult::kNoMemory;
-  PutRgbRowsOriented(plane, stride, width, height, alpha ? 4 : 3, 1, spec, pixels);
+  PutRgbRowsOriented(plane, stride, width, height, alpha ? 4 : 3, 1, layout, pixels);
   return SpiResult::kOk;
 }
 

@@ -35,15 +35,15 @@ struct DemuxFree {
 
 // Decodes the bitstream `data` (a whole file, or one frame's fragment) of a
 // picture `width` x `height` into DIB rows at `out`.
-SpiResult DecodeInto(const uint8_t* data, size_t size, bool alpha, const DibSpec& spec,
+SpiResult DecodeInto(const uint8_t* data, size_t size, bool alpha, const DibLayout& layout,
                      uint8_t* out) {
   WebPDecoderConfig config;
   if (!WebPInitDecoderConfig(&config)) return SpiResult::kInternalError;
   config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
   config.output.is_external_memory = 1;
   config.output.u.RGBA.rgba = out;
-  config.output.u.RGBA.stride = int(spec.rowBytes);
-  config.output.u.RGBA.size = spec.pixelBytes;
+  config.output.u.RGBA.stride = int(layout.rowBytes);
+  config.output.u.RGBA.size = layout.pixelBytes;
   // A DIB is stored bottom-up.
   config.options.flip = 1;
   const VP8StatusCode status = WebPDecode(data, size, &config);
@@ -76,9 +76,9 @@ SpiResult Decode(const uint8_t* data, size_t size, DibTarget& target) {
     const bool alpha = features.has_alpha != 0;
     const int w = features.width, h = features.height;
     const int orientation = WebpExifOrientation(data, size);
-    DibSpec stored, upright;
-    if (!MakeDibSpec(w, h, alpha, stored) ||
-        !MakeDibSpec(orv::UprightWidth(orientation, w, h), orv::UprightHeight(orientation, w, h),
+    DibLayout stored, upright;
+    if (!MakeDibLayout(w, h, alpha, stored) ||
+        !MakeDibLayout(orv::UprightWidth(orientation, w, h), orv::UprightHeight(orientation, w, h),
                      alpha, upright)) {
       result = SpiResult::kBrokenData;
     } else if (orientation <= 1) {
@@ -117,7 +117,7 @@ int WebpExifOrientation(const uint8_t* data, size_t size) {
   if (!(WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & EXIF_FLAG)) return 0;
   WebPChunkIterator chunk;
   if (!WebPDemuxGetChunk(demux.get(), "EXIF", 1, &chunk)) return 0;
-  // The container's specification has the chunk begin with the TIFF
+  // The container format has the chunk begin with the TIFF
   // header; some writers put the JPEG segment's "Exif\0\0" before it.
   static const uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
   const uint8_t* body = chunk.chunk.bytes;

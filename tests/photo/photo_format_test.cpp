@@ -45,9 +45,9 @@ std::vector<uint8_t> Ftyp(const std::vector<std::string>& brands, uint32_t decla
 // Counts allocations, so a test can tell that a refused picture took none.
 class CountingDib : public VectorDib {
  public:
-  uint8_t* Allocate(const DibSpec& spec) override {
+  uint8_t* Allocate(const DibLayout& layout) override {
     ++calls;
-    return VectorDib::Allocate(spec);
+    return VectorDib::Allocate(layout);
   }
   int calls = 0;
 };
@@ -127,12 +127,12 @@ TEST(PhotoDib, SpecPadsRowsAndKeepsTheHostLimit) {
       {16384, 16384, false, false, 0},   // a lossless WebP's largest: 768 MiB
   };
   for (const Case& c : cases) {
-    DibSpec spec;
-    ASSERT_EQ(MakeDibSpec(c.w, c.h, c.alpha, spec), c.ok) << c.w << "x" << c.h;
+    DibLayout layout;
+    ASSERT_EQ(MakeDibLayout(c.w, c.h, c.alpha, layout), c.ok) << c.w << "x" << c.h;
     if (!c.ok) continue;
-    EXPECT_EQ(spec.rowBytes, c.rowBytes);
-    EXPECT_EQ(spec.pixelBytes, c.rowBytes * size_t(c.h));
-    EXPECT_EQ(spec.bitCount, c.alpha ? 32 : 24);
+    EXPECT_EQ(layout.rowBytes, c.rowBytes);
+    EXPECT_EQ(layout.pixelBytes, c.rowBytes * size_t(c.h));
+    EXPECT_EQ(layout.bitCount, c.alpha ? 32 : 24);
   }
 }
 
@@ -156,22 +156,22 @@ TEST(PhotoDib, OrientationsTurnAndMirrorLikeExif) {
     }
     for (const Case& c : cases) {
       const int w = int(c.rows[0].size()), h = int(c.rows.size());
-      DibSpec spec;
-      ASSERT_TRUE(MakeDibSpec(w, h, channels == 4, spec));
-      std::vector<uint8_t> dib(spec.pixelBytes, 0);
-      PutRgbRowsOriented(rgb.data(), 3 * channels, 3, 2, channels, c.orientation, spec, dib.data());
+      DibLayout layout;
+      ASSERT_TRUE(MakeDibLayout(w, h, channels == 4, layout));
+      std::vector<uint8_t> dib(layout.pixelBytes, 0);
+      PutRgbRowsOriented(rgb.data(), 3 * channels, 3, 2, channels, c.orientation, layout, dib.data());
       // The same picture already as a DIB (B, G, R order, bottom-up).
-      DibSpec storedSpec;
-      ASSERT_TRUE(MakeDibSpec(3, 2, channels == 4, storedSpec));
+      DibLayout storedSpec;
+      ASSERT_TRUE(MakeDibLayout(3, 2, channels == 4, storedSpec));
       std::vector<uint8_t> storedDib(storedSpec.pixelBytes, 0);
       PutRgbRowsOriented(rgb.data(), 3 * channels, 3, 2, channels, 1, storedSpec, storedDib.data());
-      std::vector<uint8_t> fromDib(spec.pixelBytes, 0);
-      PutDibOriented(storedDib.data(), storedSpec.rowBytes, 3, 2, channels, c.orientation, spec,
+      std::vector<uint8_t> fromDib(layout.pixelBytes, 0);
+      PutDibOriented(storedDib.data(), storedSpec.rowBytes, 3, 2, channels, c.orientation, layout,
                      fromDib.data());
       EXPECT_EQ(fromDib, dib) << "orientation " << c.orientation;
       for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-          const uint8_t* px = dib.data() + size_t(h - 1 - y) * spec.rowBytes + size_t(x * channels);
+          const uint8_t* px = dib.data() + size_t(h - 1 - y) * layout.rowBytes + size_t(x * channels);
           const char want = c.rows[size_t(y)][size_t(x)];
           EXPECT_EQ(px[2], uint8_t(want))
               << "orientation " << c.orientation << " at " << x << "," << y;
@@ -194,12 +194,12 @@ TEST(PhotoDib, UprightRowsOfAnyWidthSwapRedAndBlue) {
       const int h = 2;
       std::vector<uint8_t> rgb(size_t(w * h * channels));
       for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i * 7 + 1);
-      DibSpec spec;
-      ASSERT_TRUE(MakeDibSpec(w, h, channels == 4, spec));
-      std::vector<uint8_t> dib(spec.pixelBytes, 0xEE);
-      PutRgbRowsOriented(rgb.data(), w * channels, w, h, channels, 1, spec, dib.data());
+      DibLayout layout;
+      ASSERT_TRUE(MakeDibLayout(w, h, channels == 4, layout));
+      std::vector<uint8_t> dib(layout.pixelBytes, 0xEE);
+      PutRgbRowsOriented(rgb.data(), w * channels, w, h, channels, 1, layout, dib.data());
       for (int y = 0; y < h; ++y) {
-        const uint8_t* row = dib.data() + size_t(h - 1 - y) * spec.rowBytes;
+        const uint8_t* row = dib.data() + size_t(h - 1 - y) * layout.rowBytes;
         for (int x = 0; x < w; ++x) {
           const uint8_t* in = rgb.data() + size_t((y * w + x) * channels);
           const uint8_t* out = row + x * channels;
@@ -211,7 +211,7 @@ TEST(PhotoDib, UprightRowsOfAnyWidthSwapRedAndBlue) {
           }
         }
         // The row's padding is left as it was.
-        for (size_t i = size_t(w * channels); i < spec.rowBytes; ++i) EXPECT_EQ(row[i], 0xEE);
+        for (size_t i = size_t(w * channels); i < layout.rowBytes; ++i) EXPECT_EQ(row[i], 0xEE);
       }
     }
   }
@@ -270,9 +270,9 @@ TEST(PhotoDecode, SamplesComeOutAtTheirUprightSizeAndDepth) {
     DecodeSample(c.name, d);
     ASSERT_EQ(d.result, SpiResult::kOk) << c.name;
     EXPECT_EQ(d.dib.calls, 1) << c.name;
-    EXPECT_EQ(d.dib.Spec().width, c.w) << c.name;
-    EXPECT_EQ(d.dib.Spec().height, c.h) << c.name;
-    EXPECT_EQ(d.dib.Spec().bitCount, c.bits) << c.name;
+    EXPECT_EQ(d.dib.Layout().width, c.w) << c.name;
+    EXPECT_EQ(d.dib.Layout().height, c.h) << c.name;
+    EXPECT_EQ(d.dib.Layout().bitCount, c.bits) << c.name;
   }
 }
 
@@ -285,9 +285,9 @@ TEST(PhotoDecode, HeifTurnIsAppliedOnceAndExifIgnored) {
   DecodeSample("avifirot.avif", turned);
   ASSERT_EQ(plain.result, SpiResult::kOk);
   ASSERT_EQ(turned.result, SpiResult::kOk);
-  const int w = plain.dib.Spec().width, h = plain.dib.Spec().height;
-  ASSERT_EQ(turned.dib.Spec().width, h);
-  ASSERT_EQ(turned.dib.Spec().height, w);
+  const int w = plain.dib.Layout().width, h = plain.dib.Layout().height;
+  ASSERT_EQ(turned.dib.Layout().width, h);
+  ASSERT_EQ(turned.dib.Layout().height, w);
   int mismatches = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -304,7 +304,7 @@ TEST(PhotoDecode, HeifMirrorMirrorsOneAxis) {
   DecodeSample("avif8.avif", plain);
   DecodeSample("avifimir.avif", mirrored);
   ASSERT_EQ(mirrored.result, SpiResult::kOk);
-  const int w = plain.dib.Spec().width, h = plain.dib.Spec().height;
+  const int w = plain.dib.Layout().width, h = plain.dib.Layout().height;
   int leftRight = 0, topBottom = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -328,7 +328,7 @@ TEST(PhotoDecode, WebpExifOrientationTurnsThePicture) {
   DecodeSample("lossy.webp", plain);
   DecodeSample("orient6.webp", turned);
   ASSERT_EQ(turned.result, SpiResult::kOk);
-  const int w = plain.dib.Spec().width, h = plain.dib.Spec().height;
+  const int w = plain.dib.Layout().width, h = plain.dib.Layout().height;
   int mismatches = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -386,8 +386,8 @@ TEST(PhotoDecode, RandomBodiesBehindRealHeadersFail) {
                                : DecodeHeif(data.data(), data.size(), dib);
       if (r == SpiResult::kOk) {
         EXPECT_EQ(dib.calls, 1);
-        EXPECT_EQ(dib.Pixels().size(), dib.Spec().pixelBytes);
-        EXPECT_GT(dib.Spec().width, 0);
+        EXPECT_EQ(dib.Pixels().size(), dib.Layout().pixelBytes);
+        EXPECT_GT(dib.Layout().width, 0);
       } else {
         EXPECT_TRUE(r == SpiResult::kBrokenData || r == SpiResult::kUnknownFormat ||
                     r == SpiResult::kNoMemory)
