@@ -630,10 +630,12 @@ void TPrimaryWindow::ArrangeForPicture() {
 
 void TPrimaryWindow::HideLayout() {
   Quietly([&] { layout_.Show(false); });
+  if (OnPictureShown) OnPictureShown(this, false);
 }
 
 void TPrimaryWindow::ShowLayout() {
   Quietly([&] { layout_.Show(true); });
+  if (OnPictureShown) OnPictureShown(this, true);
 }
 
 void TPrimaryWindow::SetBackgroundVisible(bool visible) { PrimaryBGImage.SetVisible(visible); }

@@ -84,6 +84,9 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // Raised after each picture of the list has been loaded (diagnostics);
   // the lead's hears every window's, with that window as sender.
   std::function<void(TPrimaryWindow* sender)> OnPictureLoaded;
+  // Raised by this window's show step (true) and hide steps (false)
+  // (diagnostics and tests).
+  std::function<void(TPrimaryWindow* sender, bool shown)> OnPictureShown;
 
   // Message the lead posts itself when the monitors changed.
   static constexpr UINT kMonitorsChangedMessage = WM_APP + 18;
