@@ -475,13 +475,18 @@ TEST_F(SlideshowWindowTest, ReadingAheadFromASlowFolderKeepsEveryPictureItsTurnA
   }
   WriteSettings("[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=0\r\n",
                 files);
-  std::vector<std::string> asked;
-  std::mutex askedMutex;
+  // Shared with the reading threads, which may outlive this test: the last
+  // read started is abandoned when the show ends, not waited for.
+  struct Asked {
+    std::mutex mutex;
+    std::vector<std::string> paths;
+  };
+  auto asked = std::make_shared<Asked>();
   TPrimaryWindow& w = Start();
-  w.SetReadAheadReader([&](const std::string& path, size_t max, std::vector<uint8_t>& out) {
+  w.SetReadAheadReader([asked](const std::string& path, size_t max, std::vector<uint8_t>& out) {
     {
-      std::lock_guard<std::mutex> lock(askedMutex);
-      asked.push_back(path);
+      std::lock_guard<std::mutex> lock(asked->mutex);
+      asked->paths.push_back(path);
     }
     Sleep(1500);
     return TReadAhead::ReadFile(path, max, out);
@@ -511,10 +516,12 @@ TEST_F(SlideshowWindowTest, ReadingAheadFromASlowFolderKeepsEveryPictureItsTurnA
       EXPECT_GE(shown[i].from - shown[i - 1].from, 980u) << "not before its turn";
     }
   }
-  std::lock_guard<std::mutex> lock(askedMutex);
-  ASSERT_GE(asked.size(), 3u);
-  EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + 3),
-            std::vector<std::string>(files.begin() + 1, files.begin() + 4));
+  {
+    std::lock_guard<std::mutex> lock(asked->mutex);
+    ASSERT_GE(asked->paths.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(asked->paths.begin(), asked->paths.begin() + 3),
+              std::vector<std::string>(files.begin() + 1, files.begin() + 4));
+  }
   SendKey();
   EXPECT_TRUE(tk::Application.Terminated());
 }
