@@ -3,10 +3,12 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
 
+#include "imaging/AreaShrink.h"
 #include "imaging/ExifOrientation.h"
 #include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
@@ -33,9 +35,9 @@ constexpr int kMaxScans = 1000;
 // libjpeg's own buffers (a progressive file keeps all coefficients) may
 // take at most this much.
 constexpr long kMaxLibjpegMemory = 1L << 30;
-// Rows decoded at a time when the picture is turned a quarter: 6000 pixels
-// wide this is 288 KiB, which the cache holds beside libjpeg's own buffers
-// while the rows are spread.
+// Rows decoded at a time when the picture is turned a quarter or shrunk:
+// 6000 pixels wide this is 288 KiB, which the cache holds beside libjpeg's
+// own buffers while the rows are spread or shrunk.
 constexpr int kBandRows = 16;
 
 void ErrorExit(j_common_ptr cinfo) {
@@ -264,17 +266,30 @@ void TJPEGImage::LoadFromMemory(const uint8_t* data, size_t size) {
   Accept(data && size ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>());
 }
 
+void TJPEGImage::LoadFromBorrowedMemory(const uint8_t* data, size_t size) {
+  Accept({}, data, size);
+}
+
 void TJPEGImage::Accept(std::vector<uint8_t> bytes) {
-  if (bytes.empty()) throw tk::EInvalidGraphic("JPEG error: empty file");
-  if (bytes.size() > 0xFFFFFFFFu) throw tk::EOutOfResources("Out of system resources");
+  const uint8_t* data = bytes.data();
+  const size_t size = bytes.size();
+  Accept(std::move(bytes), data, size);
+}
+
+void TJPEGImage::Accept(std::vector<uint8_t> owned, const uint8_t* data, size_t size) {
+  if (!data || size == 0) throw tk::EInvalidGraphic("JPEG error: empty file");
+  if (size > 0xFFFFFFFFu) throw tk::EOutOfResources("Out of system resources");
   Decompressor d;
-  if (!d.ReadHeader(bytes.data(), bytes.size(), true)) Fail(d);
+  if (!d.ReadHeader(data, size, true)) Fail(d);
   const jpeg_decompress_struct& info = d.Info();
   width_ = static_cast<int>(info.image_width);
   height_ = static_cast<int>(info.image_height);
   components_ = info.num_components;
   orientation_ = d.Orientation();
-  data_ = std::move(bytes);
+  // A moved vector keeps its buffer, so `data` still points into it.
+  data_ = std::move(owned);
+  bytes_ = data;
+  size_ = size;
 }
 
 int TJPEGImage::ScaleEighthsFor(int width, int height, int fitWidth, int fitHeight) {
@@ -309,12 +324,12 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest) const { AssignTo(dest, 0, 0); }
 
 void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const {
   warnings_ = 0;
-  if (data_.empty()) {
+  if (!bytes_) {
     dest.Clear();
     return;
   }
   Decompressor d(scan_work_limit_);
-  if (!d.ReadHeader(data_.data(), data_.size())) Fail(d);
+  if (!d.ReadHeader(bytes_, size_)) Fail(d);
   jpeg_decompress_struct& info = d.Info();
 
   // The eighths are worked out upright and hold for the stored frame too:
@@ -341,8 +356,16 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const 
   if (!d.CalcOutputSize()) Fail(d);
   const int width = static_cast<int>(info.output_width);
   const int height = static_cast<int>(info.output_height);
-  const int uprightWidth = UprightWidth(orientation_, width, height);
-  const int uprightHeight = UprightHeight(orientation_, width, height);
+  // What the rows are brought to as they come: the fitted size where it is
+  // below the eighth's, stored the way the file is, so the turn works on
+  // the smallest bitmap.
+  const bool swaps = OrientationSwapsAxes(orientation_);
+  const int askedW = swaps ? fitHeight : fitWidth, askedH = swaps ? fitWidth : fitHeight;
+  const int outWidth = askedW > 0 && askedW < width ? askedW : width;
+  const int outHeight = askedH > 0 && askedH < height ? askedH : height;
+  const bool shrink = outWidth != width || outHeight != height;
+  const int uprightWidth = UprightWidth(orientation_, outWidth, outHeight);
+  const int uprightHeight = UprightHeight(orientation_, outWidth, outHeight);
   // Refused before libjpeg or the bitmap allocate anything for the pixels.
   if (tk::RowBytes(uprightWidth, 24) * int64_t(uprightHeight) > tk::kMaxBitmapBytes)
     throw tk::EOutOfResources("Out of system resources");
@@ -356,13 +379,13 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const 
       static_cast<int>(info.output_height) != height || info.out_color_components != (cmyk ? 4 : 3))
     throw tk::EInvalidGraphic("JPEG error: unexpected output layout");
 
+  const bool upsideDown = orientation_ == 3 || orientation_ == 4;
+  const bool mirror = orientation_ == 2 || orientation_ == 3;
   bool ok = true;
-  if (!OrientationSwapsAxes(orientation_)) {
+  if (!shrink && !swaps) {
     // As stored, or turned upside down and/or mirrored: rows go straight
     // into the bitmap, from the bottom up when upside down, and are
     // reversed while still in the cache when mirrored.
-    const bool upsideDown = orientation_ == 3 || orientation_ == 4;
-    const bool mirror = orientation_ == 2 || orientation_ == 3;
     std::vector<uint8_t> mirrorRow(mirror && !cmyk ? size_t(width) * 3 : 0);
     uint8_t* const top = bmp.ScanLine(upsideDown ? height - 1 : 0);
     const std::ptrdiff_t stride = (upsideDown ? 1 : -1) * static_cast<std::ptrdiff_t>(bmp.Stride());
@@ -372,11 +395,32 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const 
     if (!cmyk) SwapRedBlue(top, stride, width, height);
 #endif
   } else {
-    // Turned a quarter: a band of rows at a time through a buffer small
-    // enough to stay in the cache while it is spread over the bitmap's
-    // columns.
+    // A band of rows at a time through a buffer small enough to stay in
+    // the cache while it is shrunk and spread over the bitmap.
     const std::ptrdiff_t bandStride = std::ptrdiff_t(width) * 3;
     std::vector<uint8_t> band(size_t(bandStride) * kBandRows);
+    std::unique_ptr<TAreaShrink> shrinker;
+    std::vector<uint8_t> shrunk;
+    if (shrink) {
+      shrinker = std::make_unique<TAreaShrink>(width, height, outWidth, outHeight);
+      shrunk.resize(size_t(outWidth) * 3 * kBandRows);
+    }
+    const std::ptrdiff_t outStride = std::ptrdiff_t(outWidth) * 3;
+    // Rows [first, first + n) of the stored picture at the output size.
+    auto place = [&](int first, int n, const uint8_t* rows) {
+      if (swaps) {
+        PutOrientedRows(bmp, orientation_, outWidth, outHeight, first, n, rows, outStride);
+        return;
+      }
+      for (int i = 0; i < n; ++i) {
+        uint8_t* out = bmp.ScanLine(upsideDown ? outHeight - 1 - (first + i) : first + i);
+        const uint8_t* in = rows + std::ptrdiff_t(i) * outStride;
+        if (mirror)
+          MirrorCopyRow24(out, in, outWidth);
+        else
+          std::memcpy(out, in, size_t(outStride));
+      }
+    };
     for (int y = 0; y < height;) {
       const int n = d.ReadBand(band.data(), bandStride, kBandRows, cmyk, scratch.data());
       if (n < 0) ok = false;
@@ -384,7 +428,17 @@ void TJPEGImage::AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const 
 #ifndef JCS_EXTENSIONS
       if (!cmyk) SwapRedBlue(band.data(), bandStride, width, n);
 #endif
-      PutOrientedRows(bmp, orientation_, width, height, y, n, band.data(), bandStride);
+      if (!shrinker) {
+        place(y, n, band.data());
+      } else {
+        // At most one output row per source row: kBandRows fit.
+        const int first = shrinker->RowsDone();
+        int done = 0;
+        for (int i = 0; i < n; ++i)
+          if (const uint8_t* row = shrinker->Push(band.data() + std::ptrdiff_t(i) * bandStride))
+            std::memcpy(shrunk.data() + std::ptrdiff_t(done++) * outStride, row, size_t(outStride));
+        if (done) place(first, done, shrunk.data());
+      }
       y += n;
     }
   }

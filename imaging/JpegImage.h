@@ -12,22 +12,31 @@
 
 namespace orv {
 
-// Decoding is always full size, 24-bit colour (grayscale files become gray
+// Decoding is full size unless AssignTo is told the size shown, 24-bit colour (grayscale files become gray
 // 24-bit pixels, CMYK/YCCK files are converted to RGB), libjpeg's accurate
 // integer transform, fancy upsampling and block smoothing. A photo whose
 // Exif Orientation tag says it was stored turned or mirrored is decoded
 // upright; Width() and Height() are the upright size, the size of the bitmap
-// AssignTo gives.
+// a full-size AssignTo gives.
 class TJPEGImage {
  public:
+  TJPEGImage() = default;
+  // Not copied: borrowed bytes would then have two users.
+  TJPEGImage(const TJPEGImage&) = delete;
+  TJPEGImage& operator=(const TJPEGImage&) = delete;
+
   // Each reads all bytes and checks the header. Throws EFOpenError when the
   // file cannot be opened and EInvalidGraphic when the header is not a
   // JPEG header; the image is left unchanged then.
   void LoadFromFile(const std::string& fileName);
   void LoadFromStream(tk::TStream& stream);
   void LoadFromMemory(const uint8_t* data, size_t size);
+  // The same without a copy: the bytes must stay alive and unchanged for
+  // as long as the image is used (a big photo read into memory then is not
+  // held twice).
+  void LoadFromBorrowedMemory(const uint8_t* data, size_t size);
 
-  bool Empty() const { return data_.empty(); }
+  bool Empty() const { return bytes_ == nullptr; }
   int Width() const { return UprightWidth(orientation_, width_, height_); }
   int Height() const { return UprightHeight(orientation_, width_, height_); }
   // The size of the frame as stored in the file.
@@ -55,12 +64,14 @@ class TJPEGImage {
   // asks it to stop; on any failure `dest` is unchanged. An empty image empties `dest`.
   // Recoverable damage (such as data ending early) still gives a picture.
   void AssignTo(tk::TBitmap& dest) const;
-  // The same at a reduced size that still covers `fitWidth` x `fitHeight`
-  // (upright), through libjpeg's DCT scaling: the work and memory of a big
-  // photo shown small shrink with it. This changes how the picture is
-  // decoded, not how it is shown: the caller keeps laying it out with
-  // Width() and Height() and stretches the smaller bitmap into that place.
-  // 0 x 0, or a size at least the picture's own, decodes at full size.
+  // The same at the size the picture is shown, `fitWidth` x `fitHeight`
+  // (upright): libjpeg decodes at the smallest eighth that covers it
+  // (DCT scaling) and the rows are area-averaged down to it as they come,
+  // so the work and memory of a big photo shown small shrink with it. This
+  // changes how the picture is decoded, not how it is shown: the caller
+  // keeps laying it out with Width() and Height() and stretches the
+  // smaller bitmap into that place. 0 x 0 decodes at full size; a side
+  // asked at least as long as the picture's own keeps its own length.
   void AssignTo(tk::TBitmap& dest, int fitWidth, int fitHeight) const;
 
   // The work a progressive file may ask of AssignTo, as scans times frame
@@ -77,8 +88,13 @@ class TJPEGImage {
  private:
   // Takes the bytes when their header is sound.
   void Accept(std::vector<uint8_t> bytes);
+  // `data` and `size` are the bytes: inside `owned`, or borrowed with
+  // `owned` empty.
+  void Accept(std::vector<uint8_t> owned, const uint8_t* data, size_t size);
 
   std::vector<uint8_t> data_;
+  const uint8_t* bytes_ = nullptr;
+  size_t size_ = 0;
   int width_ = 0;
   int height_ = 0;
   int components_ = 0;

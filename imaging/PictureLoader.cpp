@@ -65,8 +65,9 @@ void LoadJpeg(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins
               const LoadPictureOptions& options, PictureSize& ownSize) {
   TJPEGImage jpeg;
   try {
+    // The read-ahead bytes outlive this call.
     if (source.bytes)
-      jpeg.LoadFromMemory(source.bytes->data(), source.bytes->size());
+      jpeg.LoadFromBorrowedMemory(source.bytes->data(), source.bytes->size());
     else
       jpeg.LoadFromFile(source.fileName);
   } catch (const tk::EAbort&) {

@@ -2,12 +2,15 @@
 // damaged and hostile files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "imaging/AreaShrink.h"
 #include "imaging/JpegImage.h"
 #include "tests/core/jpeg_test_encoder.h"
 #include "toolkit/Exceptions.h"
@@ -424,40 +427,118 @@ TEST(JpegScale, FittingRoundsUpAndNeverEnlarges) {
   }
 }
 
-// Decoded at the eighth it needs, a picture comes out smaller but upright,
-// whatever its Exif Orientation, and close to the full decode shrunk.
-TEST(JpegScale, ScaledDecodesAreSmallerUprightAndAlike) {
-  const int w = 64, h = 40;
-  const Bytes plain = jpegtest::Encode(w, h, jpegtest::Texture(w, h, 3));
-  for (int orientation : {1, 3, 6, 8}) {
-    SCOPED_TRACE(orientation);
+// A picture that is told apart from any turn or mirror of itself: red
+// grows to the right, green downwards, blue along a slow wave; fine detail
+// a few pixels across, as photos have.
+Bytes Scene(int w, int h) {
+  Bytes px;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double detail = 20 * std::sin(x * 0.9) * std::cos(y * 0.7);
+      px.push_back(uint8_t(std::lround(std::clamp(30 + 190.0 * x / w + detail, 0.0, 255.0))));
+      px.push_back(uint8_t(std::lround(std::clamp(20 + 200.0 * y / h - detail, 0.0, 255.0))));
+      px.push_back(uint8_t(std::lround(128 + 100 * std::sin((x + 2 * y) * 0.05))));
+    }
+  return px;
+}
+
+// The full decode brought to w x h by the same area averaging: what the
+// fitted decode stands in for.
+void ShrinkFull(const TJPEGImage& jpeg, int w, int h, TBitmap& out) {
+  TBitmap full;
+  jpeg.AssignTo(full);
+  out.Allocate(tk::TPixelFormat::pf24bit, w, h);
+  orv::TAreaShrink shrink(full.Width(), full.Height(), w, h);
+  for (int y = 0; y < full.Height(); ++y)
+    if (const uint8_t* row = shrink.Push(full.ScanLine(y)))
+      std::memcpy(out.ScanLine(shrink.RowsDone() - 1), row, size_t(w) * 3);
+}
+
+double MeanDifference(const TBitmap& a, const TBitmap& b) {
+  double sum = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int i = 0; i < a.Width() * 3; ++i) sum += std::abs(a.ScanLine(y)[i] - b.ScanLine(y)[i]);
+  return sum / (double(a.Width()) * a.Height() * 3);
+}
+
+// Told the size it is shown at, a picture comes out at exactly that size,
+// upright whatever its Exif Orientation, and alike to the full decode
+// shrunk the same way, whether the size is an eighth of its own or not.
+TEST(JpegScale, DecodedAtTheShownSizeUprightAndAlikeToTheFullDecodeShrunk) {
+  const int w = 96, h = 64;
+  const Bytes plain = jpegtest::Encode(w, h, Scene(w, h));
+  for (int orientation = 1; orientation <= 8; ++orientation) {
     const Bytes file =
         jpegtest::WithApp1(plain, jpegtest::ExifOrientationBody(orientation, false));
     TJPEGImage jpeg;
     jpeg.LoadFromMemory(file.data(), file.size());
     const int uw = jpeg.Width(), uh = jpeg.Height();
-    TBitmap full, quarter;
-    jpeg.AssignTo(full);
-    jpeg.AssignTo(quarter, uw / 4, uh / 4);
-    ASSERT_EQ(full.Width(), uw);
-    ASSERT_EQ(quarter.Width(), uw / 4);
-    ASSERT_EQ(quarter.Height(), uh / 4);
-    // Each scaled pixel against the mean of the 4 x 4 block it stands for.
-    double diff = 0;
-    for (int y = 0; y < uh / 4; ++y)
-      for (int x = 0; x < uw / 4; ++x)
-        for (int c = 0; c < 3; ++c) {
-          int sum = 0;
-          for (int dy = 0; dy < 4; ++dy)
-            for (int dx = 0; dx < 4; ++dx) sum += full.ScanLine(4 * y + dy)[3 * (4 * x + dx) + c];
-          diff += std::abs(quarter.ScanLine(y)[3 * x + c] - sum / 16.0);
-        }
-    EXPECT_LT(diff / (uw / 4 * (uh / 4) * 3), 6.0);
+    // A quarter (an eighth's multiple), 30 % (between eighths), a pixel
+    // less than its own size, and one side only.
+    const int sizes[][2] = {{uw / 4, uh / 4}, {uw * 3 / 10, uh * 3 / 10}, {uw - 1, uh - 1},
+                            {uw, uh / 2}};
+    for (const auto& size : sizes) {
+      SCOPED_TRACE(testing::Message() << "orientation " << orientation << ", " << size[0] << "x"
+                                      << size[1]);
+      TBitmap shown, reference;
+      jpeg.AssignTo(shown, size[0], size[1]);
+      ASSERT_EQ(shown.Width(), size[0]);
+      ASSERT_EQ(shown.Height(), size[1]);
+      ShrinkFull(jpeg, size[0], size[1], reference);
+      EXPECT_LT(MeanDifference(shown, reference), 2.0);
+    }
     // Asked for its own size or more: full size.
     TBitmap same;
     jpeg.AssignTo(same, uw * 2, uh * 2);
     EXPECT_EQ(same.Width(), uw);
+    EXPECT_EQ(same.Height(), uh);
   }
+}
+
+TEST(JpegScale, CmykFilesShrinkToTheirColoursToo) {
+  jpegtest::Options o;
+  o.input = JCS_CMYK;
+  o.stored = JCS_YCCK;
+  o.quality = 100;
+  const Bytes file = jpegtest::Encode(64, 64, QuadrantsCmyk(64, 64, true), o);
+  TJPEGImage jpeg;
+  jpeg.LoadFromMemory(file.data(), file.size());
+  TBitmap shown;
+  jpeg.AssignTo(shown, 20, 20);
+  ASSERT_EQ(shown.Width(), 20);
+  // Quadrant centres: red, green / blue, white (bitmap bytes are BGR).
+  const struct {
+    int x, y;
+    uint8_t b, g, r;
+  } spots[] = {{4, 4, 0, 0, 255}, {15, 4, 0, 255, 0}, {4, 15, 255, 0, 0}, {15, 15, 255, 255, 255}};
+  for (const auto& s : spots) {
+    const uint8_t* p = shown.ScanLine(s.y) + s.x * 3;
+    EXPECT_NEAR(p[0], s.b, 6) << s.x << "," << s.y;
+    EXPECT_NEAR(p[1], s.g, 6) << s.x << "," << s.y;
+    EXPECT_NEAR(p[2], s.r, 6) << s.x << "," << s.y;
+  }
+}
+
+// Borrowed bytes decode as copied ones do; a bad header is refused the
+// same way and leaves the image as it was.
+TEST(JpegHeader, BorrowedBytesAreReadWhereTheyLie) {
+  const Bytes file = jpegtest::Encode(40, 30, Scene(40, 30));
+  TJPEGImage copied, borrowed;
+  copied.LoadFromMemory(file.data(), file.size());
+  borrowed.LoadFromBorrowedMemory(file.data(), file.size());
+  TBitmap a, b;
+  copied.AssignTo(a, 20, 15);
+  borrowed.AssignTo(b, 20, 15);
+  ASSERT_EQ(b.Width(), 20);
+  EXPECT_EQ(MeanDifference(a, b), 0.0);
+
+  Bytes bad = file;
+  bad[0] = 0;
+  EXPECT_THROW(borrowed.LoadFromBorrowedMemory(bad.data(), bad.size()), tk::EInvalidGraphic);
+  EXPECT_THROW(borrowed.LoadFromBorrowedMemory(nullptr, 0), tk::EInvalidGraphic);
+  EXPECT_EQ(borrowed.Width(), 40);
+  borrowed.AssignTo(b);
+  EXPECT_EQ(b.Width(), 40);
 }
 
 TEST(JpegDamage, ErrorsWhileDecodingLeaveTheTargetAlone) {
