@@ -1,20 +1,23 @@
 // A 24 MP and a 96 MP photo brought to a 1920 x 1080 box: decoded at the
-// size shown (libjpeg's DCT scaling to the smallest eighth that covers the
-// fitted size, rows area-averaged down to it as they come) against decoded
-// in full and then shrunk by the same area averaging, which stands in for
-// the halftone stretch GDI does on screen. Measured in the same run. The summary lines
-// give the speed-up (target at least 4) and the peak memory of each path,
-// measured in a child process per path (target at most 1/8), and what the
-// Exif quarter turn costs on the scaled decode (target at most 10 %).
+// size shown (libjpeg's DCT scaling to the smallest fast eighth that
+// covers the fitted size, rows area-averaged down to it as they come)
+// against decoded in full and then shrunk by the same area averaging,
+// which stands in for the halftone stretch GDI does on screen. Both are
+// measured in the same run, in pairs (see RunPairs). The summary lines give
+// the speed-up (target at least 4), the peak memory of each path, measured
+// in a child process per path (target at most 1/8), and what the Exif
+// quarter turn costs on the scaled decode (target at most 10 %).
 //
 //   jpeg_scale_bench [google benchmark flags]
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -74,41 +77,88 @@ void BringToBox(const std::vector<uint8_t>& file, bool scaled, tk::TBitmap& show
   Shrink(decoded, fw, fh, shown);
 }
 
-void BM_Box(benchmark::State& state, int megapixels, bool scaled) {
-  const Photo& p = PhotoOf(megapixels);
+// CPU time of this thread, in ms.
+double ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Each iteration runs the reference and the measured path once each, in
+// turns and timed on the thread's CPU clock: the machine's speed drifts
+// (other work, clock rates), and what drifts between two runs a few
+// hundred ms apart falls on both alike. Which goes first alternates, as the
+// second of two runs can find the allocator and caches readier; every two
+// pairs, one of each order, give one ratio (the geometric mean of theirs,
+// reference over measured), and the summary takes the median of those over
+// every repetition.
+std::map<std::string, std::vector<double>>& PairRatios() {
+  static std::map<std::string, std::vector<double>> ratios;
+  return ratios;
+}
+
+template <typename Reference, typename Measured>
+void RunPairs(benchmark::State& state, const std::string& name, Reference reference,
+              Measured measured) {
+  double referenceMs = 0, measuredMs = 0, lastRatio = 0;
+  int n = 0;
   for (auto _ : state) {
+    double r = 0, m = 0;
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool referenceNow = (turn == 0) == (n % 2 == 0);
+      const double t0 = ThreadCpuMs();
+      if (referenceNow)
+        reference();
+      else
+        measured();
+      (referenceNow ? r : m) = ThreadCpuMs() - t0;
+    }
+    if (n % 2) PairRatios()[name].push_back(std::sqrt(lastRatio * (r / m)));
+    lastRatio = r / m;
+    referenceMs += r;
+    measuredMs += m;
+    ++n;
+  }
+  state.counters["reference_ms"] = referenceMs / n;
+  state.counters["measured_ms"] = measuredMs / n;
+}
+
+// The full path (reference) against the scaled one.
+void BM_Box(benchmark::State& state, int megapixels) {
+  const Photo& p = PhotoOf(megapixels);
+  auto path = [&p](bool scaled) {
     tk::TBitmap shown;
     BringToBox(p.jpeg, scaled, shown);
     benchmark::DoNotOptimize(shown.Bits());
-  }
+  };
+  RunPairs(
+      state, "box" + std::to_string(megapixels), [&] { path(false); }, [&] { path(true); });
 }
 
-// The scaled decode alone, as stored and with an Exif quarter turn, at the
-// same eighth (the turned picture's box is turned too): what the turn
-// itself costs.
-void BM_ScaledDecode(benchmark::State& state, int megapixels, bool turned) {
+// The scaled decode as stored (reference) and with an Exif quarter turn
+// (measured), at the same eighth (the turned picture's box is turned too):
+// what the turn itself costs.
+void BM_Turn(benchmark::State& state, int megapixels) {
   const Photo& p = PhotoOf(megapixels);
-  int fw = 0, fh = 0;
-  orv::TJPEGImage::FitInto(p.width, p.height, kBoxWidth, kBoxHeight, fw, fh);
-  if (turned) std::swap(fw, fh);
-  const std::vector<uint8_t>& file = turned ? p.quarterTurned : p.jpeg;
-  for (auto _ : state) {
+  auto decode = [&p](bool turned) {
+    int fw = 0, fh = 0;
+    orv::TJPEGImage::FitInto(p.width, p.height, kBoxWidth, kBoxHeight, fw, fh);
+    if (turned) std::swap(fw, fh);
+    const std::vector<uint8_t>& file = turned ? p.quarterTurned : p.jpeg;
     orv::TJPEGImage jpeg;
     jpeg.LoadFromBorrowedMemory(file.data(), file.size());
     tk::TBitmap decoded;
     jpeg.AssignTo(decoded, fw, fh);
     benchmark::DoNotOptimize(decoded.Bits());
-  }
+  };
+  RunPairs(
+      state, "turn" + std::to_string(megapixels), [&] { decode(false); }, [&] { decode(true); });
 }
 
-BENCHMARK_CAPTURE(BM_Box, Full24, 24, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Box, Scaled24, 24, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Box, Full96, 96, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Box, Scaled96, 96, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_ScaledDecode, Plain24, 24, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_ScaledDecode, Turned24, 24, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_ScaledDecode, Plain96, 96, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_ScaledDecode, Turned96, 96, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Box, 24MP, 24)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK_CAPTURE(BM_Box, 96MP, 96)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK_CAPTURE(BM_Turn, 24MP, 24)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK_CAPTURE(BM_Turn, 96MP, 96)->Unit(benchmark::kMillisecond)->Iterations(4);
 
 // The photos as files, for the measuring children to read.
 std::string PhotoFile(int megapixels) {
@@ -174,46 +224,38 @@ int Measure(const std::string& mode, const std::string& file) {
 
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
-        real_[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-        cpu_[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
-      }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
     for (int mp : {24, 96}) {
       const std::string n = std::to_string(mp);
-      // CPU time: the steadier clock on a shared machine.
-      const double full = Median(cpu_, "BM_Box/Full" + n),
-                   scaled = Median(cpu_, "BM_Box/Scaled" + n),
-                   plain = Median(cpu_, "BM_ScaledDecode/Plain" + n),
-                   turned = Median(cpu_, "BM_ScaledDecode/Turned" + n);
+      const std::vector<double>& box = PairRatios()["box" + n];
+      const std::vector<double>& turn = PairRatios()["turn" + n];
       const std::string file = PhotoFile(mp);
       const long fullKiB = PeakKiB(file, "full");
       const long scaledKiB = PeakKiB(file, "scaled");
       std::remove(file.c_str());
       std::printf(
-          "%2d MP into %dx%d (CPU time): full %.1f ms, scaled %.1f ms: %.2f x faster (target >= 4); peak "
-          "memory full %ld KiB, scaled %ld KiB: %.3f (target <= 0.125); quarter turn on the "
-          "scaled path %+.1f %% (target <= 10 %%)\n",
-          mp, kBoxWidth, kBoxHeight, full, scaled, scaled > 0 ? full / scaled : 0.0, fullKiB,
+          "%2d MP into %dx%d: scaled %.2f x faster than full (median of %zu, %.2f..%.2f; "
+          "target >= 4); peak memory full %ld KiB, scaled %ld KiB: %.3f (target <= 0.125); "
+          "quarter turn on the scaled path %+.1f %% (median of %zu; target <= 10 %%)\n",
+          mp, kBoxWidth, kBoxHeight, Median(box), box.size(), Lowest(box), Highest(box), fullKiB,
           scaledKiB, fullKiB > 0 ? double(scaledKiB) / double(fullKiB) : 0.0,
-          plain > 0 ? (turned / plain - 1) * 100 : 0.0);
+          turn.empty() ? 0.0 : (1 / Median(turn) - 1) * 100, turn.size());
     }
   }
 
  private:
-  using Times = std::map<std::string, std::vector<double>>;
-  static double Median(Times& times, const std::string& name) {
-    std::vector<double>& v = times[name];
+  static double Median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
   }
-  Times real_, cpu_;
+  static double Lowest(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
+  }
+  static double Highest(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+  }
 };
 
 }  // namespace

@@ -34,8 +34,30 @@ TAreaShrink::TAreaShrink(int srcWidth, int srcHeight, int dstWidth, int dstHeigh
     : src_width_(srcWidth), src_height_(srcHeight), dst_width_(dstWidth), dst_height_(dstHeight) {
   if (dstWidth <= 0 || dstHeight <= 0 || dstWidth > srcWidth || dstHeight > srcHeight)
     throw std::invalid_argument("TAreaShrink: the result must be smaller and not empty");
-  columns_ = Shares(srcWidth, dstWidth, kColumnUnit);
   rows_ = Shares(srcHeight, dstHeight, kRowUnit);
+  // Each output pixel as the columns it takes and their weights: the same
+  // number for all (the most any takes, the rest weighing 0), from a first
+  // column moved left where the last ones would lie past the row's end.
+  const std::vector<Share> columns = Shares(srcWidth, dstWidth, kColumnUnit);
+  std::vector<int> from(size_t(dstWidth), -1), to(size_t(dstWidth), 0);
+  for (int x = 0; x < srcWidth; ++x) {
+    const Share& c = columns[size_t(x)];
+    if (from[size_t(c.first)] < 0) from[size_t(c.first)] = x;
+    to[size_t(c.first)] = x + 1;
+    if (c.next) from[size_t(c.first) + 1] = x;
+  }
+  taps_ = 1;
+  for (int o = 0; o < dstWidth; ++o) taps_ = std::max(taps_, to[size_t(o)] - from[size_t(o)]);
+  tap_first_.resize(size_t(dstWidth));
+  tap_weights_.assign(size_t(dstWidth) * size_t(taps_), 0);
+  for (int o = 0; o < dstWidth; ++o) {
+    const int start = std::min(from[size_t(o)], srcWidth - taps_);
+    tap_first_[size_t(o)] = start;
+    for (int x = from[size_t(o)]; x < to[size_t(o)]; ++x) {
+      const Share& c = columns[size_t(x)];
+      tap_weights_[size_t(o) * size_t(taps_) + size_t(x - start)] = c.first == o ? c.here : c.next;
+    }
+  }
   open_.assign(size_t(srcWidth) * 3, 0);
   next_.assign(size_t(srcWidth) * 3, 0);
   out_.assign(size_t(dstWidth) * 3, 0);
@@ -65,40 +87,50 @@ const uint8_t* TAreaShrink::Push(const uint8_t* row) {
   return out_.data();
 }
 
-void TAreaShrink::FinishRow() {
-  const uint16_t* v = open_.data();
-  const Share* columns = columns_.data();
-  uint8_t* out = out_.data();
-  // Columns come in the order of the outputs they fall in: each output's
-  // sums stay in registers until the first column of the next, which then
-  // starts from what the last one spilled. Each sum stays below 255 *
-  // kRowUnit * kColumnUnit = 255 * 2^22.
-  constexpr int kShift = 22;
+namespace {
+
+// One output row from the columns' vertical sums: each output pixel is the
+// weighed sum of `taps` columns from its first one on. The outputs do not
+// depend on one another, so the loop keeps no chain from one to the next;
+// `Taps` > 0 fixes their number at compile time for the common shrinks.
+template <int Taps>
+void WeighColumns(const uint16_t* sums, const int* first, const uint32_t* weights, int taps,
+                  uint8_t* out, int width) {
+  if (Taps > 0) taps = Taps;
+  constexpr int kShift = 22;  // kRowUnit * kColumnUnit
   constexpr uint32_t kHalf = 1u << (kShift - 1);
-  uint32_t b = 0, g = 0, r = 0, nb = 0, ng = 0, nr = 0;
-  int current = 0;
-  for (int x = 0; x < src_width_; ++x, v += 3) {
-    const Share& share = columns[x];
-    if (share.first != current) {
-      out[0] = uint8_t((b + kHalf) >> kShift);
-      out[1] = uint8_t((g + kHalf) >> kShift);
-      out[2] = uint8_t((r + kHalf) >> kShift);
-      out += 3;
-      b = nb;
-      g = ng;
-      r = nr;
-      current = share.first;
+  for (int x = 0; x < width; ++x, weights += taps, out += 3) {
+    const uint16_t* v = sums + 3 * first[x];
+    uint32_t b = 0, g = 0, r = 0;
+    for (int k = 0; k < taps; ++k, v += 3) {
+      b += v[0] * weights[k];
+      g += v[1] * weights[k];
+      r += v[2] * weights[k];
     }
-    b += v[0] * share.here;
-    g += v[1] * share.here;
-    r += v[2] * share.here;
-    nb = v[0] * share.next;
-    ng = v[1] * share.next;
-    nr = v[2] * share.next;
+    out[0] = uint8_t((b + kHalf) >> kShift);
+    out[1] = uint8_t((g + kHalf) >> kShift);
+    out[2] = uint8_t((r + kHalf) >> kShift);
   }
-  out[0] = uint8_t((b + kHalf) >> kShift);
-  out[1] = uint8_t((g + kHalf) >> kShift);
-  out[2] = uint8_t((r + kHalf) >> kShift);
+}
+
+}  // namespace
+
+void TAreaShrink::FinishRow() {
+  // Each sum stays below 255 * kRowUnit * kColumnUnit = 255 * 2^22.
+  const uint16_t* sums = open_.data();
+  const int* first = tap_first_.data();
+  const uint32_t* weights = tap_weights_.data();
+  switch (taps_) {
+    case 2:
+      WeighColumns<2>(sums, first, weights, taps_, out_.data(), dst_width_);
+      break;
+    case 3:
+      WeighColumns<3>(sums, first, weights, taps_, out_.data(), dst_width_);
+      break;
+    default:
+      WeighColumns<0>(sums, first, weights, taps_, out_.data(), dst_width_);
+      break;
+  }
 }
 
 }  // namespace orv

@@ -42,7 +42,11 @@ class TAreaShrink {
   void FinishRow();
 
   int src_width_, src_height_, dst_width_, dst_height_;
-  std::vector<Share> columns_, rows_;
+  std::vector<Share> rows_;
+  // Per output pixel: its first column, and `taps_` weights from there.
+  int taps_ = 1;
+  std::vector<int> tap_first_;
+  std::vector<uint32_t> tap_weights_;
   // Vertical sums of the output row being built and of the next, per
   // source pixel and channel.
   std::vector<uint16_t> open_, next_;

@@ -48,10 +48,10 @@ class TJPEGImage {
   // The file's colour components (1 gray, 3 YCbCr/RGB, 4 CMYK/YCCK).
   int Components() const { return components_; }
 
-  // The eighths (1..8) libjpeg is to decode at so that the picture, scaled
-  // by them, still covers `fitWidth` x `fitHeight` in both directions, the
-  // size it will be shown at; 8 (full size) when it is not shown smaller.
-  // All sizes upright.
+  // The eighths (1, 2, 4 or 8: the fast ones) libjpeg is to decode at so
+  // that the picture, scaled by them, still covers `fitWidth` x `fitHeight`
+  // in both directions, the size it will be shown at; 8 (full size) when it
+  // is not shown smaller. All sizes upright.
   static int ScaleEighthsFor(int width, int height, int fitWidth, int fitHeight);
   // The size the picture takes shrunk into a box (never enlarged, aspect
   // kept), rounded up: what a decode for that box must cover.
@@ -65,7 +65,7 @@ class TJPEGImage {
   // Recoverable damage (such as data ending early) still gives a picture.
   void AssignTo(tk::TBitmap& dest) const;
   // The same at the size the picture is shown, `fitWidth` x `fitHeight`
-  // (upright): libjpeg decodes at the smallest eighth that covers it
+  // (upright): libjpeg decodes at the smallest fast eighth that covers it
   // (DCT scaling) and the rows are area-averaged down to it as they come,
   // so the work and memory of a big photo shown small shrink with it. This
   // changes how the picture is decoded, not how it is shown: the caller

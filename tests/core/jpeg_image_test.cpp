@@ -388,16 +388,22 @@ TEST(JpegDamage, ScansTimesFrameSizeIsBounded) {
 
 // The eighth to decode at: the smallest whose (rounded-up) size still
 // covers the size the picture is shown at, in both directions.
-TEST(JpegScale, TheSmallestEighthThatCoversTheShownSize) {
+// Only 1, 2, 4 and 8 eighths: the smallest of them that covers the size.
+TEST(JpegScale, TheSmallestFastEighthThatCoversTheShownSize) {
   struct Case {
     int w, h, fitW, fitH, eighths;
   } cases[] = {
-      {6000, 4000, 1620, 1080, 3},  // 3:2 into 1920 x 1080: 2250 x 1500
+      {6000, 4000, 1620, 1080, 4},  // 3:2 into 1920 x 1080: 3/8 would do, 4/8 is faster
       {12000, 8000, 1620, 1080, 2},
       {4000, 6000, 720, 1080, 2},   // portrait
+      {2560, 1440, 1920, 1080, 8},  // 6/8 would do, full size is faster
+      {3000, 2000, 1620, 1080, 8},  // 5/8 would do
       {6000, 4000, 6000, 4000, 8},  // not shrunk
       {6000, 4000, 750, 500, 1},    // exactly an eighth
       {6000, 4000, 751, 500, 2},    // a pixel more than an eighth
+      {6000, 4000, 1500, 1000, 2},  // exactly a quarter
+      {6000, 4000, 1501, 1000, 4},
+      {6000, 4000, 3001, 2000, 8},  // a pixel more than a half
       {17, 9, 3, 2, 1},             // an eighth rounds up to 3 x 2
       {17, 9, 4, 2, 2},
       {16, 16, 2, 2, 1},
