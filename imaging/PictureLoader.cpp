@@ -1,5 +1,6 @@
 #include "imaging/PictureLoader.h"
 
+#include <algorithm>
 #include <new>
 
 #include "imaging/Gldpng.h"
@@ -77,9 +78,17 @@ void LoadJpeg(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins
     return;
   }
   int fitWidth = 0, fitHeight = 0;
-  if (options.fitWidth > 0 && options.fitHeight > 0)
-    TJPEGImage::FitInto(jpeg.Width(), jpeg.Height(), options.fitWidth, options.fitHeight, fitWidth,
-                        fitHeight);
+  if (options.fitWidth > 0 && options.fitHeight > 0) {
+    if (options.fit) {
+      options.fit(jpeg.Width(), jpeg.Height(), fitWidth, fitHeight);
+      // A sliver of a panorama may fit into less than a pixel.
+      fitWidth = std::max(fitWidth, 1);
+      fitHeight = std::max(fitHeight, 1);
+    } else {
+      TJPEGImage::FitInto(jpeg.Width(), jpeg.Height(), options.fitWidth, options.fitHeight,
+                          fitWidth, fitHeight);
+    }
+  }
   jpeg.AssignTo(target, fitWidth, fitHeight);
   ownSize = PictureSize{jpeg.Width(), jpeg.Height()};
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ struct LoadPictureOptions {
   // place in the box needs; the target is smaller than the picture, whose
   // own size comes back through LoadPicture's `ownSize`.
   int fitWidth = 0, fitHeight = 0;
+  // How the caller fits a picture of its own (upright) size into that box;
+  // empty: TJPEGImage::FitInto. The show passes its layout's own fit, so
+  // that the bitmap comes out at exactly the size of its place and is
+  // drawn without another stretch.
+  std::function<void(int width, int height, int& fitWidth, int& fitHeight)> fit;
   // The file's bytes, read ahead; null: the file is read now.
   const std::vector<uint8_t>* bytes = nullptr;
 };

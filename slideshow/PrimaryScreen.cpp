@@ -7,6 +7,7 @@
 #include "imaging/PictureLoader.h"
 #include "search/PlugInListWin32.h"
 #include "slideshow/CaptionText.h"
+#include "slideshow/LayoutMath.h"
 #include "slideshow/MonitorsWin32.h"
 
 namespace orv {
@@ -545,8 +546,18 @@ void TPrimaryWindow::DecodeEntry(int index, tk::TBitmap& bitmap, PictureSize& ow
   const std::string& path = s.FileList[index];
   LoadPictureOptions options{true, &decode_cancel_};
   if (s.StretchDraw) {
-    options.fitWidth = ClientWidth() - LeftShape.Width() - RightShape.Width();
-    options.fitHeight = ClientHeight() - TopShape.Height() - BottomShape.Height();
+    const int boxWidth = ClientWidth() - LeftShape.Width() - RightShape.Width();
+    const int boxHeight = ClientHeight() - TopShape.Height() - BottomShape.Height();
+    options.fitWidth = boxWidth;
+    options.fitHeight = boxHeight;
+    // The layout's own fit: without a caption the bitmap is then exactly
+    // the size of its place. A caption takes its share after the load, and
+    // the layout shrinks the picture a little further, as it would anyway.
+    options.fit = [boxWidth, boxHeight](int w, int h, int& fitWidth, int& fitHeight) {
+      const IntRect r = FitRect(IntRect{0, 0, w, h}, boxWidth, boxHeight);
+      fitWidth = r.Width();
+      fitHeight = r.Height();
+    };
   }
   std::vector<uint8_t> bytes;
   if (read_ahead_ && read_ahead_->Take(path, bytes)) options.bytes = &bytes;

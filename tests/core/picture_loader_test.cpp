@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -226,6 +227,50 @@ TEST_F(LoadPictureTest, SoundJpegHeaderWithBadDataLeavesTheTargetAlone) {
   Bytes cut(jpeg_.begin(), jpeg_.begin() + static_cast<std::ptrdiff_t>(keep));
   Load(Write("cut.jpg", cut), &plugins);
   EXPECT_TRUE(TargetIsJpeg());
+}
+
+// Given a box, a JPEG comes out at the size it fits into it: the caller's
+// own fit when it passes one, from the file or from bytes read ahead; its
+// own size comes back whatever it was decoded at.
+TEST_F(LoadPictureTest, AJpegIsDecodedAtTheSizeItsBoxFitsItTo) {
+  const Bytes big = jpegtest::Encode(64, 32, jpegtest::Texture(64, 32, 3));
+  const std::string path = Write("boxed.jpg", big);
+  auto fixed = [](int fw, int fh) {
+    return [fw, fh](int, int, int& w, int& h) {
+      w = fw;
+      h = fh;
+    };
+  };
+  struct Case {
+    const char* what;
+    int boxW, boxH;
+    std::function<void(int, int, int&, int&)> fit;
+    bool readAhead;
+    int wantW, wantH;
+  } cases[] = {
+      {"no box", 0, 0, nullptr, false, 64, 32},
+      {"box, default fit", 16, 16, nullptr, false, 16, 8},
+      {"box, default fit, bytes read ahead", 16, 16, nullptr, true, 16, 8},
+      {"the caller's fit", 16, 16, fixed(15, 7), false, 15, 7},
+      {"the caller's fit, bytes read ahead", 16, 16, fixed(15, 7), true, 15, 7},
+      {"a fit below a pixel", 16, 16, fixed(0, 0), false, 1, 1},
+      {"a box larger than the picture", 100, 100, fixed(64, 32), false, 64, 32},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    orv::LoadPictureOptions options;
+    options.fitWidth = c.boxW;
+    options.fitHeight = c.boxH;
+    options.fit = c.fit;
+    if (c.readAhead) options.bytes = &big;
+    orv::PictureSize own;
+    ResetTarget();
+    LoadPicture(path, target_, extensions_, nullptr, options, &own);
+    EXPECT_EQ(target_.Width(), c.wantW);
+    EXPECT_EQ(target_.Height(), c.wantH);
+    EXPECT_EQ(own.width, 64);
+    EXPECT_EQ(own.height, 32);
+  }
 }
 
 TEST_F(LoadPictureTest, PngFilesDecodeThroughTheProgramsCodec) {

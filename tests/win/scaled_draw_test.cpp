@@ -64,34 +64,53 @@ TEST(ScaledDraw, APhotoDecodedAtItsShownSizeDrawsTheSamePicture) {
     std::fwrite(file.data(), 1, file.size(), f);
     std::fclose(f);
 
-    tk::TBitmap full, scaled;
-    orv::PictureSize fullSize, scaledSize;
+    tk::TBitmap full;
+    orv::PictureSize fullSize;
     orv::LoadPicture(path, full, extensions, nullptr, {}, &fullSize);
-    orv::LoadPictureOptions fit;
-    fit.fitWidth = c.boxW;
-    fit.fitHeight = c.boxH;
-    orv::LoadPicture(path, scaled, extensions, nullptr, fit, &scaledSize);
-    std::remove(path.c_str());
     ASSERT_FALSE(full.Empty());
-    ASSERT_FALSE(scaled.Empty());
-    // Smaller in memory, the same picture to the layout.
-    EXPECT_LT(int64_t(scaled.Width()) * scaled.Height(), int64_t(full.Width()) * full.Height());
-    EXPECT_EQ(scaledSize.width, fullSize.width);
-    EXPECT_EQ(scaledSize.height, fullSize.height);
     EXPECT_EQ(fullSize.width, full.Width());
-
-    Drawn a, b;
+    Drawn a;
     Draw(full, fullSize, c.boxW, c.boxH, a);
-    Draw(scaled, scaledSize, c.boxW, c.boxH, b);
-    ASSERT_TRUE(a.rect == b.rect);
-    double diff = 0;
-    for (int y = 0; y < a.rect.Height(); ++y)
-      for (int x = 0; x < 3 * a.rect.Width(); ++x)
-        diff += std::abs(int(a.pixels.ScanLine(y)[x]) - int(b.pixels.ScanLine(y)[x]));
-    const double mean = diff / (3.0 * a.rect.Width() * a.rect.Height());
-    EXPECT_LE(mean, 2.0);
-    std::printf("%dx%d in %dx%d: decoded %dx%d instead of %dx%d, mean difference %.2f\n", c.w, c.h,
-                c.boxW, c.boxH, scaled.Width(), scaled.Height(), full.Width(), full.Height(), mean);
+    // With the show's own fit (the bitmap is then exactly its place) and
+    // with the loader's default one (a pixel larger at most, stretched).
+    for (const bool layoutFit : {true, false}) {
+      SCOPED_TRACE(layoutFit ? "the layout's fit" : "the default fit");
+      orv::LoadPictureOptions fit;
+      fit.fitWidth = c.boxW;
+      fit.fitHeight = c.boxH;
+      if (layoutFit)
+        fit.fit = [&c](int w, int h, int& fw, int& fh) {
+          const orv::IntRect r = orv::FitRect(orv::IntRect{0, 0, w, h}, c.boxW, c.boxH);
+          fw = r.Width();
+          fh = r.Height();
+        };
+      tk::TBitmap scaled;
+      orv::PictureSize scaledSize;
+      orv::LoadPicture(path, scaled, extensions, nullptr, fit, &scaledSize);
+      ASSERT_FALSE(scaled.Empty());
+      // Smaller in memory, the same picture to the layout.
+      EXPECT_LT(int64_t(scaled.Width()) * scaled.Height(), int64_t(full.Width()) * full.Height());
+      EXPECT_EQ(scaledSize.width, fullSize.width);
+      EXPECT_EQ(scaledSize.height, fullSize.height);
+
+      Drawn b;
+      Draw(scaled, scaledSize, c.boxW, c.boxH, b);
+      ASSERT_TRUE(a.rect == b.rect);
+      if (layoutFit) {
+        EXPECT_EQ(scaled.Width(), b.rect.Width());
+        EXPECT_EQ(scaled.Height(), b.rect.Height());
+      }
+      double diff = 0;
+      for (int y = 0; y < a.rect.Height(); ++y)
+        for (int x = 0; x < 3 * a.rect.Width(); ++x)
+          diff += std::abs(int(a.pixels.ScanLine(y)[x]) - int(b.pixels.ScanLine(y)[x]));
+      const double mean = diff / (3.0 * a.rect.Width() * a.rect.Height());
+      EXPECT_LE(mean, 2.0);
+      std::printf("%dx%d in %dx%d, %s: decoded %dx%d instead of %dx%d, mean difference %.2f\n",
+                  c.w, c.h, c.boxW, c.boxH, layoutFit ? "layout's fit" : "default fit",
+                  scaled.Width(), scaled.Height(), full.Width(), full.Height(), mean);
+    }
+    std::remove(path.c_str());
   }
 }
 

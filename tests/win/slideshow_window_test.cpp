@@ -200,12 +200,11 @@ TEST_F(SlideshowWindowTest, APhotoTurnedByItsExifOrientationIsFittedUpright) {
   // Fitted into the box by its upright height: taller than wide.
   const IntRect r = win.Layout().PictureRect();
   const int boxH = win.PicturePaintBoxEx.Height();
-  // Decoded upright at an eighth that covers its place, smaller than the
-  // photo where the screen is smaller: 1024 x 768 takes 4/8.
-  EXPECT_EQ(loadedWidth * 1600, loadedHeight * 1200);
-  EXPECT_LE(loadedHeight, 1600);
-  EXPECT_GE(loadedHeight, r.Height());
-  EXPECT_GE(loadedWidth, r.Width());
+  // Decoded upright at exactly the size of its place (no caption takes a
+  // share), so it is drawn without another stretch.
+  EXPECT_EQ(loadedWidth, r.Width());
+  EXPECT_EQ(loadedHeight, r.Height());
+  EXPECT_LT(loadedHeight, 1600);
   EXPECT_LE(r.Height(), boxH);
   EXPECT_GE(r.Height(), boxH - 1);
   EXPECT_NEAR(r.Width(), boxH * 1200 / 1600, 1);
