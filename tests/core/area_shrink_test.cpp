@@ -36,8 +36,9 @@ double AreaMean(const Picture& src, int sw, int sh, int dw, int dh, int x, int y
 // Pushes every row; the output rows in the order they came, and for each
 // source row whether it completed one.
 Picture ShrinkAll(const Picture& src, int sw, int sh, int dw, int dh,
+                  TAreaShrink::Code code = TAreaShrink::Code::kBest,
                   std::vector<int>* completedAt = nullptr) {
-  TAreaShrink shrink(sw, sh, dw, dh);
+  TAreaShrink shrink(sw, sh, dw, dh, code);
   Picture out;
   for (int y = 0; y < sh; ++y)
     if (const uint8_t* row = shrink.Push(src.data() + size_t(y) * sw * 3)) {
@@ -72,6 +73,9 @@ TEST(AreaShrink, EachPixelIsTheMeanOfTheAreaItCovers) {
     const Picture src = Noise(c.sw, c.sh, unsigned(c.sw * 31 + c.sh));
     const Picture out = ShrinkAll(src, c.sw, c.sh, c.dw, c.dh);
     ASSERT_EQ(out.size(), size_t(c.dw) * c.dh * 3);
+    // The plain C++ that builds without vector code run gives the same
+    // bytes.
+    EXPECT_TRUE(ShrinkAll(src, c.sw, c.sh, c.dw, c.dh, TAreaShrink::Code::kPortable) == out);
     double worst = 0, total = 0;
     for (int y = 0; y < c.dh; ++y)
       for (int x = 0; x < c.dw; ++x)
@@ -95,9 +99,11 @@ TEST(AreaShrink, AFlatPictureStaysExactlyFlat) {
                                                        {13, 11, 12, 10}}) {
       SCOPED_TRACE(testing::Message() << level << " " << s[0] << "x" << s[1]);
       const Picture src(size_t(s[0]) * s[1] * 3, uint8_t(level));
-      const Picture out = ShrinkAll(src, s[0], s[1], s[2], s[3]);
-      ASSERT_EQ(out.size(), size_t(s[2]) * s[3] * 3);
-      for (uint8_t v : out) ASSERT_EQ(v, level);
+      for (auto code : {TAreaShrink::Code::kBest, TAreaShrink::Code::kPortable}) {
+        const Picture out = ShrinkAll(src, s[0], s[1], s[2], s[3], code);
+        ASSERT_EQ(out.size(), size_t(s[2]) * s[3] * 3);
+        for (uint8_t v : out) ASSERT_EQ(v, level);
+      }
     }
 }
 
@@ -116,7 +122,7 @@ TEST(AreaShrink, ARowIsHandedBackAsSoonAsTheSourceRowsItCoversHaveCome) {
     SCOPED_TRACE(testing::Message() << c.sh << " -> " << c.dh);
     std::vector<int> at;
     const Picture src = Noise(4, c.sh, 7);
-    ShrinkAll(src, 4, c.sh, 3, c.dh, &at);
+    ShrinkAll(src, 4, c.sh, 3, c.dh, TAreaShrink::Code::kBest, &at);
     EXPECT_EQ(at, c.completedAt);
   }
   // Rows beyond the picture add nothing and complete nothing.
