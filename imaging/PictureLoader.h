@@ -49,7 +49,7 @@ struct LoadPictureOptions {
   // empty: TJPEGImage::FitInto. The show passes its layout's own fit, so
   // that the bitmap comes out at exactly the size of its place and is
   // drawn without another stretch.
-  std::function<void(int width, int height, int& fitWidth, int& fitHeight)> fit;
+  std::function<void(int width, int height, int& fitWidth, int& fitHeight)> fit = nullptr;
   // The file's bytes, read ahead; null: the file is read now.
   const std::vector<uint8_t>* bytes = nullptr;
 };
