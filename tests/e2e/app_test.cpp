@@ -17,41 +17,14 @@
 #include "bench/synthetic_photo.h"
 #include "imaging/JpegImage.h"
 #include "tests/core/jpeg_test_encoder.h"
+#include "tests/win/test_files.h"
 #include "toolkit/Bitmap.h"
 
 namespace {
 
 constexpr DWORD kStartTimeoutMs = 90000;  // Wine under emulation starts slowly
 
-std::string TempFolder() {
-  char base[MAX_PATH];
-  GetTempPathA(MAX_PATH, base);
-  static int n = 0;
-  std::string dir = std::string(base) + "orv_app_test_" + std::to_string(GetCurrentProcessId()) +
-                    "_" + std::to_string(++n) + "\\";
-  CreateDirectoryA(dir.c_str(), nullptr);
-  return dir;
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
-
-void WriteSolidBmp(const std::string& path, int w, int h, COLORREF c) {
-  tk::TBitmap b;
-  b.Allocate(tk::TPixelFormat::pf24bit, w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = b.ScanLine(y) + 3 * x;
-      p[0] = GetBValue(c);
-      p[1] = GetGValue(c);
-      p[2] = GetRValue(c);
-    }
-  b.SaveToFile(path);
-}
+using orvtest::WriteSolidBmp;
 
 struct Process {
   PROCESS_INFORMATION pi = {};
@@ -107,128 +80,16 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms) {
   return true;
 }
 
-// A 32-bit copy of the whole screen.
+// A 32-bit copy of the screen; x and y are virtual-screen coordinates
+// (negative left of or above the primary, which starts at 0, 0).
 struct Screen {
-  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  std::vector<uint32_t> px;
-  void Grab() {
-    px.assign(static_cast<size_t>(w) * h, 0);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    std::memcpy(px.data(), bits, px.size() * 4);
-    SelectObject(mem, old);
-    DeleteObject(dib);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-  }
-  // Pixels in the rectangle within `tol` of the colour.
-  int Count(const RECT& r, COLORREF c, int tol = 40) const {
-    int n = 0;
-    for (int y = r.top; y < r.bottom; ++y)
-      for (int x = r.left; x < r.right; ++x) {
-        const uint32_t p = px[static_cast<size_t>(y) * w + x];
-        const int b = p & 0xFF, g = (p >> 8) & 0xFF, rr = (p >> 16) & 0xFF;
-        if (std::abs(rr - GetRValue(c)) <= tol && std::abs(g - GetGValue(c)) <= tol &&
-            std::abs(b - GetBValue(c)) <= tol)
-          ++n;
-      }
-    return n;
-  }
-};
-
-class AppTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = TempFolder();
-    scr_ = dir_ + "Orvanelle.scr";
-    ASSERT_TRUE(CopyFileA(ORV_SCR_PATH, scr_.c_str(), FALSE)) << ORV_SCR_PATH;
-  }
-  void Launch(Process& p, const std::string& args) {
-    std::string cmd = "\"" + scr_ + "\" " + args;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(),
-                               &si, &p.pi));
-    p.started = true;
-  }
-  void Settings(const std::string& ini, const std::vector<std::string>& files) {
-    WriteText(dir_ + "Orvanelle.ini", ini);
-    std::string list;
-    for (const auto& f : files) list += f + "\r\n";
-    WriteText(dir_ + "OrvanelleFileList.dat", list);
-  }
-  HWND WaitWindow(Process& p, const char* cls) {
-    HWND w = nullptr;
-    WaitFor(
-        [&] { return (w = TopLevelOf(p.pi.dwProcessId, cls)) != nullptr || p.WaitExit(0) != -1; },
-        kStartTimeoutMs);
-    return w;
-  }
-  std::string dir_, scr_;
-};
-
-TEST_F(AppTest, RunModeShowsThePicturesWithMarginAndCaptionUntilAKey) {
-  const std::string big = dir_ + "big.bmp", small = dir_ + "small.bmp", wide = dir_ + "wide.bmp";
-  WriteSolidBmp(big, 1600, 1200, RGB(230, 20, 20));  // larger than the screen
-  WriteSolidBmp(small, 300, 200, RGB(20, 230, 20));  // smaller
-  WriteSolidBmp(wide, 2400, 600, RGB(20, 20, 230));
-  Settings(
-      "[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\nWindowBorder=10\r\n"
-      "ShowTextKind=1\r\nTextArrangement=3\r\nBGColor=clNavy\r\n[Font]\r\nColor=clWhite\r\n"
-      "Size=18\r\n[Event]\r\nMouseMove=0\r\n",
-      {big, small, wide});
-  Process p;
-  Launch(p, "/s");
-  HWND w = WaitWindow(p, "TPrimaryWindow");
-  ASSERT_NE(w, nullptr) << "no slideshow window";
-
-  Screen s;
-  const int mx = static_cast<int>(s.w * 0.05), my = static_cast<int>(s.h * 0.05);
-  const RECT area = {mx, my, s.w - mx, s.h - my};
-  const RECT margin = {0, 0, s.w, my};
-  const int unit = (area.bottom - area.top - 20) / 100;
-  const RECT picture = {area.left, area.top, area.right, area.top + unit * 80};
-  const RECT caption = {area.left, area.top + unit * 80 + 20, area.right, area.bottom};
-  bool seen[3] = {}, captionSeen = false, marginOk = true;
-  const COLORREF colors[3] = {RGB(230, 20, 20), RGB(20, 230, 20), RGB(20, 20, 230)};
-  WaitFor(
-      [&] {
-        s.Grab();
-        bool showing = false;
-        for (int i = 0; i < 3; ++i)
-          if (s.Count(picture, colors[i]) > 5000) seen[i] = showing = true;
-        if (s.Count(caption, RGB(255, 255, 255), 10) > 20) captionSeen = true;
-        // While a picture is up, the margin shows nothing but the background.
-        if (showing && s.Count(margin, RGB(0, 0, 0x80), 8) < margin.right * margin.bottom)
-          marginOk = false;
-        return seen[0] && seen[1] && seen[2] && captionSeen;
-      },
-      120000);
-  EXPECT_TRUE(seen[0]) << "large picture never shown";
-  EXPECT_TRUE(seen[1]) << "small picture never shown";
-  EXPECT_TRUE(seen[2]) << "wide picture never shown";
-  EXPECT_TRUE(captionSeen) << "no caption below the picture";
-  EXPECT_TRUE(marginOk) << "the margin was not the background colour";
-  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
-  EXPECT_EQ(p.WaitExit(30000), 0);
-}
-
-// The whole virtual screen, every monitor, as 32-bit pixels; x and y are
-// virtual-screen coordinates (negative left of or above the primary).
-struct VirtualScreen {
-  int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  int w = GetSystemMetrics(SM_CXVIRTUALSCREEN), h = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  // The primary monitor; with `everyMonitor` the whole virtual screen.
+  explicit Screen(bool everyMonitor = false)
+      : x(everyMonitor ? GetSystemMetrics(SM_XVIRTUALSCREEN) : 0),
+        y(everyMonitor ? GetSystemMetrics(SM_YVIRTUALSCREEN) : 0),
+        w(GetSystemMetrics(everyMonitor ? SM_CXVIRTUALSCREEN : SM_CXSCREEN)),
+        h(GetSystemMetrics(everyMonitor ? SM_CYVIRTUALSCREEN : SM_CYSCREEN)) {}
+  int x, y, w, h;
   std::vector<uint32_t> px;
   void Grab() {
     px.assign(static_cast<size_t>(w) * h, 0);
@@ -289,6 +150,83 @@ struct VirtualScreen {
   }
 };
 
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = orvtest::MakeTempFolder("app_test");
+    scr_ = dir_ + "Orvanelle.scr";
+    ASSERT_TRUE(CopyFileA(ORV_SCR_PATH, scr_.c_str(), FALSE)) << ORV_SCR_PATH;
+  }
+  void Launch(Process& p, const std::string& args) {
+    std::string cmd = "\"" + scr_ + "\" " + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(),
+                               &si, &p.pi));
+    p.started = true;
+  }
+  void Settings(const std::string& ini, const std::vector<std::string>& files) {
+    orvtest::WriteFile(dir_ + "Orvanelle.ini", ini);
+    std::string list;
+    for (const auto& f : files) list += f + "\r\n";
+    orvtest::WriteFile(dir_ + "OrvanelleFileList.dat", list);
+  }
+  HWND WaitWindow(Process& p, const char* cls) {
+    HWND w = nullptr;
+    WaitFor(
+        [&] { return (w = TopLevelOf(p.pi.dwProcessId, cls)) != nullptr || p.WaitExit(0) != -1; },
+        kStartTimeoutMs);
+    return w;
+  }
+  std::string dir_, scr_;
+};
+
+TEST_F(AppTest, RunModeShowsThePicturesWithMarginAndCaptionUntilAKey) {
+  const std::string big = dir_ + "big.bmp", small = dir_ + "small.bmp", wide = dir_ + "wide.bmp";
+  WriteSolidBmp(big, 1600, 1200, RGB(230, 20, 20));  // larger than the screen
+  WriteSolidBmp(small, 300, 200, RGB(20, 230, 20));  // smaller
+  WriteSolidBmp(wide, 2400, 600, RGB(20, 20, 230));
+  Settings(
+      "[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\nWindowBorder=10\r\n"
+      "ShowTextKind=1\r\nTextArrangement=3\r\nBGColor=clNavy\r\n[Font]\r\nColor=clWhite\r\n"
+      "Size=18\r\n[Event]\r\nMouseMove=0\r\n",
+      {big, small, wide});
+  Process p;
+  Launch(p, "/s");
+  HWND w = WaitWindow(p, "TPrimaryWindow");
+  ASSERT_NE(w, nullptr) << "no slideshow window";
+
+  Screen s;
+  const int mx = static_cast<int>(s.w * 0.05), my = static_cast<int>(s.h * 0.05);
+  const RECT area = {mx, my, s.w - mx, s.h - my};
+  const RECT margin = {0, 0, s.w, my};
+  const int unit = (area.bottom - area.top - 20) / 100;
+  const RECT picture = {area.left, area.top, area.right, area.top + unit * 80};
+  const RECT caption = {area.left, area.top + unit * 80 + 20, area.right, area.bottom};
+  bool seen[3] = {}, captionSeen = false, marginOk = true;
+  const COLORREF colors[3] = {RGB(230, 20, 20), RGB(20, 230, 20), RGB(20, 20, 230)};
+  WaitFor(
+      [&] {
+        s.Grab();
+        bool showing = false;
+        for (int i = 0; i < 3; ++i)
+          if (s.Count(picture, colors[i]) > 5000) seen[i] = showing = true;
+        if (s.Count(caption, RGB(255, 255, 255), 10) > 20) captionSeen = true;
+        // While a picture is up, the margin shows nothing but the background.
+        if (showing && s.Count(margin, RGB(0, 0, 0x80), 8) < margin.right * margin.bottom)
+          marginOk = false;
+        return seen[0] && seen[1] && seen[2] && captionSeen;
+      },
+      120000);
+  EXPECT_TRUE(seen[0]) << "large picture never shown";
+  EXPECT_TRUE(seen[1]) << "small picture never shown";
+  EXPECT_TRUE(seen[2]) << "wide picture never shown";
+  EXPECT_TRUE(captionSeen) << "no caption below the picture";
+  EXPECT_TRUE(marginOk) << "the margin was not the background colour";
+  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(p.WaitExit(30000), 0);
+}
+
 struct MonitorRects {
   std::vector<RECT> rects;
   RECT primary = {};
@@ -318,7 +256,7 @@ HWND StandInDesktop() {
   wc.hbrBackground = CreateSolidBrush(RGB(255, 0, 255));
   wc.lpszClassName = "OrvStandInDesktop";
   RegisterClassA(&wc);
-  VirtualScreen v;
+  Screen v(true);
   HWND w = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, v.x, v.y, v.w, v.h,
                            nullptr, nullptr, wc.hInstance, nullptr);
   UpdateWindow(w);
@@ -376,7 +314,7 @@ TEST_F(TwoMonitorsTest, EveryMonitorIsCoveredAndShowsPicturesOfItsShapeUntilAKey
   ASSERT_NE(w, nullptr) << "no slideshow window";
 
   const RECT& primary = monitors_.primary;
-  VirtualScreen s;
+  Screen s(true);
   bool redOnPrimary = false, greenOnPortrait = false, fittedTall = false, saved = false;
   int uncovered = 0, greenOnPrimary = 0, redOnPortrait = 0, grabs = 0;
   const COLORREF reds[] = {RGB(230, 20, 20), RGB(200, 20, 20), RGB(170, 20, 20)};
@@ -457,7 +395,7 @@ TEST_F(TwoMonitorsTest, WithoutAllMonitorsTheOtherMonitorShowsTheBackgroundOnly)
   Launch(p, "/s");
   HWND w = WaitWindow(p, "TPrimaryWindow");
   ASSERT_NE(w, nullptr);
-  VirtualScreen s;
+  Screen s(true);
   const RECT& primary = monitors_.primary;
   const int area = (portrait_.right - portrait_.left) * (portrait_.bottom - portrait_.top);
   int pictures = 0, grabs = 0, notBackground = 0;
@@ -650,7 +588,7 @@ TEST_F(AppTest, AKeyWhileABigPictureDecodesEndsTheShowAtOnce) {
   {
     const std::vector<uint8_t> file =
         jpegtest::Encode(bw, bh, jpegtest::Texture(bw, bh, 3), progressive);
-    WriteText(big, std::string(file.begin(), file.end()));
+    orvtest::WriteFile(big, std::string(file.begin(), file.end()));
     orv::TJPEGImage jpeg;
     jpeg.LoadFromMemory(file.data(), file.size());
     tk::TBitmap bmp;
@@ -661,7 +599,7 @@ TEST_F(AppTest, AKeyWhileABigPictureDecodesEndsTheShowAtOnce) {
   }
   {
     const std::vector<uint8_t> file = jpegtest::Encode(200, 150, jpegtest::Texture(200, 150, 3));
-    WriteText(small, std::string(file.begin(), file.end()));
+    orvtest::WriteFile(small, std::string(file.begin(), file.end()));
   }
   double keyToExitMs[2] = {};
   for (int i = 0; i < 2; ++i) {
@@ -718,7 +656,7 @@ TEST_F(AppTest, TheFirstPictureOfABigPhotoComesAboutAsSoonAsThatOfASmallOne) {
     {
       const std::vector<uint8_t> file =
           benchphoto::EncodeQuality90(benchphoto::SyntheticPhoto(sz.w, sz.h), sz.w, sz.h);
-      WriteText(path, std::string(file.begin(), file.end()));
+      orvtest::WriteFile(path, std::string(file.begin(), file.end()));
     }
     Settings(
         "[Screen]\r\nInterval=30\r\nBlankScreenInterval=0\r\nStretchDraw=1\r\n"

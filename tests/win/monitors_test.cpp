@@ -17,6 +17,7 @@
 #include "settings/ApplicationIniFile.h"
 #include "slideshow/MonitorsWin32.h"
 #include "slideshow/PrimaryScreen.h"
+#include "tests/win/show_window_test.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/Forms.h"
@@ -29,36 +30,8 @@ namespace {
 const IntRect kPrimary{0, 0, 640, 480};
 const IntRect kPortrait{640, 0, 1024, 768};
 
-std::string MakeTempFolder() {
-  char base[MAX_PATH];
-  GetTempPathA(MAX_PATH, base);
-  static int counter = 0;
-  std::string dir = std::string(base) + "orv_monitors_test_" +
-                    std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter) + "\\";
-  CreateDirectoryA(dir.c_str(), nullptr);
-  return dir;
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
-
-void WriteSolidBmp(const std::string& path, int w, int h, COLORREF color) {
-  tk::TBitmap b;
-  b.Allocate(tk::TPixelFormat::pf24bit, w, h);
-  for (int y = 0; y < h; ++y) {
-    uint8_t* row = b.ScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      row[3 * x] = GetBValue(color);
-      row[3 * x + 1] = GetGValue(color);
-      row[3 * x + 2] = GetRValue(color);
-    }
-  }
-  b.SaveToFile(path);
-}
+using orvtest::WriteFile;
+using orvtest::WriteSolidBmp;
 
 RECT ScreenRect(HWND w) {
   RECT r = {};
@@ -66,54 +39,21 @@ RECT ScreenRect(HWND w) {
   return r;
 }
 
-class MonitorsTest : public ::testing::Test {
+class MonitorsTest : public orvtest::ShowWindowTest {
  protected:
+  MonitorsTest() : ShowWindowTest("monitors_test", 4242) {}
+
   void SetUp() override {
-    dir_ = MakeTempFolder();
-    tk::Application.Title = "Orvanelle";
-    tk::Application.Initialize();
-    tk::Application.ClearTerminated();
+    ShowWindowTest::SetUp();
     SetMonitors({{kPrimary, 96, true}, {kPortrait, 96, false}});
   }
   void TearDown() override {
-    window_.reset();
-    tk::Application.MainForm = nullptr;
-    tk::Application.ClearTerminated();
+    ShowWindowTest::TearDown();
     SetMonitorSource(nullptr);
   }
   void SetMonitors(std::vector<MonitorInfo> monitors) {
     monitors_ = std::move(monitors);
     SetMonitorSource([this] { return monitors_; });
-  }
-
-  void WriteSettings(const std::string& ini, const std::vector<std::string>& files) {
-    WriteFile(dir_ + "Orvanelle.ini", ini);
-    std::string list;
-    for (const auto& f : files) list += f + "\r\n";
-    WriteFile(dir_ + "OrvanelleFileList.dat", list);
-  }
-
-  TPrimaryWindow& Start() {
-    const std::string dir = dir_;
-    window_ = std::make_unique<TPrimaryWindow>(nullptr, [dir] {
-      return std::make_unique<TApplicationIniFile>(
-          std::make_unique<tk::TIniFile>(dir + "Orvanelle.ini"), "OrvanelleDirList.dat",
-          "OrvanelleFileList.dat");
-    });
-    window_->SeedRandom(4242);
-    tk::Application.MainForm = window_.get();
-    window_->CreateForm();
-    return *window_;
-  }
-
-  bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > timeoutMs) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      tk::Application.ProcessMessages();
-    }
-    return true;
   }
 
   // Four landscape and two portrait pictures, the portrait ones in the
@@ -128,9 +68,7 @@ class MonitorsTest : public ::testing::Test {
     return files;
   }
 
-  std::string dir_;
   std::vector<MonitorInfo> monitors_;
-  std::unique_ptr<TPrimaryWindow> window_;
 };
 
 TEST_F(MonitorsTest, EveryMonitorGetsATopMostWindowOwnedByThePrimaryWithItsOwnMargin) {

@@ -18,6 +18,7 @@
 #include "settings/ApplicationIniFile.h"
 #include "tests/core/jpeg_test_encoder.h"
 #include "tests/plugins/TestPlugin.h"
+#include "tests/win/show_window_test.h"
 #include "imaging/PlugInGuardWin32.h"
 #include "slideshow/PrimaryScreen.h"
 #include "toolkit/Bitmap.h"
@@ -28,87 +29,14 @@
 namespace orv {
 namespace {
 
-std::string MakeTempFolder() {
-  char base[MAX_PATH];
-  GetTempPathA(MAX_PATH, base);
-  static int counter = 0;
-  std::string dir = std::string(base) + "orv_window_test_" + std::to_string(GetCurrentProcessId()) +
-                    "_" + std::to_string(++counter) + "\\";
-  CreateDirectoryA(dir.c_str(), nullptr);
-  return dir;
-}
+using orvtest::WriteFile;
+using orvtest::WriteSolidBmp;
 
-void WriteFile(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
-
-// A solid-colour 24-bit BMP.
-void WriteSolidBmp(const std::string& path, int w, int h, COLORREF color) {
-  tk::TBitmap b;
-  b.Allocate(tk::TPixelFormat::pf24bit, w, h);
-  for (int y = 0; y < h; ++y) {
-    uint8_t* row = b.ScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      row[3 * x] = GetBValue(color);
-      row[3 * x + 1] = GetGValue(color);
-      row[3 * x + 2] = GetRValue(color);
-    }
-  }
-  b.SaveToFile(path);
-}
-
-class SlideshowWindowTest : public ::testing::Test {
+class SlideshowWindowTest : public orvtest::ShowWindowTest {
  protected:
-  void SetUp() override {
-    dir_ = MakeTempFolder();
-    tk::Application.Title = "Orvanelle";
-    tk::Application.Initialize();
-    tk::Application.ClearTerminated();
-  }
-  void TearDown() override {
-    window_.reset();
-    tk::Application.MainForm = nullptr;
-    tk::Application.ClearTerminated();
-  }
-
-  void WriteSettings(const std::string& ini, const std::vector<std::string>& files) {
-    WriteFile(dir_ + "Orvanelle.ini", ini);
-    std::string list;
-    for (const auto& f : files) list += f + "\r\n";
-    WriteFile(dir_ + "OrvanelleFileList.dat", list);
-  }
-
-  TPrimaryWindow& Start(HWND parent = nullptr) {
-    const std::string dir = dir_;
-    window_ = std::make_unique<TPrimaryWindow>(parent, [dir] {
-      return std::make_unique<TApplicationIniFile>(
-          std::make_unique<tk::TIniFile>(dir + "Orvanelle.ini"), "OrvanelleDirList.dat",
-          "OrvanelleFileList.dat");
-    });
-    window_->SeedRandom(12345);
-    tk::Application.MainForm = window_.get();
-    window_->CreateForm();
-    return *window_;
-  }
-
-  // Runs the message loop until `done` holds or the time is up.
-  bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > timeoutMs) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      tk::Application.ProcessMessages();
-    }
-    return true;
-  }
+  SlideshowWindowTest() : ShowWindowTest("window_test", 12345) {}
 
   void SendKey() { SendMessageA(window_->Handle(), WM_KEYDOWN, 'A', 0); }
-
-  std::string dir_;
-  std::unique_ptr<TPrimaryWindow> window_;
 };
 
 TEST_F(SlideshowWindowTest, ShowsPicturesInListOrderWithCaptionsAndMargin) {
