@@ -73,44 +73,16 @@ TEST(MonitorLayoutPlan, EachMonitorHasItsOwnMarginFromItsOwnSize) {
     Margin margin;
     IntRect area;  // client coordinates of that window
   };
+  // clang-format off
   const Case cases[] = {
-      {"primary 1024 x 768, border 10",
-       R(0, 0, 1024, 768),
-       10,
-       R(0, 0, 1024, 768),
-       {38, 38, 51, 51},
-       R(51, 38, 973, 730)},
-      {"portrait left of it",
-       R(-600, 0, 0, 800),
-       10,
-       R(-600, 0, 0, 800),
-       {40, 40, 30, 30},
-       R(30, 40, 570, 760)},
-      {"above and left, border 0",
-       R(-1920, -1080, 0, 0),
-       0,
-       R(-1920, -1080, 0, 0),
-       {0, 0, 0, 0},
-       R(0, 0, 1920, 1080)},
-      {"4K at 150 %, border 5",
-       R(1024, 0, 4864, 2160),
-       5,
-       R(1024, 0, 4864, 2160),
-       {54, 54, 96, 96},
-       R(96, 54, 3744, 2106)},
-      {"border 100: nothing left inside",
-       R(0, 0, 800, 600),
-       100,
-       R(0, 0, 800, 600),
-       {300, 300, 400, 400},
-       R(400, 300, 400, 300)},
-      {"border 101 counts as none",
-       R(0, 0, 800, 600),
-       101,
-       R(0, 0, 800, 600),
-       {0, 0, 0, 0},
-       R(0, 0, 800, 600)},
+      {"primary 1024 x 768, border 10", R(0, 0, 1024, 768), 10, R(0, 0, 1024, 768), {38, 38, 51, 51}, R(51, 38, 973, 730)},
+      {"portrait left of it", R(-600, 0, 0, 800), 10, R(-600, 0, 0, 800), {40, 40, 30, 30}, R(30, 40, 570, 760)},
+      {"above and left, border 0", R(-1920, -1080, 0, 0), 0, R(-1920, -1080, 0, 0), {0, 0, 0, 0}, R(0, 0, 1920, 1080)},
+      {"4K at 150 %, border 5", R(1024, 0, 4864, 2160), 5, R(1024, 0, 4864, 2160), {54, 54, 96, 96}, R(96, 54, 3744, 2106)},
+      {"border 100: nothing left inside", R(0, 0, 800, 600), 100, R(0, 0, 800, 600), {300, 300, 400, 400}, R(400, 300, 400, 300)},
+      {"border 101 counts as none", R(0, 0, 800, 600), 101, R(0, 0, 800, 600), {0, 0, 0, 0}, R(0, 0, 800, 600)},
   };
+  // clang-format on
   for (const Case& c : cases) {
     const MonitorLayout l = PlanMonitor(MonitorInfo{c.monitor, 96, false}, c.border);
     EXPECT_EQ(l.bounds, c.bounds) << c.name;
@@ -193,9 +165,9 @@ struct Pick {
 };
 
 void RunPicks(const char* name, const std::string& shapes, int monitors,
-              const std::vector<Pick>& picks, int probeLimit = PictureRouter::kProbeLimit) {
+              const std::vector<Pick>& picks) {
   FakeList list{shapes, {}};
-  PictureRouter router(static_cast<int>(shapes.size()), monitors, probeLimit);
+  PictureRouter router(static_cast<int>(shapes.size()), monitors);
   int n = 0;
   for (const Pick& p : picks) {
     EXPECT_EQ(router.Take(p.monitor, p.wish, list.Probe()), p.expected)
@@ -218,59 +190,43 @@ TEST(PictureRouting, OneMonitorTakesTheListInOrderWithoutLookingAtShapes) {
   EXPECT_TRUE(router.Waiting().empty());
 }
 
-TEST(PictureRouting, ShapesGoToTheirMonitorsAndPassedOverPicturesWait) {
-  // Monitor 0 landscape, monitor 1 portrait, taking turns.
-  RunPicks("turns", "LLPLPL", 2,
-           {{0, Land, 0},
-            {1, Port, 2},  // 1 passed over, waits
-            {0, Land, 1},  // the waiting one first
-            {1, Port, 4},  // 3 waits
-            {0, Land, 3},
-            {1, Port, 2},  // 5, 0 and 1 wait; only two portraits in the list
-            {0, Land, 5},
-            {0, Land, 0},
-            {1, Port, 4},
-            {0, Land, 1}});
-  // A portrait monitor that starts later finds the first portrait.
-  RunPicks("late start", "PLLL", 2,
-           {{0, Land, 1}, {0, Land, 2}, {1, Port, 0}, {0, Land, 3}, {0, Land, 1}});
-}
-
-TEST(PictureRouting, AMonitorWhoseShapeTheListLacksTakesTheNextOfAnyShape) {
-  RunPicks("no portrait", "LLL", 2,
-           {{0, Land, 0}, {1, Port, 1}, {0, Land, 2}, {1, Port, 0}, {0, Land, 1}});
-  RunPicks("no landscape", "PP", 2, {{1, Port, 0}, {0, Land, 1}, {1, Port, 0}, {0, Land, 1}});
-}
-
-TEST(PictureRouting, NoPictureOnTwoMonitorsUnlessTheListIsShorter) {
-  RunPicks("two of one shape on two monitors", "LL", 2,
-           {{0, Any, 0}, {1, Any, 1}, {0, Any, 0}, {1, Any, 1}, {1, Any, 1}});
-  RunPicks("one picture, two monitors", "L", 2, {{0, Any, 0}, {1, Any, 0}, {0, Any, 0}});
-  RunPicks("three monitors, list of two", "LL", 3, {{0, Any, 0}, {1, Any, 1}, {2, Any, 0}});
-  // The only portrait is on the portrait monitor: the other takes landscapes.
-  RunPicks("single portrait", "PL", 2, {{1, Port, 0}, {0, Land, 1}, {0, Land, 1}, {1, Port, 0}});
-}
-
-TEST(PictureRouting, ThreeMonitorsOnePortrait) {
-  // Monitors 0 and 2 landscape, 1 portrait.
-  RunPicks("three", "LPLLPLL", 3,
-           {{0, Land, 0},
-            {1, Port, 1},
-            {2, Land, 2},
-            {0, Land, 3},
-            {1, Port, 4},
-            {2, Land, 5},
-            {0, Land, 6},
-            {1, Port, 1},  // 0 waits: landscape
-            {2, Land, 0},
-            {0, Land, 2}});
-}
-
-TEST(PictureRouting, UndecodablePicturesAreLeftToTheFallback) {
-  // A shaped monitor passes over what cannot be decoded; a picture that
-  // fits is always preferred to it.
-  RunPicks("broken in the middle", "LXP", 2, {{0, Land, 0}, {1, Port, 2}, {0, Land, 0}});
-  RunPicks("only broken ones", "XX", 2, {{0, Land, 0}, {1, Port, 1}, {0, Land, 0}});
+// Each row: the list's shapes, the monitors, and the picks in turn (the
+// monitor, its wish, the entry it must get).
+TEST(PictureRouting, WhoGetsWhichPicture) {
+  struct Case {
+    const char* name;
+    std::string shapes;
+    int monitors;
+    std::vector<Pick> picks;
+  };
+  // clang-format off
+  const Case cases[] = {
+      // Monitor 0 landscape, monitor 1 portrait, taking turns: 1 is passed
+      // over and waits, the waiting one goes first; at pick 5, entries 5,
+      // 0 and 1 wait, and with only two portraits the list comes round.
+      {"turns", "LLPLPL", 2, {{0, Land, 0}, {1, Port, 2}, {0, Land, 1}, {1, Port, 4}, {0, Land, 3},
+                              {1, Port, 2}, {0, Land, 5}, {0, Land, 0}, {1, Port, 4}, {0, Land, 1}}},
+      // A portrait monitor that starts later finds the first portrait.
+      {"late start", "PLLL", 2, {{0, Land, 1}, {0, Land, 2}, {1, Port, 0}, {0, Land, 3}, {0, Land, 1}}},
+      // A monitor whose shape the list lacks takes the next of any shape.
+      {"no portrait", "LLL", 2, {{0, Land, 0}, {1, Port, 1}, {0, Land, 2}, {1, Port, 0}, {0, Land, 1}}},
+      {"no landscape", "PP", 2, {{1, Port, 0}, {0, Land, 1}, {1, Port, 0}, {0, Land, 1}}},
+      // No picture on two monitors at once unless the list is shorter.
+      {"two of one shape on two monitors", "LL", 2, {{0, Any, 0}, {1, Any, 1}, {0, Any, 0}, {1, Any, 1}, {1, Any, 1}}},
+      {"one picture, two monitors", "L", 2, {{0, Any, 0}, {1, Any, 0}, {0, Any, 0}}},
+      {"three monitors, list of two", "LL", 3, {{0, Any, 0}, {1, Any, 1}, {2, Any, 0}}},
+      // The only portrait is on the portrait monitor: the other takes landscapes.
+      {"single portrait", "PL", 2, {{1, Port, 0}, {0, Land, 1}, {0, Land, 1}, {1, Port, 0}}},
+      // Monitors 0 and 2 landscape, 1 portrait; at pick 7, 0 waits.
+      {"three, one portrait", "LPLLPLL", 3, {{0, Land, 0}, {1, Port, 1}, {2, Land, 2}, {0, Land, 3}, {1, Port, 4},
+                                            {2, Land, 5}, {0, Land, 6}, {1, Port, 1}, {2, Land, 0}, {0, Land, 2}}},
+      // A shaped monitor passes over what cannot be decoded; a picture that
+      // fits is always preferred to it.
+      {"broken in the middle", "LXP", 2, {{0, Land, 0}, {1, Port, 2}, {0, Land, 0}}},
+      {"only broken ones", "XX", 2, {{0, Land, 0}, {1, Port, 1}, {0, Land, 0}}},
+  };
+  // clang-format on
+  for (const Case& c : cases) RunPicks(c.name, c.shapes, c.monitors, c.picks);
 }
 
 TEST(PictureRouting, ProbingIsBoundedPerPickAndRemembered) {
