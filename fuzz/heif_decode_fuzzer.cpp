@@ -6,19 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/dib_check.h"
 #include "plugins/heif/HeifFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Both plug-ins share the decoder; the sniffer picks between them.
   (void)orvspi::SniffHeif(data, size);
   orvspi::VectorDib dib;
-  const orvspi::SpiResult r = orvspi::DecodeHeif(data, size, dib);
-  if (r == orvspi::SpiResult::kOk) {
-    const orvspi::DibLayout& s = dib.Layout();
-    if (s.width <= 0 || s.height <= 0 || dib.Pixels().size() != s.pixelBytes ||
-        s.pixelBytes > orvspi::kMaxDibBytes) {
-      std::abort();
-    }
-  }
+  AbortUnlessSound(orvspi::DecodeHeif(data, size, dib), dib);
   return 0;
 }

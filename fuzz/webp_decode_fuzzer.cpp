@@ -6,19 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/dib_check.h"
 #include "plugins/webp/WebpFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int orientation = orvspi::WebpExifOrientation(data, size);
   if (orientation < 0 || orientation > 8) std::abort();
   orvspi::VectorDib dib;
-  const orvspi::SpiResult r = orvspi::DecodeWebp(data, size, dib);
-  if (r == orvspi::SpiResult::kOk) {
-    const orvspi::DibLayout& s = dib.Layout();
-    if (s.width <= 0 || s.height <= 0 || dib.Pixels().size() != s.pixelBytes ||
-        s.pixelBytes > orvspi::kMaxDibBytes) {
-      std::abort();
-    }
-  }
+  AbortUnlessSound(orvspi::DecodeWebp(data, size, dib), dib);
   return 0;
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace orvspi {
@@ -76,5 +77,18 @@ void PutRgbRowsOriented(const uint8_t* src, ptrdiff_t srcStride, int width, int 
 // `srcRowBytes` bytes.
 void PutDibOriented(const uint8_t* src, size_t srcRowBytes, int width, int height, int channels,
                     int orientation, const DibLayout& layout, uint8_t* dst);
+
+// Runs `decode` (which returns a SpiResult) and turns what it throws into
+// the codes: no exception may leave a plug-in.
+template <typename Decode>
+SpiResult WithoutExceptions(Decode decode) {
+  try {
+    return decode();
+  } catch (const std::bad_alloc&) {
+    return SpiResult::kNoMemory;
+  } catch (...) {
+    return SpiResult::kInternalError;
+  }
+}
 
 }  // namespace orvspi

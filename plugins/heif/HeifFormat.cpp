@@ -139,13 +139,7 @@ HeifFamily SniffHeif(const uint8_t* data, size_t size) {
 
 SpiResult DecodeHeif(const uint8_t* data, size_t size, DibTarget& target) {
   if (!data || size == 0) return SpiResult::kUnknownFormat;
-  try {
-    return Decode(data, size, target);
-  } catch (const std::bad_alloc&) {
-    return SpiResult::kNoMemory;
-  } catch (...) {
-    return SpiResult::kInternalError;
-  }
+  return WithoutExceptions([&] { return Decode(data, size, target); });
 }
 
 }  // namespace orvspi

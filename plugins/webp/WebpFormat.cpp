@@ -136,13 +136,7 @@ int WebpExifOrientation(const uint8_t* data, size_t size) {
 
 SpiResult DecodeWebp(const uint8_t* data, size_t size, DibTarget& target) {
   if (!SniffWebp(data, size)) return SpiResult::kUnknownFormat;
-  try {
-    return Decode(data, size, target);
-  } catch (const std::bad_alloc&) {
-    return SpiResult::kNoMemory;
-  } catch (...) {
-    return SpiResult::kInternalError;
-  }
+  return WithoutExceptions([&] { return Decode(data, size, target); });
 }
 
 }  // namespace orvspi
