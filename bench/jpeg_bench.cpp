@@ -23,6 +23,7 @@
 
 #include <jpeglib.h>
 
+#include "bench/bench_support.h"
 #include "bench/synthetic_photo.h"
 #include "imaging/JpegImage.h"
 #include "imaging/PictureLoader.h"
@@ -139,67 +140,17 @@ BENCHMARK(BM_LoadPictureFromFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TJPEGImageTurnedQuarter)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TJPEGImageTurnedHalf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Prints the usual table and then the overhead of each program path over
-// the reference, from the medians of the repetitions. Both clocks are
-// shown: on a busy machine the process's CPU time is the steadier one.
-class OverheadReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-      real_[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-      cpu_[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const char* name : {"BM_TJPEGImageToBitmap", "BM_LoadPictureFromFile"}) {
-      Line(name, "BM_LibjpegReference", "real", real_);
-      Line(name, "BM_LibjpegReference", "cpu", cpu_);
-    }
-    for (const char* name : {"BM_TJPEGImageTurnedQuarter", "BM_TJPEGImageTurnedHalf"}) {
-      Line(name, "BM_TJPEGImageToBitmap", "real", real_);
-      Line(name, "BM_TJPEGImageToBitmap", "cpu", cpu_);
-    }
-  }
-
- private:
-  using Times = std::map<std::string, std::vector<double>>;
-  static double Median(Times& times, const std::string& name) {
-    std::vector<double>& v = times[name];
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  }
-  static void Line(const char* name, const char* against, const char* clock, Times& times) {
-    const double reference = Median(times, against);
-    const double t = Median(times, name);
-    if (reference <= 0 || t <= 0) return;
-    std::printf("%-26s %-4s %8.1f ms vs %-21s %8.1f ms: ratio %.3f, overhead %+.1f %% (target <= 10 %%)\n",
-                name, clock, t, against, reference, t / reference, (t / reference - 1) * 100);
-  }
-  Times real_, cpu_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  bool repetitionsGiven = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0) repetitionsGiven = true;
-  std::string repetitions = "--benchmark_repetitions=5";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  if (!repetitionsGiven) {
-    args.push_back(repetitions.data());
-    args.push_back(interleave.data());
-  }
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!benchsupport::Initialize(argc, argv, 5, true)) return 1;
   TestPicture();
-  OverheadReporter reporter;
+  benchsupport::OverheadReporter reporter({
+      {"BM_TJPEGImageToBitmap", "BM_LibjpegReference"},
+      {"BM_LoadPictureFromFile", "BM_LibjpegReference"},
+      {"BM_TJPEGImageTurnedQuarter", "BM_TJPEGImageToBitmap"},
+      {"BM_TJPEGImageTurnedHalf", "BM_TJPEGImageToBitmap"},
+  });
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

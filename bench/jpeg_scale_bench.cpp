@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bench/synthetic_photo.h"
 #include "imaging/AreaShrink.h"
 #include "imaging/JpegImage.h"
@@ -262,15 +263,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--measure") return Measure(argv[2], argv[3]);
-  std::vector<char*> args(argv, argv + argc);
-  std::string repetitions = "--benchmark_repetitions=3";
-  bool given = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0) given = true;
-  if (!given) args.push_back(repetitions.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!benchsupport::Initialize(argc, argv, 3, false)) return 1;
   PhotoOf(24);
   PhotoOf(96);
   SummaryReporter reporter;

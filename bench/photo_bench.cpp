@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "plugins/heif/HeifFormat.h"
 #include "plugins/webp/WebpFormat.h"
 
@@ -202,65 +203,10 @@ void BareLibrary(benchmark::State& state, const Sample* s) {
   state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
 
-// Prints the usual table and then each plug-in path against the bare
-// library on the same file, from the medians of the repetitions: wall
-// time, and the CPU time of the whole process (the steadier figure on a
-// busy machine).
-class OverheadReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-      real_[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-      cpu_[r.run_name.function_name].push_back(r.GetAdjustedCPUTime());
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const Sample& s : Samples()) {
-      Line(s.name + "/plugin", s.name + "/library", "real", real_);
-      Line(s.name + "/plugin", s.name + "/library", "cpu", cpu_);
-    }
-  }
-
- private:
-  using Times = std::map<std::string, std::vector<double>>;
-  static double Median(Times& times, const std::string& name) {
-    std::vector<double>& v = times[name];
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  }
-  static void Line(const std::string& name, const std::string& against, const char* clock,
-                   Times& times) {
-    const double reference = Median(times, against);
-    const double t = Median(times, name);
-    if (reference <= 0 || t <= 0) return;
-    std::printf(
-        "%-20s %-4s %8.2f ms vs %-20s %8.2f ms: ratio %.3f, overhead %+.1f %% (target <= 10 %%)\n",
-        name.c_str(), clock, t, against.c_str(), reference, t / reference,
-        (t / reference - 1) * 100);
-  }
-  Times real_, cpu_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  bool repetitionsGiven = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0) repetitionsGiven = true;
-  std::string repetitions = "--benchmark_repetitions=5";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  if (!repetitionsGiven) {
-    args.push_back(repetitions.data());
-    args.push_back(interleave.data());
-  }
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!benchsupport::Initialize(argc, argv, 5, true)) return 1;
 
   heif_init(nullptr);
   const std::vector<uint8_t> photo = SyntheticPhoto();
@@ -289,7 +235,10 @@ int main(int argc, char** argv) {
         ->MeasureProcessCPUTime()
         ->UseRealTime();
   }
-  OverheadReporter reporter;
+  // Each plug-in path against the bare library on the same file.
+  benchsupport::OverheadReporter::Pairs pairs;
+  for (const Sample& s : samples) pairs.push_back({s.name + "/plugin", s.name + "/library"});
+  benchsupport::OverheadReporter reporter(pairs);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_support.h"
 #include "imaging/Gldpng.h"
 #include "imaging/JpegImage.h"
 #include "search/SearchRun.h"
@@ -155,30 +156,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  double Median(const std::string& name) {
-    std::vector<double>& v = times_[name];
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  }
+  double Median(const std::string& name) { return benchsupport::Median(times_[name]); }
   std::map<std::string, std::vector<double>> times_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string repetitions = "--benchmark_repetitions=5";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  bool given = false;
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0) given = true;
-  if (!given) {
-    args.push_back(repetitions.data());
-    args.push_back(interleave.data());
-  }
-  int n = static_cast<int>(args.size());
-  benchmark::Initialize(&n, args.data());
+  if (!benchsupport::Initialize(argc, argv, 5, true)) return 1;
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
