@@ -4,9 +4,11 @@
 #pragma once
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +19,7 @@
 #include "tests/win/test_files.h"
 #include "toolkit/Forms.h"
 #include "toolkit/IniFileWin32.h"
+#include "toolkit/Win32Handles.h"
 
 namespace orvtest {
 
@@ -67,10 +70,49 @@ class ShowWindowTest : public ::testing::Test {
     return true;
   }
 
+  // Runs the show until `loaded()` reaches 1000 pictures and checks that
+  // the process then holds no more memory than after 50, give or take
+  // `slackBytes`, nor more GDI objects, give or take `slackObjects`.
+  // `progress()` says how far the show is, printed with the figures every
+  // 100 pictures.
+  void ExpectAThousandPicturesLeakNothing(const std::function<int()>& loaded, SIZE_T slackBytes,
+                                          long slackObjects,
+                                          const std::function<std::string()>& progress) {
+    ASSERT_TRUE(PumpUntil([&] { return loaded() >= 50; }, 300000));
+    const SIZE_T memoryAt50 = PrivateBytes();
+    const long gdiAt50 = tk::LiveGdiObjects();
+    const DWORD guiAt50 = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    for (int n = 100; n <= 1000; n += 100) {
+      ASSERT_TRUE(PumpUntil([&] { return loaded() >= n; }, 1800000));
+      std::printf("after %d pictures%s: %lu bytes, %ld GDI objects\n", n, progress().c_str(),
+                  static_cast<unsigned long>(PrivateBytes()), tk::LiveGdiObjects());
+    }
+    const SIZE_T memoryAt1000 = PrivateBytes();
+    const long gdiAt1000 = tk::LiveGdiObjects();
+    const DWORD guiAt1000 = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    RecordProperty("memory_at_50", static_cast<int>(memoryAt50));
+    RecordProperty("memory_at_1000", static_cast<int>(memoryAt1000));
+    RecordProperty("gdi_at_50", static_cast<int>(gdiAt50));
+    RecordProperty("gdi_at_1000", static_cast<int>(gdiAt1000));
+    EXPECT_LE(memoryAt1000, memoryAt50 + slackBytes);
+    EXPECT_LE(gdiAt1000, gdiAt50 + slackObjects);
+    if (guiAt50 != 0) {
+      EXPECT_LE(guiAt1000, guiAt50 + DWORD(slackObjects));
+    }
+  }
+
   std::string dir_;
   std::unique_ptr<orv::TPrimaryWindow> window_;
 
  private:
+  static SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof pmc;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                         sizeof pmc);
+    return pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;
+  }
+
   const char* folder_;
   uint32_t seed_;
 };
