@@ -112,7 +112,7 @@ TEST(PhotoSniff, WebpNeedsRiffAndWebp) {
   EXPECT_FALSE(SniffWebp(nullptr, 16));
 }
 
-TEST(PhotoDib, SpecPadsRowsAndKeepsTheHostLimit) {
+TEST(PhotoDib, LayoutPadsRowsAndKeepsTheHostLimit) {
   struct Case {
     int64_t w, h;
     bool alpha, ok;
@@ -161,12 +161,12 @@ TEST(PhotoDib, OrientationsTurnAndMirrorLikeExif) {
       std::vector<uint8_t> dib(layout.pixelBytes, 0);
       PutRgbRowsOriented(rgb.data(), 3 * channels, 3, 2, channels, c.orientation, layout, dib.data());
       // The same picture already as a DIB (B, G, R order, bottom-up).
-      DibLayout storedSpec;
-      ASSERT_TRUE(MakeDibLayout(3, 2, channels == 4, storedSpec));
-      std::vector<uint8_t> storedDib(storedSpec.pixelBytes, 0);
-      PutRgbRowsOriented(rgb.data(), 3 * channels, 3, 2, channels, 1, storedSpec, storedDib.data());
+      DibLayout storedLayout;
+      ASSERT_TRUE(MakeDibLayout(3, 2, channels == 4, storedLayout));
+      std::vector<uint8_t> storedDib(storedLayout.pixelBytes, 0);
+      PutRgbRowsOriented(rgb.data(), 3 * channels, 3, 2, channels, 1, storedLayout, storedDib.data());
       std::vector<uint8_t> fromDib(layout.pixelBytes, 0);
-      PutDibOriented(storedDib.data(), storedSpec.rowBytes, 3, 2, channels, c.orientation, layout,
+      PutDibOriented(storedDib.data(), storedLayout.rowBytes, 3, 2, channels, c.orientation, layout,
                      fromDib.data());
       EXPECT_EQ(fromDib, dib) << "orientation " << c.orientation;
       for (int y = 0; y < h; ++y) {
@@ -276,6 +276,21 @@ TEST(PhotoDecode, SamplesComeOutAtTheirUprightSizeAndDepth) {
   }
 }
 
+// Pixels of `turned` that are not those of `plain` turned a quarter
+// (clockwise: stored (x, y) is upright (h - 1 - y, x); anticlockwise
+// (y, w - 1 - x)); all of them when the sizes do not fit the turn.
+int QuarterTurnMismatches(const Decoded& plain, const Decoded& turned, bool clockwise) {
+  const int w = plain.dib.Layout().width, h = plain.dib.Layout().height;
+  if (turned.dib.Layout().width != h || turned.dib.Layout().height != w) return w * h * 3;
+  int mismatches = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c)
+        mismatches += (clockwise ? turned.dib.At(h - 1 - y, x, c) : turned.dib.At(y, w - 1 - x, c)) !=
+                      plain.dib.At(x, y, c);
+  return mismatches;
+}
+
 // avifirot holds the same coded picture as avif8 with an irot of 90°
 // anticlockwise and an Exif Orientation of 6: the container's turn is
 // applied, once, and the Exif one is not.
@@ -285,18 +300,7 @@ TEST(PhotoDecode, HeifTurnIsAppliedOnceAndExifIgnored) {
   DecodeSample("avifirot.avif", turned);
   ASSERT_EQ(plain.result, SpiResult::kOk);
   ASSERT_EQ(turned.result, SpiResult::kOk);
-  const int w = plain.dib.Layout().width, h = plain.dib.Layout().height;
-  ASSERT_EQ(turned.dib.Layout().width, h);
-  ASSERT_EQ(turned.dib.Layout().height, w);
-  int mismatches = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        mismatches += turned.dib.At(y, w - 1 - x, c) != plain.dib.At(x, y, c);
-      }
-    }
-  }
-  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(QuarterTurnMismatches(plain, turned, false), 0);
 }
 
 TEST(PhotoDecode, HeifMirrorMirrorsOneAxis) {
@@ -328,34 +332,30 @@ TEST(PhotoDecode, WebpExifOrientationTurnsThePicture) {
   DecodeSample("lossy.webp", plain);
   DecodeSample("orient6.webp", turned);
   ASSERT_EQ(turned.result, SpiResult::kOk);
-  const int w = plain.dib.Layout().width, h = plain.dib.Layout().height;
-  int mismatches = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      // Turned 90° clockwise: stored (x, y) is upright (h - 1 - y, x).
-      for (int c = 0; c < 3; ++c)
-        mismatches += turned.dib.At(h - 1 - y, x, c) != plain.dib.At(x, y, c);
+  EXPECT_EQ(QuarterTurnMismatches(plain, turned, true), 0);
+}
+
+// Damaged files fail with a Susie code; oversized ones are refused as
+// broken before anything is allocated for their pixels.
+TEST(PhotoDecode, BrokenAndOversizedFilesFail) {
+  struct Case {
+    const char* name;
+    bool oversized;
+  } cases[] = {
+      {"trunc-heic8.heic", false}, {"noise-heic8.heic", false}, {"trunc-avif8.avif", false},
+      {"noise-avif8.avif", false}, {"trunc-lossy.webp", false}, {"noise-lossy.webp", false},
+      {"huge-heic8.heic", true},   {"huge-lossless.webp", true},
+  };
+  for (const Case& c : cases) {
+    Decoded d;
+    DecodeSample(c.name, d);
+    EXPECT_NE(d.result, SpiResult::kOk) << c.name;
+    if (c.oversized) {
+      EXPECT_EQ(d.result, SpiResult::kBrokenData) << c.name;
+      EXPECT_EQ(d.dib.calls, 0) << c.name;
+    } else {
+      EXPECT_LE(d.dib.calls, 1) << c.name;
     }
-  }
-  EXPECT_EQ(mismatches, 0);
-}
-
-TEST(PhotoDecode, BrokenFilesFailWithSusieCodes) {
-  for (const char* name : {"trunc-heic8.heic", "noise-heic8.heic", "trunc-avif8.avif",
-                           "noise-avif8.avif", "trunc-lossy.webp", "noise-lossy.webp"}) {
-    Decoded d;
-    DecodeSample(name, d);
-    EXPECT_NE(d.result, SpiResult::kOk) << name;
-    EXPECT_LE(d.dib.calls, 1) << name;
-  }
-}
-
-TEST(PhotoDecode, OversizedPicturesAreRefusedBeforeDecoding) {
-  for (const char* name : {"huge-heic8.heic", "huge-lossless.webp"}) {
-    Decoded d;
-    DecodeSample(name, d);
-    EXPECT_EQ(d.result, SpiResult::kBrokenData) << name;
-    EXPECT_EQ(d.dib.calls, 0) << name;
   }
 }
 
