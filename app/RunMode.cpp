@@ -11,6 +11,8 @@ RunMode ModeFromArgument(const std::string& firstArgument) {
   return RunMode::Configure;
 }
 
+bool TakesInstanceMutex(RunMode mode) { return mode != RunMode::Preview; }
+
 bool OwnerFromArgument(const std::string& firstArgument, uint32_t& handle) {
   const std::string& a = firstArgument;
   if (a.size() < 4 || (a[0] != '/' && a[0] != '-') || (a[1] != 'c' && a[1] != 'C') || a[2] != ':')

@@ -1,11 +1,12 @@
 // Entry of the screen-saver module: one instance at a time, the mode from
 // the first argument, one window, the message loop.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <memory>
+#include <optional>
 
 #include "app/RunMode.h"
+#include "app/StartUpWin32.h"
 #include "config/ConfigDlg.h"
 #include "settings/ApplicationIniFileWin32.h"
 #include "slideshow/PrimaryScreen.h"
@@ -24,39 +25,6 @@ namespace {
 constexpr char kMutexName[] = "MyOrvanelle";
 constexpr char kTitle[] = "Orvanelle";
 constexpr UINT kAppNameResource = 1;
-
-// Pictures must be drawn at the screen's real resolution and the settings
-// dialog's text kept sharp, not stretched by the system's scaling. Run mode
-// is per-monitor aware (version 2, Windows 10 1703 and later): every saver
-// window lays out in its own monitor's pixels and hears WM_DPICHANGED.
-// Older systems, whose per-monitor awareness (version 1) leaves a window's
-// frame unscaled, get system awareness instead. The settings dialog stays
-// system aware: it is laid out once for the system DPI, and Windows scales
-// it as a whole on a monitor of another DPI. The module also runs on
-// Windows 7, so every call is looked up.
-void DeclareDpiAware(bool perMonitor) {
-  if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
-    using SetContextProc = BOOL(WINAPI*)(HANDLE);
-    if (auto setContext = reinterpret_cast<SetContextProc>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
-      // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2 or _SYSTEM_AWARE.
-      if (setContext(reinterpret_cast<HANDLE>(perMonitor ? -4 : -2))) return;
-    }
-  }
-  if (HMODULE shcore = LoadLibraryA("shcore.dll")) {
-    using SetAwarenessProc = HRESULT(WINAPI*)(int);
-    auto setAwareness = reinterpret_cast<SetAwarenessProc>(
-        reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
-    // PROCESS_SYSTEM_DPI_AWARE; the library stays loaded on purpose.
-    if (setAwareness && SUCCEEDED(setAwareness(1))) return;
-  }
-  if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
-    using SetAwareProc = BOOL(WINAPI*)();
-    if (auto setAware = reinterpret_cast<SetAwareProc>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware"))))
-      setAware();
-  }
-}
 
 std::unique_ptr<orv::TApplicationIniFile> MakeSettings() {
   return orv::CreateApplicationIniFile(tk::Application.Title);
@@ -88,20 +56,22 @@ class InstanceMutex {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  const InstanceMutex mutex(kMutexName);
-  if (!mutex.First()) return 1;
-
-  // The manifest asks for version 6 of the common controls; its window
-  // classes (message boxes' static text among them) exist only once the
-  // library is initialised.
-  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&icc);
-
   const std::string commandLine = GetCommandLineA();
   const orv::RunMode mode = orv::ModeFromArgument(UpperAnsi(tk::ParamStr(commandLine, 1)));
 
-  tk::Application.Title = kTitle;
-  tk::Application.Initialize();
+  // The Screen Saver Settings page keeps its preview running while the user
+  // presses Settings or Preview; a preview that held the mutex would make
+  // both buttons seem dead. The preview writes nothing and shows no
+  // picture, so it takes no part in keeping instances apart.
+  std::optional<InstanceMutex> mutex;
+  if (orv::TakesInstanceMutex(mode)) {
+    mutex.emplace(kMutexName);
+    if (!mutex->First()) return 1;
+  }
+
+  // Before anything makes a window: DPI awareness set later fails, and a
+  // show that is not aware has every photo stretched by the system.
+  orv::StartUp(mode, tk::Application, kTitle);
 
   if (mode == orv::RunMode::Preview) {
     ShowWindow(tk::Application.Handle(), SW_HIDE);
@@ -122,9 +92,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                                    0);
     return 0;
   }
-
-  if (mode == orv::RunMode::Run || mode == orv::RunMode::Configure)
-    DeclareDpiAware(mode == orv::RunMode::Run);
 
   std::unique_ptr<tk::TForm> form;
   if (mode == orv::RunMode::Configure) {

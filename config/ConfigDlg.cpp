@@ -16,6 +16,7 @@
 #include "toolkit/Canvas.h"
 #include "toolkit/Convert.h"
 #include "toolkit/Exceptions.h"
+#include "toolkit/FileUtil.h"
 
 namespace orv {
 
@@ -614,8 +615,15 @@ void TConfigDlg::OKBtnClick() {
   try {
     settings_->Save();
   } catch (const tk::Exception& e) {
-    // The dialog stays open so nothing the user set is lost.
-    tk::Application.ShowException(e);
+    // The dialog stays open so nothing the user set is lost. A folder the
+    // user may not write is the usual cause (a module copied into System32
+    // or Program Files): say so, and where the module belongs.
+    const std::string folder = tk::ExtractFilePath(settings_->FileName());
+    if (tk::FolderTakesNewFiles(folder))
+      tk::Application.ShowException(e);
+    else
+      tk::Application.ShowMessageBox(UnwritableSettingsFolderText(folder), tk::Application.Title,
+                                     MB_OK | MB_ICONERROR);
     return;
   }
   tk::Application.Terminate();

@@ -122,11 +122,11 @@ void TConfigDlg::SearchFolder(const std::string& Folder) {
   ui.OnEnterHistory = [this](const std::string& folder) { EnterHistory(folder); };
   SearchServices services;
   services.walk = [](tk::TStringList& list, const std::string& folder, const tk::TStringList& mask,
-                     bool recursive, tk::TStringList& unnamed) {
+                     bool recursive, tk::TStringList& unnamed, std::vector<EntryFacts>& facts) {
     if (recursive)
-      FindFilesRecursive(list, folder, mask, &unnamed);
+      FindFilesRecursive(list, folder, mask, &unnamed, &facts);
     else
-      FindFiles(list, folder, mask, &unnamed);
+      FindFiles(list, folder, mask, &unnamed, &facts);
   };
   services.loadPlugIns = [this](const tk::TStringList& files) {
     // The table holds exactly the plug-ins checked for this run, so one

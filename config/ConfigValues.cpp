@@ -125,4 +125,11 @@ bool SampleBorderFor(int margin, int clientWidth, int clientHeight, SampleBorder
   return true;
 }
 
+std::string UnwritableSettingsFolderText(const std::string& folder) {
+  return "設定を保存できません。次のフォルダーには書き込めません:\n" + folder +
+         "\n\nOrvanelle.scr を書き込めるフォルダー（例: C:\\Users\\<ユーザー名>\\Orvanelle）に"
+         "コピーし、そこで右クリックして「インストール」を選んでください。"
+         "変更した設定はこの画面に残っています。";
+}
+
 }  // namespace orv

@@ -113,6 +113,11 @@ void CutHistory(std::vector<std::string>& folders, int capacity);
 // copies every value into the settings object. Does not save.
 void StoreValues(ConfigValues& v, TApplicationIniFile& s, int historyCapacity);
 
+// What OK says when the module's folder takes no new file (System32,
+// Program Files, a read-only share): the settings cannot be kept there, and
+// where the module should go instead. `folder` ends with its separator.
+std::string UnwritableSettingsFolderText(const std::string& folder);
+
 // The sample's margin spacers for a margin percentage: top and bottom
 // take `topBottom`, left and right `leftRight`. False (and nothing to
 // change) for margins outside 1..100.

@@ -17,6 +17,7 @@ namespace {
 // One raw row may not need more than this; keeps row buffers sane for
 // headers that claim absurd widths.
 constexpr int64_t kMaxRowBytes = tk::kMaxBitmapBytes / 4;
+constexpr uint32_t kMaxSide = 1000000;
 // What one tEXt comment contributes at most.
 constexpr size_t kMaxCommentText = 64 * 1024;
 constexpr size_t kInflateInput = 32768;
@@ -187,6 +188,9 @@ void TGLDPNGReadStream::ReadIHDR() {
   if (!ChunkRead(h, 13)) return;
   const PngHeader header = PngHeader::Parse(h);
   header.Validate();
+  // libpng's default limit: no real picture is a million pixels on a side,
+  // and a 74-byte file must not cost hundreds of megabytes of rows.
+  if (header.width > kMaxSide || header.height > kMaxSide) RaisePng(PngError::ImageTooLarge);
   const int colorType = header.colorType & 7;
   width_ = header.width;
   height_ = header.height;

@@ -445,13 +445,14 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
 
   HANDLE info = nullptr;
   HANDLE pixels = nullptr;
+  int code = 0;
   bool ok;
   {
     FloatingPointStateGuard fp;
     GetPictureProc getPicture = chosen->getPicture;
     ok = Guarded([&] {
-      getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels,
-                 reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&PlugInProgress)), 0);
+      code = getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels,
+                        reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&PlugInProgress)), 0);
     });
   }
   // A plug-in that faulted may have left anything in the handle variables:
@@ -460,6 +461,11 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
     chosen->broken = true;
     throw EPlugInFault(chosen->name);
   }
+  // The blocks are ours only when the plug-in says it succeeded. One that
+  // failed or was stopped may have freed them already and left the handles
+  // set: using or freeing them then would free them twice. A plug-in that
+  // keeps them on failure leaks them, which is the lesser harm.
+  if (code != 0) tk::Abort();
   const Conversion result = tk::DecodeCancelled() ? Conversion::kRefused
                                                   : ConvertPicture(info, pixels, Bitmap);
   if (result == Conversion::kFaulted) {

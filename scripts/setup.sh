@@ -13,10 +13,23 @@ packages=(
   mingw-w64-tools libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   zlib1g-dev libjpeg62-turbo-dev libpng-dev nasm dpkg-dev
-  wine wine32 xvfb xserver-xephyr xauth x11-utils xdotool imagemagick fonts-ipafont-gothic
+  wine xvfb xserver-xephyr xauth x11-utils xdotool imagemagick fonts-ipafont-gothic
   locales googletest libgtest-dev libbenchmark-dev nsis python3
   meson pkg-config libheif-dev libwebp-dev libheif-examples libavif-bin webp
 )
+# Wine's X11 driver opens these X libraries at run time by soname
+# (scripts/check-wine-libs.sh lists what winex11.so names and checks each is
+# there): without libXinerama and libXrandr it sees one monitor, without the
+# others it loses cursors, input and XRender text. libwine only recommends
+# them, and we install without recommendations, so each is named here, for
+# both Wines: the 32-bit one that runs the shipped module, the 64-bit
+# stand-in.
+wine_x11_libs=(libxinerama1 libxrandr2 libxrender1 libxcursor1 libxi6 libxcomposite1
+  libxfixes3 libxxf86vm1 libxext6 libx11-6 libxcb1 libfreetype6 libfontconfig1)
+packages+=("${wine_x11_libs[@]}")
+# The 32-bit half: the loader that runs the shipped module and what it opens.
+packages_i386=(wine32)
+for p in "${wine_x11_libs[@]}"; do packages_i386+=("$p:i386"); done
 
 log() { echo "setup: $*"; }
 
@@ -33,11 +46,41 @@ as_root() {
 
 need_update=0
 apt_updated=0
+# Indexes that still failed after the retries, for the message when a
+# package that is needed then cannot be installed.
+apt_failed_indexes=
+# A mirror in mid-sync serves one index with the wrong size for a while and
+# apt-get update exits 100 for it although every other index is fresh. Try a
+# few times; then go on with what was fetched: only a package that cannot be
+# installed stops the set-up, and its message names the index.
 apt_update() {
-  if [[ $apt_updated -eq 0 ]]; then
-    log "apt-get update"
-    as_root apt-get update -qq
-    apt_updated=1
+  local try out
+  [[ $apt_updated -eq 0 ]] || return 0
+  apt_updated=1
+  for try in 1 2 3 4; do
+    log "apt-get update (try $try of 4)"
+    if out=$(as_root apt-get update -qq 2>&1); then
+      apt_failed_indexes=
+      return 0
+    fi
+    apt_failed_indexes=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' <<<"$out" | sort -u)
+    printf '%s\n' "$out" >&2
+    [[ $try -eq 4 ]] || sleep $((try * 15))
+  done
+  log "apt-get update: going on without the indexes that failed:"
+  printf '  %s\n' ${apt_failed_indexes:-"(none named)"} >&2
+  return 0
+}
+
+# apt-get install that names the indexes that failed to update when it fails.
+apt_install() {
+  if ! as_root apt-get install -y -qq --no-install-recommends "$@"; then
+    echo "setup: could not install: $*" >&2
+    if [[ -n $apt_failed_indexes ]]; then
+      echo "setup: these package indexes could not be updated (a mirror in mid-sync?); try again later:" >&2
+      printf '  %s\n' $apt_failed_indexes >&2
+    fi
+    return 1
   fi
 }
 
@@ -66,21 +109,80 @@ enable_deb_src() {
 }
 enable_deb_src
 
-# One dpkg-query for all: a warm machine passes this step at once.
-installed=$(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null |
-  awk '$2 == "installed" { print $1 }' || true)
-missing=()
-for p in "${packages[@]}"; do
-  grep -qxF "$p" <<<"$installed" || missing+=("$p")
-done
+# True when this kernel runs 32-bit x86 programs: a 93-byte ELF that only
+# calls exit(0) through int 0x80. Needs no i386 package, so it answers before
+# any is installed. Emulation through a qemu-i386 binfmt handler counts as
+# no, as in wine-env.sh: Wine does not run usefully under it.
+kernel_runs_i386() {
+  local f probe
+  for f in /proc/sys/fs/binfmt_misc/*; do
+    if [[ -f $f ]] && grep -q '^interpreter .*qemu-i386' "$f" 2>/dev/null &&
+      grep -qx enabled "$f" 2>/dev/null; then
+      return 1
+    fi
+  done
+  probe=$(mktemp /tmp/orv-i386probe.XXXXXX)
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'\
+'\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'\
+'\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00'\
+'\x00\x00\x00\x00'\
+'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'\
+'\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
+'\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  local rc=0
+  timeout 10 "$probe" 2>/dev/null || rc=1
+  rm -f "$probe"
+  return $rc
+}
+
+# The packages of a list that are not installed yet. A name without
+# ":arch" is the machine's own architecture (or "all").
+missing_of() {
+  local native installed p
+  native=$(dpkg --print-architecture)
+  installed=$(dpkg-query -W -f='${Package} ${Architecture} ${db:Status-Status}\n' "$@" 2>/dev/null |
+    awk -v native="$native" '$3 == "installed" {
+      print $1 ":" $2
+      if ($2 == native || $2 == "all") print $1
+    }' || true)
+  for p in "$@"; do
+    grep -qxF "$p" <<<"$installed" || echo "$p"
+  done
+}
+
+mapfile -t missing < <(missing_of "${packages[@]}")
 if [[ ${#missing[@]} -gt 0 ]]; then
   apt_update
   log "installing ${missing[*]}"
   # Wine runs the program's windows and dialogs fine without its recommended
-  # extras (sound, OpenGL, gstreamer), which would double the download.
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # extras (sound, OpenGL, gstreamer), which would double the download; what
+  # it does need of them is named above.
+  apt_install "${missing[@]}"
 else
   log "packages: all present"
+fi
+
+# The 32-bit Wine and its libraries run the shipped module's tests where
+# the kernel runs 32-bit programs. When they cannot be installed (an i386
+# index that failed to update leaves them out of step with the machine's
+# own libraries), the set-up goes on: the test command then runs the Windows
+# tests on the 64-bit build, as on a kernel without 32-bit support, and says
+# so; everything else it needs is installed above.
+mapfile -t missing < <(missing_of "${packages_i386[@]}")
+if [[ ${#missing[@]} -gt 0 ]]; then
+  apt_update
+  log "installing the 32-bit half: ${missing[*]}"
+  if ! apt_install "${missing[@]}"; then
+    if kernel_runs_i386; then
+      log "WARNING: this kernel runs 32-bit programs, but the 32-bit Wine could not be installed;"
+      log "WARNING: the Windows tests will run on the 64-bit build until it can be (run this again later)"
+    else
+      log "this kernel cannot run 32-bit programs; the tests use the 64-bit Wine"
+    fi
+  fi
+else
+  log "32-bit packages: all present"
 fi
 
 # Code page 932 under Wine needs a Japanese locale in LC_ALL.

@@ -35,6 +35,15 @@ fi
 # shellcheck source=wine-env.sh
 source "$here/wine-env.sh"
 
+# What Wine's X11 driver opens at run time is installed for each Wine (a
+# missing libXinerama makes Wine see one monitor and say nothing).
+stage "Wine's X libraries"
+if bash "$here/check-wine-libs.sh"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
 # Configures and builds one tree; a failure counts as one failed test, and
 # whatever did build is still tested.
 build() {

@@ -11,11 +11,31 @@
 // within a folder, pre-order over the tree.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "toolkit/StringList.h"
 
 namespace orv {
+
+// What the walk learnt of a file from its folder entry, without opening it.
+struct EntryFacts {
+  uint32_t attributes = 0;  // FILE_ATTRIBUTE_* of the entry
+  int64_t size = 0;
+};
+
+// A file whose data is not on this PC: a cloud folder's placeholder
+// (OneDrive Files On-Demand and the like, marked recall on open or on data
+// access) or an offline file. Opening one downloads it, so a search over a
+// cloud-kept Pictures folder must not open them.
+constexpr uint32_t kAttributeOffline = 0x1000;             // FILE_ATTRIBUTE_OFFLINE
+constexpr uint32_t kAttributeRecallOnOpen = 0x40000;       // FILE_ATTRIBUTE_RECALL_ON_OPEN
+constexpr uint32_t kAttributeRecallOnDataAccess = 0x400000;  // ..._RECALL_ON_DATA_ACCESS
+inline bool IsNotOnThisPc(uint32_t attributes) {
+  return (attributes & (kAttributeOffline | kAttributeRecallOnOpen |
+                        kAttributeRecallOnDataAccess)) != 0;
+}
 
 // Names come back in the program's code page. An entry whose name does not
 // survive the trip there (a character the code page lacks, which the system
@@ -23,9 +43,11 @@ namespace orv {
 // comes under its short 8.3 name; one without a short name is passed over
 // and, when `Unnamed` is given, added to it as the code page shows it.
 
+// `Facts`, when given, gets one entry per file added to `List`, in step.
+
 // Files (not folders) directly in Folder whose extension is in Extensions.
 void FindFiles(tk::TStringList& List, const std::string& Folder, const tk::TStringList& Extensions,
-               tk::TStringList* Unnamed = nullptr);
+               tk::TStringList* Unnamed = nullptr, std::vector<EntryFacts>* Facts = nullptr);
 
 // Sub-folders of Folder, except names ending with a period ("." and "..").
 void FindSubFolders(tk::TStringList& List, const std::string& Folder,
@@ -35,9 +57,14 @@ void FindSubFolders(tk::TStringList& List, const std::string& Folder,
 // files before those of its sub-folders. A folder link that leads back to a
 // folder on the current path is not entered again, so the walk ends.
 void FindFilesRecursive(tk::TStringList& List, const std::string& Folder,
-                        const tk::TStringList& Extensions, tk::TStringList* Unnamed = nullptr);
+                        const tk::TStringList& Extensions, tk::TStringList* Unnamed = nullptr,
+                        std::vector<EntryFacts>* Facts = nullptr);
 
 #ifdef _WIN32
+// The code page names are converted to: the system's ANSI code page (0),
+// or the one given (tests: 65001, which Windows uses when "Beta: Use
+// Unicode UTF-8 for worldwide language support" is on).
+void UseAnsiCodePage(unsigned codePage);
 // The name of one directory entry as the program can use it: `longName`
 // when it converts to the code page and back unchanged, else `shortName`
 // (may be null or empty) under the same test. False when neither does.

@@ -30,32 +30,48 @@ std::vector<std::string> LowerCopy(const tk::TStringList& extensions) {
   return out;
 }
 
-std::wstring Wide(const std::string& ansi) {
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+UINT g_code_page = 0;  // 0: the system's ANSI code page
+
+UINT CodePage() { return g_code_page ? g_code_page : GetACP(); }
+
+std::wstring Wide(const std::string& ansi, UINT cp) {
+  const int n = MultiByteToWideChar(cp, 0, ansi.c_str(), -1, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &w[0], n);
+  MultiByteToWideChar(cp, 0, ansi.c_str(), -1, &w[0], n);
   w.resize(static_cast<size_t>(n - 1));
   return w;
 }
 
+std::wstring Wide(const std::string& ansi) { return Wide(ansi, CodePage()); }
+
 // The name in the code page when it survives the trip there and back
 // unchanged; false when a character would be lost or replaced by a look-
 // alike (best fit would turn "Café" into "Cafe", a name that opens nothing).
+// With UTF-8 as the ANSI code page (Windows' "Beta: Use Unicode UTF-8 for
+// worldwide language support") the conversion refuses WC_NO_BEST_FIT_CHARS
+// and a used-default flag, as documented: there every character has its
+// bytes, and the round trip alone catches what does not (a lone surrogate
+// turns into U+FFFD).
 bool ExactAnsi(const wchar_t* name, std::string& out) {
+  const UINT cp = CodePage();
+  const bool utf8 = cp == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL usedDefault = FALSE;
-  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr,
-                                    &usedDefault);
+  BOOL* used = utf8 ? nullptr : &usedDefault;
+  const int n = WideCharToMultiByte(cp, flags, name, -1, nullptr, 0, nullptr, used);
   if (n <= 0 || usedDefault) return false;
   std::string a(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, &a[0], n, nullptr, &usedDefault);
+  if (WideCharToMultiByte(cp, flags, name, -1, &a[0], n, nullptr, used) != n) return false;
   a.resize(static_cast<size_t>(n - 1));
-  if (usedDefault || Wide(a) != name) return false;
+  if (usedDefault || Wide(a, cp) != name) return false;
   out = std::move(a);
   return true;
 }
 
 }  // namespace
+
+void UseAnsiCodePage(unsigned codePage) { g_code_page = codePage; }
 
 bool AnsiEntryName(const wchar_t* longName, const wchar_t* shortName, std::string& name) {
   if (ExactAnsi(longName, name)) return true;
@@ -91,7 +107,7 @@ void ForEachEntry(const std::string& folder, tk::TStringList* unnamed, Take&& ta
       take(data, name);
     } else if (unnamed && !(IsFolder(data) && data.cFileName[0] == L'.')) {
       char shown[MAX_PATH * 2] = {};
-      WideCharToMultiByte(CP_ACP, 0, data.cFileName, -1, shown, sizeof shown - 1, nullptr,
+      WideCharToMultiByte(CodePage(), 0, data.cFileName, -1, shown, sizeof shown - 1, nullptr,
                           nullptr);
       unnamed->Add(folder + "\\" + shown);
     }
@@ -99,14 +115,20 @@ void ForEachEntry(const std::string& folder, tk::TStringList* unnamed, Take&& ta
 }
 
 void AppendMatchingFiles(tk::TStringList& list, const std::string& folder,
-                         const std::vector<std::string>& lowerExtensions,
-                         tk::TStringList* unnamed) {
+                         const std::vector<std::string>& lowerExtensions, tk::TStringList* unnamed,
+                         std::vector<EntryFacts>* facts) {
   ForEachEntry(folder, unnamed, [&](const WIN32_FIND_DATAW& data, const std::string& name) {
     if (IsFolder(data)) return;
     const std::string ext = EntryExtension(name);
     for (const std::string& e : lowerExtensions) {
       if (e == ext) {
         list.Add(folder + "\\" + name);
+        if (facts) {
+          EntryFacts f;
+          f.attributes = data.dwFileAttributes;
+          f.size = (int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+          facts->push_back(f);
+        }
         break;
       }
     }
@@ -140,8 +162,8 @@ struct WalkLevel {
 }  // namespace
 
 void FindFiles(tk::TStringList& List, const std::string& Folder, const tk::TStringList& Extensions,
-               tk::TStringList* Unnamed) {
-  AppendMatchingFiles(List, Folder, LowerCopy(Extensions), Unnamed);
+               tk::TStringList* Unnamed, std::vector<EntryFacts>* Facts) {
+  AppendMatchingFiles(List, Folder, LowerCopy(Extensions), Unnamed, Facts);
 }
 
 void FindSubFolders(tk::TStringList& List, const std::string& Folder, tk::TStringList* Unnamed) {
@@ -152,14 +174,15 @@ void FindSubFolders(tk::TStringList& List, const std::string& Folder, tk::TStrin
 }
 
 void FindFilesRecursive(tk::TStringList& List, const std::string& Folder,
-                        const tk::TStringList& Extensions, tk::TStringList* Unnamed) {
+                        const tk::TStringList& Extensions, tk::TStringList* Unnamed,
+                        std::vector<EntryFacts>* Facts) {
   const std::vector<std::string> lowerExtensions = LowerCopy(Extensions);
   // An explicit stack instead of recursion: a deep tree cannot exhaust the
   // thread's stack, and the identities of the folders on the current path
   // are at hand to recognise a link back to one of them.
   std::vector<WalkLevel> path;
   auto enter = [&](const std::string& folder, const FolderIdentity& id, bool hasId) {
-    AppendMatchingFiles(List, folder, lowerExtensions, Unnamed);
+    AppendMatchingFiles(List, folder, lowerExtensions, Unnamed, Facts);
     path.emplace_back();
     WalkLevel& level = path.back();
     level.id = id;

@@ -90,7 +90,9 @@ int HistoryIndexOf(const tk::TStringList& history, const std::string& folder) {
 }
 
 bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, ISearchUi& ui,
-                      IPluginDecoder* plugins) {
+                      IPluginDecoder* plugins, const EntryFacts* facts) {
+  if (facts && IsNotOnThisPc(facts->attributes))
+    return facts->size <= SizeLimitBytes(c.sizeLimitKb);
   auto fail = [&](const std::string& message) {
     if (c.reportErrors) ui.ReportError(message + " : " + fileName);
     return false;
@@ -145,14 +147,18 @@ void SearchFolder(const std::string& folder, const SearchConditions& c, ISearchU
     try {
       ui.UpdateProgress(0);
       tk::TStringList candidates, unnamed;
-      if (services.walk) services.walk(candidates, folder, mask, c.subFolders, unnamed);
+      std::vector<EntryFacts> facts;
+      if (services.walk) services.walk(candidates, folder, mask, c.subFolders, unnamed, facts);
+      if (facts.size() != static_cast<size_t>(candidates.Count())) facts.clear();
       if (c.reportErrors)
         for (const std::string& name : unnamed.Items())
           ui.ReportError(std::string(kUnnamedEntryMessage) + " : " + name);
       ui.SetProgressRange(candidates.Count());
       for (int i = 0; i < candidates.Count(); ++i) {
         ui.SetProgressMessage(candidates[i]);
-        if (CheckPictureFile(candidates[i], c, ui, services.plugins)) result.Add(candidates[i]);
+        const EntryFacts* entry = facts.empty() ? nullptr : &facts[static_cast<size_t>(i)];
+        if (CheckPictureFile(candidates[i], c, ui, services.plugins, entry))
+          result.Add(candidates[i]);
         ui.UpdateProgress(i);
       }
     } catch (const tk::EAbort&) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/PictureLoader.h"
+#include "search/Dirsearch.h"
 #include "toolkit/StringList.h"
 
 namespace orv {
@@ -59,9 +60,11 @@ class ISearchUi {
 
 struct SearchServices {
   // FindFilesRecursive when `recursive`, else FindFiles; entries whose name
-  // the program cannot use go to `unnamed`.
+  // the program cannot use go to `unnamed`; `facts` gets what each listed
+  // file's folder entry says (a walk that leaves it empty gives none).
   std::function<void(tk::TStringList& list, const std::string& folder,
-                     const tk::TStringList& extensions, bool recursive, tk::TStringList& unnamed)>
+                     const tk::TStringList& extensions, bool recursive, tk::TStringList& unnamed,
+                     std::vector<EntryFacts>& facts)>
       walk;
   // Loads the listed plug-in files into the dialog's host and returns its
   // PFilter.
@@ -86,8 +89,13 @@ int HistoryIndexOf(const tk::TStringList& history, const std::string& folder);
 // large as the minimums. A decoding failure, or a file that cannot be
 // opened, fails it and goes to ui.ReportError as "message : path" when
 // errors are to be reported.
+//
+// A file whose data is not on this PC (`facts` says so: a cloud folder's
+// placeholder) is never opened, since opening it would download it: it
+// passes by extension and the size its entry gives. The show decodes it in
+// its turn and passes over it when it cannot.
 bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, ISearchUi& ui,
-                      IPluginDecoder* plugins);
+                      IPluginDecoder* plugins, const EntryFacts* facts = nullptr);
 
 // Reported for an entry whose name cannot be written in the code page and
 // that has no short name, so that no program here could open it.

@@ -67,14 +67,21 @@ TApplicationIniFile::TApplicationIniFile(std::unique_ptr<tk::TCustomIniFile> ini
   file_list_path_ = folder + fileListName;
 }
 
-void TApplicationIniFile::LoadList(tk::TStringList& list, const std::string& path) {
+void TApplicationIniFile::LoadList(tk::TStringList& list, const std::string& path,
+                                   MissingLists missing) {
   try {
     list.LoadFromFile(path);
   } catch (const tk::EFOpenError&) {
     // Only a list that is not there is created from memory; one that is
     // there but unreadable would be lost by writing over it.
     if (tk::FileExists(path)) throw;
-    list.SaveToFile(path);
+    if (missing == MissingLists::Leave) return;
+    try {
+      list.SaveToFile(path);
+    } catch (const tk::EFCreateError&) {
+      // A folder that takes no new file: nothing is lost, the list is the
+      // one in memory, and saving says what is wrong.
+    }
   }
 }
 
@@ -150,14 +157,14 @@ void TApplicationIniFile::WriteKey(const Key& k) {
   }
 }
 
-void TApplicationIniFile::Load() {
+void TApplicationIniFile::Load(MissingLists missing) {
   // A Load stopped by an error (a broken colour text, an uncreatable list
   // file) leaves the keys after it unread; they must still mean what a
   // missing key means, or the show would flash every picture at the
   // timer's minimum with mouse exits off.
   ApplyDefaults();
-  LoadList(DirList, dir_list_path_);
-  LoadList(FileList, file_list_path_);
+  LoadList(DirList, dir_list_path_, missing);
+  LoadList(FileList, file_list_path_, missing);
   for (const Key& k : Keys()) ReadKey(k);
   if (BlankScreenInterval < 0) BlankScreenInterval = 0;
 }

@@ -35,10 +35,17 @@ class TApplicationIniFile {
   const std::string& DirListFileName() const { return dir_list_path_; }
   const std::string& FileListFileName() const { return file_list_path_; }
 
-  // Reads both lists (creating a missing list file from the list in
-  // memory), then every key. Errors leave as tk::Exception; whatever was
-  // read before the error stays read, every key after it has its default.
-  void Load();
+  // What Load does about a list file that is not there. The settings
+  // dialog creates it from the list in memory, as far as the folder lets
+  // it: in a folder the user may not write (System32, Program Files) the
+  // list simply stays empty, and OK then says why nothing can be saved.
+  // The show and the preview never write: for them a missing list is an
+  // empty one.
+  enum class MissingLists { Create, Leave };
+  // Reads both lists, then every key. Errors leave as tk::Exception;
+  // whatever was read before the error stays read, every key after it has
+  // its default.
+  void Load(MissingLists missing = MissingLists::Create);
   // Writes both lists, then every key. Stops at the first failure.
   void Save();
   // Writes PreviousRowNumber and nothing else.
@@ -99,7 +106,7 @@ class TApplicationIniFile {
   void ApplyDefaults();
   void ReadKey(const Key& k);
   void WriteKey(const Key& k);
-  static void LoadList(tk::TStringList& list, const std::string& path);
+  static void LoadList(tk::TStringList& list, const std::string& path, MissingLists missing);
 
   std::unique_ptr<tk::TCustomIniFile> ini_;
   std::string dir_list_path_;

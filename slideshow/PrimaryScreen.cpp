@@ -148,7 +148,9 @@ void TPrimaryWindow::FormCreate() {
   SetLeft(0);
   settings_ = settings_factory_();
   try {
-    settings_->Load();
+    // The show writes no list: in a folder the user may not write, a
+    // missing list must not turn into an error box before every show.
+    settings_->Load(TApplicationIniFile::MissingLists::Leave);
   } catch (const tk::Exception& e) {
     // Shown like any uncaught error; the show goes on with what was read.
     tk::Application.ShowException(e);

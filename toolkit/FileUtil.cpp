@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace tk {
@@ -68,24 +70,58 @@ bool ReadFileHead(const std::string& path, size_t maxBytes, std::string& out, bo
   return !std::ferror(f.get());
 }
 
+ReplaceSteps DefaultReplaceSteps() {
+  ReplaceSteps steps;
+  steps.move = MoveOver;
+  steps.wait = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
+  return steps;
+}
+
+namespace {
+const ReplaceSteps* g_replace_steps = nullptr;
+}  // namespace
+
+void UseReplaceSteps(const ReplaceSteps* steps) { g_replace_steps = steps; }
+
 bool ReplaceFileContents(const std::string& path, const std::string& data) {
-  const std::string temp = path + ".tmp~";
+  if (g_replace_steps) return ReplaceFileContents(path, data, *g_replace_steps);
+  static const ReplaceSteps defaults = DefaultReplaceSteps();
+  return ReplaceFileContents(path, data, defaults);
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& data,
+                         const ReplaceSteps& steps) {
+  // A name of its own: two writers in one folder (two dialogs, or one and
+  // a sync client) would otherwise write into one temporary file and each
+  // move the other's half-written data into place.
+  const std::string temp = CreateUniqueFileBeside(path);
+  if (temp.empty()) return false;
   {
     FilePtr f(std::fopen(temp.c_str(), "wb"));
-    if (!f) return false;
-    bool ok = std::fwrite(data.data(), 1, data.size(), f.get()) == data.size();
-    ok = std::fflush(f.get()) == 0 && ok;
-    ok = ok && FlushToDisk(f.get());
-    if (std::fclose(f.release()) != 0) ok = false;
+    bool ok = f != nullptr;
+    if (ok) {
+      ok = std::fwrite(data.data(), 1, data.size(), f.get()) == data.size();
+      ok = std::fflush(f.get()) == 0 && ok;
+      ok = ok && FlushToDisk(f.get());
+      if (std::fclose(f.release()) != 0) ok = false;
+    }
     if (!ok) {
       std::remove(temp.c_str());
       return false;
     }
   }
-  if (!MoveOver(temp, path)) {
-    std::remove(temp.c_str());
-    return false;
+  for (int attempt = 1; attempt <= steps.attempts; ++attempt) {
+    if (steps.move(temp, path)) return true;
+    if (attempt < steps.attempts && steps.wait) steps.wait();
   }
+  std::remove(temp.c_str());
+  return false;
+}
+
+bool FolderTakesNewFiles(const std::string& folder) {
+  const std::string probe = CreateUniqueFileBeside(folder + "probe");
+  if (probe.empty()) return false;
+  std::remove(probe.c_str());
   return true;
 }
 

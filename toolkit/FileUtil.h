@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace tk {
@@ -16,13 +17,38 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // At most `maxBytes` bytes from the start of the file; `more` tells whether
 // the file goes on past them. False when the file cannot be read.
 bool ReadFileHead(const std::string& path, size_t maxBytes, std::string& out, bool& more);
-// Writes `data` to a temporary file beside `path`, flushes it, then replaces
-// `path` with it. On any failure the old file is left untouched and false
-// is returned.
+// Writes `data` to a temporary file of its own beside `path`, flushes it,
+// then replaces `path` with it. On any failure the old file is left
+// untouched, the temporary file is gone and false is returned.
 bool ReplaceFileContents(const std::string& path, const std::string& data);
-// The platform's part of it (FileUtilWin32.cpp, FileUtilPosix.cpp): makes
-// the written data durable where the system needs a call for that, and
+
+// How the replace step is tried: a virus scanner or an indexer that opens
+// the new file or the old one for a moment makes the move fail with a
+// sharing violation, which clears by itself, so the move is tried again
+// `attempts` times in all, with `wait` between tries (about a second).
+struct ReplaceSteps {
+  int attempts = 10;
+  std::function<bool(const std::string& temp, const std::string& path)> move;
+  std::function<void()> wait;
+};
+ReplaceSteps DefaultReplaceSteps();
+bool ReplaceFileContents(const std::string& path, const std::string& data,
+                         const ReplaceSteps& steps);
+// The steps every save of the process takes (null: the default ones); for
+// tests, which make one file's saves fail as a file held open would.
+void UseReplaceSteps(const ReplaceSteps* steps);
+
+// True when a new file can be made in `folder` (ends with its separator, or
+// "" for the current folder): the test that tells a folder the user may not
+// write from a save that failed for another reason.
+bool FolderTakesNewFiles(const std::string& folder);
+
+// The platform's part of it (FileUtilWin32.cpp, FileUtilPosix.cpp): creates
+// an empty file of a name no other writer has, beside `path` (in its
+// folder), and returns that name ("" when the folder takes no new file);
+// makes the written data durable where the system needs a call for that;
 // puts `temp` in the place of `path` in one step.
+std::string CreateUniqueFileBeside(const std::string& path);
 bool FlushToDisk(std::FILE* f);
 bool MoveOver(const std::string& temp, const std::string& path);
 

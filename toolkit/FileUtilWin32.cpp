@@ -6,6 +6,16 @@
 
 namespace tk {
 
+// GetTempFileName makes the file, so the name stays ours until we move it
+// away; it wants a folder, "." for a bare file name.
+std::string CreateUniqueFileBeside(const std::string& path) {
+  std::string folder = ExtractFilePath(path);
+  if (folder.empty()) folder = ".";
+  char name[MAX_PATH + 1] = {};
+  if (!GetTempFileNameA(folder.c_str(), "orv", 0, name)) return std::string();
+  return name;
+}
+
 // The new file must be on the disk before it takes the old one's place: a
 // rename on one volume is only a change of the folder entry, which
 // MOVEFILE_WRITE_THROUGH does not make wait for the data, so without this a

@@ -8,6 +8,7 @@
 #include "toolkit/Convert.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
+#include "tests/core/failing_save.h"
 
 namespace fs = std::filesystem;
 
@@ -203,9 +204,8 @@ TEST(PortableIniFile, AFailedWriteReportsTheFileAndKeepsIt) {
   TempFolder dir;
   const std::string path = dir.File("a.ini");
   Spit(path, "[S]\nk=old\n");
-  // The replacement is written beside the file; make that impossible.
-  fs::create_directory(path + ".tmp~");
   tk::TPortableIniFile ini(path);
+  const orvtest::FailingSave blocked(path);
   try {
     ini.WriteString("S", "k", "new");
     ADD_FAILURE() << "write did not fail";

@@ -475,6 +475,44 @@ TEST(PngReader, MendedFaultsAreRejectedWithTheirOwnErrors) {
   EXPECT_EQ(LoadError(huge), "PNG LoadStream: Error Chunk Length");
 }
 
+// libpng's default limit: a side beyond a million pixels is refused from the
+// header, before the bitmap or a row buffer exists. Without it, a 74-byte
+// file that declares 2^30 one-bit pixels a row stayed under the row limit
+// and had its 128 MiB row and bitmap allocated before the data ran out.
+TEST(PngReader, SidesBeyondAMillionPixelsAreRefusedFromTheHeader) {
+  struct Case {
+    uint32_t w, h;
+    uint8_t depth, colorType;
+    bool refused;
+  } const cases[] = {
+      {1u << 30, 1, 1, 0, true},   {1, 1u << 30, 1, 0, true}, {1000001, 1, 1, 0, true},
+      {1, 1000001, 8, 0, true},    {1000001, 1000001, 8, 2, true},
+      {1000000, 1, 1, 0, false},   {1, 1000000, 1, 0, false},
+  };
+  for (const Case& c : cases) {
+    Bytes file = Signature();
+    AddChunk(file, "IHDR", Ihdr(c.w, c.h, c.depth, c.colorType));
+    AddChunk(file, "IDAT", Deflate(Bytes(4, 0)));
+    AddChunk(file, "IEND", {});
+    if (c.refused) {
+      EXPECT_EQ(LoadError(file), "Read Header(PNG): Image Too Large") << c.w << "x" << c.h;
+    } else {
+      EXPECT_NE(LoadError(file), "Read Header(PNG): Image Too Large") << c.w << "x" << c.h;
+    }
+  }
+  // A million pixels a row still decode, row and bitmap included.
+  Bytes row(1 + 1000000 / 8, 0xFF);
+  row[0] = 0;
+  Bytes wide = Signature();
+  AddChunk(wide, "IHDR", Ihdr(1000000, 1, 1, 0));
+  AddChunk(wide, "IDAT", Deflate(row));
+  AddChunk(wide, "IEND", {});
+  TGLDPNG png;
+  LoadBytes(png, wide);
+  EXPECT_EQ(png.GetWidth(), 1000000);
+  EXPECT_EQ(png.GetHeight(), 1);
+}
+
 TEST(PngReader, QuietStops) {
   // No image data at all: nothing loads, nothing is raised.
   Bytes noIdat = Signature();

@@ -157,7 +157,7 @@ TEST_F(SearchRunTest, RunKeepsWalkOrderAndEndsCleanlyOnEveryPath) {
   Names seenPlugIns;
   orv::SearchServices s;
   s.walk = [&](tk::TStringList& list, const std::string&, const tk::TStringList& mask, bool,
-               tk::TStringList&) {
+               tk::TStringList&, std::vector<orv::EntryFacts>&) {
     seenMask = mask;
     for (const std::string& f : candidates) list.Add(f);
   };
@@ -191,6 +191,60 @@ TEST_F(SearchRunTest, RunKeepsWalkOrderAndEndsCleanlyOnEveryPath) {
   orv::SearchFolder("", c_, ui3, s);
   orv::SearchFolder("0", c_, ui3, s);
   EXPECT_EQ(ui3.log, (Names{"reject", "reject"}));
+}
+
+// A Pictures folder kept by a cloud client: most files are placeholders
+// whose data is not on this PC, and opening one downloads it. The search
+// takes them by extension and the size of their folder entry without
+// opening them (here they do not exist at all, so any open would fail and
+// be reported); files on this PC are measured as before.
+TEST_F(SearchRunTest, FilesKeptInTheCloudAreTakenWithoutBeingOpened) {
+  c_.reportErrors = true;
+  c_.sizeLimitKb = 10;
+  c_.minWidth = 10, c_.minHeight = 10;
+  const std::string local = Write("local.bmp", BmpBytes(20, 20));
+  const std::string small = Write("small.bmp", BmpBytes(5, 5));
+  struct Entry {
+    std::string path;
+    uint32_t attributes;
+    int64_t size;
+  } const entries[] = {
+      {local, 0x20 /* archive */, 0},
+      {small, 0x20, 0},
+      {"C:\\cloud\\onDemand.jpg", 0x400000 | 0x20, 4000},  // recall on data access
+      {"C:\\cloud\\onOpen.png", 0x40000, 100},              // recall on open
+      {"C:\\cloud\\offline.bmp", 0x1000, 10 * 1024},        // offline, at the limit
+      {"C:\\cloud\\tooBig.jpg", 0x400000, 10 * 1024 + 1},  // over the limit
+      {"C:\\cloud\\pinned.jpg", 0x80000 /* pinned: on this PC */, 10},
+  };
+  orv::SearchServices s;
+  s.walk = [&](tk::TStringList& list, const std::string&, const tk::TStringList&, bool,
+               tk::TStringList&, std::vector<orv::EntryFacts>& facts) {
+    for (const Entry& e : entries) {
+      list.Add(e.path);
+      orv::EntryFacts f;
+      f.attributes = e.attributes;
+      f.size = e.size;
+      facts.push_back(f);
+    }
+  };
+  orv::SearchFolder("C:\\cloud", c_, ui_, s);
+  EXPECT_EQ(ui_.files, (Names{local, "C:\\cloud\\onDemand.jpg", "C:\\cloud\\onOpen.png",
+                              "C:\\cloud\\offline.bmp"}));
+  // Only the file that is on this PC and was opened is reported.
+  ASSERT_EQ(ui_.errors.size(), 1u);
+  EXPECT_NE(ui_.errors[0].find("pinned.jpg"), std::string::npos) << ui_.errors[0];
+
+  // A walk that gives no facts (or not one per file) changes nothing.
+  FakeUi plain;
+  s.walk = [&](tk::TStringList& list, const std::string&, const tk::TStringList&, bool,
+               tk::TStringList&, std::vector<orv::EntryFacts>& facts) {
+    for (const Entry& e : entries) list.Add(e.path);
+    facts.resize(2);
+  };
+  orv::SearchFolder("C:\\cloud", c_, plain, s);
+  EXPECT_EQ(plain.files, (Names{local}));
+  EXPECT_EQ(plain.errors.size(), 5u);
 }
 
 }  // namespace

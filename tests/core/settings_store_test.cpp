@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
+#include "tests/core/failing_save.h"
 
 namespace fs = std::filesystem;
 
@@ -414,25 +416,37 @@ TEST_F(SettingsStore, BadColourTextStopsLoadAfterTheFieldsBeforeIt) {
   EXPECT_EQ(t->BGColor, tk::clWhite);  // the default is the current colour
 }
 
-TEST_F(SettingsStore, ListFileThatCannotBeCreatedStopsLoadBeforeAnyKey) {
-  const std::string ini = Path("nowhere/Orvanelle.ini");
-  auto s = Make(ini);
-  try {
-    s->Load();
-    ADD_FAILURE() << "Load created a list in a missing folder";
-  } catch (const tk::EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "ファイル " + Path("nowhere/") + kDirList + " を作成できません");
-  }
-  EXPECT_TRUE(s->SubFolder);
-  EXPECT_EQ(s->CheckSize, 10240);
+// A module in a folder the user may not write (System32, Program Files):
+// the dialog's Load cannot create the missing lists, and that is no error;
+// every key is still read, so the dialog opens with the user's settings.
+TEST_F(SettingsStore, ListsThatCannotBeCreatedAreEmptyAndEveryKeyIsStillRead) {
+  Write(IniPath(), "[Screen]\nInterval=9\n[Event]\nMouseMove=0\n");
+  fs::create_directory(Path(kFileList));  // nothing can take its place
+  const orvtest::FailingSave blocked(Path(kDirList));
+  auto s = Make();
+  s->Load();
+  EXPECT_TRUE(s->DirList.Empty());
+  EXPECT_TRUE(s->FileList.Empty());
+  EXPECT_EQ(s->Interval, 9);
+  EXPECT_FALSE(s->MouseMove);
+  EXPECT_FALSE(fs::exists(Path(kDirList)));
+}
 
-  // A folder in the list file's place cannot be replaced either.
-  fs::create_directory(Path(kFileList));
-  Write(IniPath(), "[Screen]\nInterval=9\n");
-  auto t = Make();
-  EXPECT_THROW(t->Load(), tk::EFCreateError);
-  EXPECT_TRUE(fs::exists(Path(kDirList)));
-  EXPECT_EQ(t->Interval, 5);  // the default: no key was read
+// The show and the preview read what is there and write nothing, also
+// where the folder would take the files: a missing list is an empty one.
+TEST_F(SettingsStore, TheShowsLoadWritesNothing) {
+  Write(IniPath(), "[Screen]\nInterval=7\n");
+  Write(Path(kDirList), "C:\\d\r\n");
+  auto s = Make();
+  s->Load(orv::TApplicationIniFile::MissingLists::Leave);
+  EXPECT_EQ(s->Interval, 7);
+  EXPECT_EQ(s->DirList.Count(), 1);
+  EXPECT_TRUE(s->FileList.Empty());
+  EXPECT_FALSE(fs::exists(Path(kFileList)));
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder_)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Orvanelle.ini", kDirList}));
 }
 
 TEST_F(SettingsStore, FailedListWriteKeepsTheOldListAndWritesNoKey) {
@@ -445,8 +459,7 @@ TEST_F(SettingsStore, FailedListWriteKeepsTheOldListAndWritesNoKey) {
   s->FileList.Add("C:\\new.jpg");
   s->DirList.Add("C:\\more");
   s->Interval = 1;
-  // The new list is written beside the old one first; block that spot.
-  fs::create_directory(Path(kFileList) + ".tmp~");
+  const orvtest::FailingSave blocked(Path(kFileList));
   try {
     s->Save();
     ADD_FAILURE() << "Save did not fail";
@@ -463,7 +476,7 @@ TEST_F(SettingsStore, UnwritableSettingsFileStopsSaveWithItsPath) {
   auto s = Make();
   s->Load();
   s->DirList.Add("C:\\d");
-  fs::create_directory(IniPath() + ".tmp~");
+  const orvtest::FailingSave blocked(IniPath());
   try {
     s->Save();
     ADD_FAILURE() << "Save did not fail";

@@ -7,6 +7,7 @@
 
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
+#include "tests/core/failing_save.h"
 
 namespace tk {
 namespace {
@@ -90,13 +91,7 @@ TEST_F(ListFileTest, FailedSaveKeepsTheOldFile) {
   TStringList old;
   old.Add("keep me");
   old.SaveToFile(path_);
-  // A folder where the temporary file would go makes the write fail.
-  const std::string blocker = path_ + ".tmp~";
-#ifdef _WIN32
-  ASSERT_EQ(system(("mkdir \"" + blocker + "\"").c_str()), 0);
-#else
-  ASSERT_EQ(system(("mkdir -p '" + blocker + "'").c_str()), 0);
-#endif
+  const orvtest::FailingSave blocked(path_);
   TStringList replacement;
   replacement.Add("new");
   try {

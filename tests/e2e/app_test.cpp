@@ -460,13 +460,40 @@ TEST_F(AppTest, RunModeShowsHeicAndAvifPhotosThroughOurPlugins) {
 }
 #endif
 
+// Windows takes the process's DPI awareness from the manifest before the
+// module's first instruction: the show is per-monitor aware (v2) where
+// Windows has it and system aware before, with no call that could come too
+// late. Read from the module as shipped.
+TEST_F(AppTest, TheManifestDeclaresTheAwarenessBeforeAnyCodeRuns) {
+  HMODULE m = LoadLibraryExA(scr_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(m, nullptr);
+  HRSRC r = FindResourceA(m, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24) /* RT_MANIFEST */);
+  ASSERT_NE(r, nullptr);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(m, r)));
+  const std::string manifest(data, SizeofResource(m, r));
+  FreeLibrary(m);
+  EXPECT_NE(manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                          "WindowsSettings\">PerMonitorV2, System</dpiAwareness>"),
+            std::string::npos)
+      << manifest;
+  EXPECT_NE(manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/"
+                          "WindowsSettings\">true</dpiAware>"),
+            std::string::npos)
+      << manifest;
+  // Both inside the application's windowsSettings, where Windows looks.
+  const size_t settings = manifest.find("<windowsSettings>");
+  ASSERT_NE(settings, std::string::npos);
+  EXPECT_LT(settings, manifest.find("<dpiAwareness"));
+  EXPECT_GT(manifest.find("</windowsSettings>"), manifest.find("</dpiAwareness>"));
+}
+
 TEST_F(AppTest, ASecondStartEndsAtOnceWithExitCodeOne) {
   Settings("[Screen]\r\nBlankScreenInterval=0\r\n", {});
   Process first;
   Launch(first, "/s");
   HWND w = WaitWindow(first, "TPrimaryWindow");
   ASSERT_NE(w, nullptr);
-  for (const char* args : {"/s", "/c", "/p 1"}) {
+  for (const char* args : {"/s", "/c"}) {
     Process second;
     Launch(second, args);
     EXPECT_EQ(second.WaitExit(kStartTimeoutMs), 1) << args;
@@ -532,6 +559,46 @@ TEST_F(AppTest, PreviewFillsTheGivenWindowAndIgnoresInput) {
   EXPECT_EQ(p.WaitExit(3000), -1) << "input ended the preview";
   DestroyWindow(host);
   EXPECT_EQ(p.WaitExit(30000), 0);
+}
+
+// The Screen Saver Settings page keeps its preview running while the user
+// presses Settings or Preview: both must start, one after the other, while
+// the preview goes on drawing.
+TEST_F(AppTest, ARunningPreviewLetsTheSettingsDialogAndTheShowStart) {
+  Settings("[Screen]\r\nBlankScreenInterval=0\r\n", {});
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "OrvPreviewHost";
+  RegisterClassA(&wc);
+  HWND host = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120,
+                              nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(host, nullptr);
+  Process preview;
+  Launch(preview, "/p " + std::to_string(reinterpret_cast<uintptr_t>(host)));
+  ASSERT_TRUE(WaitFor([&] { return FindWindowExA(host, nullptr, "TPrimaryWindow", nullptr); },
+                      kStartTimeoutMs));
+
+  Process dialog;
+  Launch(dialog, "/c");
+  HWND dlg = WaitWindow(dialog, "TConfigDlg");
+  ASSERT_NE(dlg, nullptr) << "the settings dialog did not open beside the preview, exit code "
+                          << dialog.WaitExit(0);
+  PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(dialog.WaitExit(30000), 0);
+
+  Process show;
+  Launch(show, "/s");
+  HWND w = WaitWindow(show, "TPrimaryWindow");
+  ASSERT_NE(w, nullptr) << "the show did not start beside the preview, exit code "
+                        << show.WaitExit(0);
+  WaitFor([] { return false; }, 1500);
+  PostMessageA(w, WM_KEYDOWN, 'X', 0);
+  EXPECT_EQ(show.WaitExit(30000), 0);
+
+  EXPECT_EQ(preview.WaitExit(0), -1) << "the preview ended";
+  DestroyWindow(host);
+  EXPECT_EQ(preview.WaitExit(30000), 0);
 }
 
 TEST_F(AppTest, PreviewWithoutAUsableHandleEndsQuietly) {

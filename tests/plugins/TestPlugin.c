@@ -358,6 +358,11 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   }
   GlobalUnlock(*pHBm);
   GlobalUnlock(*pHBInfo);
+  if (mode == kModeFailKeepBlocks) {
+    g_probe.keptInfo = (uintptr_t)*pHBInfo;
+    g_probe.keptPixels = (uintptr_t)*pHBm;
+    return 2;
+  }
   return 0;
 }
 

@@ -38,8 +38,11 @@ enum OrvTestMode {
   kModeFaultDivide = 17,   /* GetPicture divides an integer by zero */
   kModeFaultIllegal = 18,  /* GetPicture runs an undefined instruction */
   kModeBadHandles = 19,    /* returns handles that name no memory block */
-  kModeAskProgress = 20    /* calls the progress callback per row and stops
+  kModeAskProgress = 20,   /* calls the progress callback per row and stops
                               when it answers non-zero */
+  kModeFailKeepBlocks = 21 /* makes a whole, valid picture, then returns 2
+                              (error) with both handles set: blocks the host
+                              must neither use nor free */
 };
 
 /* Archive modes. */
@@ -65,6 +68,8 @@ typedef struct OrvTestProbeData {
   char lastName[260];  /* the last name IsSupported got, "" for null */
   int progressCalls;   /* calls of the progress callback in kModeAskProgress */
   int stoppedByProgress; /* 1 when the callback asked to stop */
+  uintptr_t keptInfo;    /* the blocks of the last kModeFailKeepBlocks call */
+  uintptr_t keptPixels;
 } OrvTestProbeData;
 
 /* The control state the FPU variant leaves behind after each of its entry

@@ -382,6 +382,36 @@ TEST(Dirsearch, ANameTheCodePageCannotCarryIsTakenByItsShortName) {
   }
 }
 
+// With UTF-8 as the ANSI code page, every name the file system can hold is
+// taken as it is (in UTF-8); a lone surrogate, which UTF-8 cannot carry, is
+// still refused by the round trip and goes by its short name. The flags
+// that code page 932 needs make the conversion fail there, for every name.
+TEST(Dirsearch, WithUtf8AsTheCodePageNamesComeInUtf8) {
+  struct Case {
+    const wchar_t* longName;
+    const wchar_t* shortName;
+    bool ok;
+    const char* name;
+  } cases[] = {
+      {L"photo.jpg", L"", true, "photo.jpg"},
+      {L"\u5199\u771f.jpg", L"", true, "\xE5\x86\x99\xE7\x9C\x9F.jpg"},
+      {L"Caf\u00e9.jpg", L"CAFE~1.JPG", true, "Caf\xC3\xA9.jpg"},
+      {L"\U0001F600.png", L"", true, "\xF0\x9F\x98\x80.png"},
+      {L"bad\xD800.jpg", L"BAD~1.JPG", true, "BAD~1.JPG"},
+      {L"bad\xD800.jpg", L"", false, ""},
+  };
+  orv::UseAnsiCodePage(CP_UTF8);
+  for (const Case& c : cases) {
+    std::string name = "untouched";
+    EXPECT_EQ(orv::AnsiEntryName(c.longName, c.shortName, name), c.ok) << c.name;
+    EXPECT_EQ(name, c.ok ? c.name : "untouched");
+  }
+  std::string path;
+  EXPECT_TRUE(orv::AnsiPath(L"C:\\\u5199\u771f\\a.jpg", path));
+  EXPECT_EQ(path, "C:\\\xE5\x86\x99\xE7\x9C\x9F\\a.jpg");
+  orv::UseAnsiCodePage(0);
+}
+
 TEST(Dirsearch, FilesAndFoldersNamedOutsideTheCodePageAreFoundUnderNamesThatOpenThem) {
   TempTree t;
   const std::wstring root = WideOf(t.Root());

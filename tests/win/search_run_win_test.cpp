@@ -51,11 +51,11 @@ void WriteBmp(const std::string& path, int w, int h) {
 orv::SearchServices RealWalk() {
   orv::SearchServices s;
   s.walk = [](tk::TStringList& list, const std::string& folder, const tk::TStringList& mask,
-              bool recursive, tk::TStringList& unnamed) {
+              bool recursive, tk::TStringList& unnamed, std::vector<orv::EntryFacts>& facts) {
     if (recursive)
-      orv::FindFilesRecursive(list, folder, mask, &unnamed);
+      orv::FindFilesRecursive(list, folder, mask, &unnamed, &facts);
     else
-      orv::FindFiles(list, folder, mask, &unnamed);
+      orv::FindFiles(list, folder, mask, &unnamed, &facts);
   };
   return s;
 }

@@ -716,6 +716,33 @@ TEST(SpiLibFaults, HandlesThatNameNoMemoryFailWithoutAFault) {
   ExpectSentinel(bmp);
 }
 
+// GetPicture's answer decides who owns the blocks: on an error the plug-in
+// may already have freed them, so the host neither reads nor frees them,
+// whatever the handles say. Here they are whole and valid, so reading them
+// would show a picture and freeing them would leave the plug-in's handles
+// dead.
+TEST(SpiLib, BlocksOfAFailedGetPictureAreNeitherUsedNorFreed) {
+  TempFolder t;
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({Plugin("orvtest")}));
+  tk::TBitmap bmp;
+  FillSentinel(bmp);
+  ResetProbe(Plugin("orvtest"));
+  EXPECT_THROW(host.LoadFromFile(t.Write("f.orv", OrvPicture(8, 8, kModeFailKeepBlocks)), bmp),
+               tk::EAbort);
+  ExpectSentinel(bmp);
+  const OrvTestProbeData probe = Probe(Plugin("orvtest"));
+  const HGLOBAL info = reinterpret_cast<HGLOBAL>(probe.keptInfo);
+  const HGLOBAL pixels = reinterpret_cast<HGLOBAL>(probe.keptPixels);
+  ASSERT_NE(info, nullptr);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_NE(GlobalFlags(info), GMEM_INVALID_HANDLE);
+  EXPECT_NE(GlobalFlags(pixels), GMEM_INVALID_HANDLE);
+  EXPECT_GE(GlobalSize(pixels), 8u * 8u * 3u);
+  GlobalFree(info);
+  GlobalFree(pixels);
+}
+
 TEST(SpiLibFaults, TheProgressCallbackStopsAPlugInWhenTheDecodeIsCancelled) {
   TempFolder t;
   orv::TSpiLib32 host;
