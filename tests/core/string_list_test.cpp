@@ -103,11 +103,6 @@ TEST_F(ListFileTest, FailedSaveKeepsTheOldFile) {
   TStringList back;
   back.LoadFromFile(path_);
   EXPECT_EQ(Items(back), Items(old));
-#ifdef _WIN32
-  system(("rmdir \"" + blocker + "\"").c_str());
-#else
-  system(("rmdir '" + blocker + "'").c_str());
-#endif
 }
 
 TEST_F(ListFileTest, MissingFileRaisesOpenError) {

@@ -398,4 +398,39 @@ TEST_F(ConfigDlgTest, AFailedSaveIsShownAndTheDialogStaysOpen) {
   EXPECT_STREQ(value, "0");
 }
 
+// A module in a folder the user may not write (System32, Program Files):
+// here a folder that does not exist, which takes no file either. The dialog
+// opens without a word, and OK says why nothing can be saved there and
+// where the module belongs, then stays open with the user's changes.
+TEST_F(ConfigDlgTest, OkInAFolderThatCannotBeWrittenSaysWhereTheModuleBelongs) {
+  const std::string folder = dir_ + "not-writable\\";
+  dir_ = folder;
+  {
+    dlgtest::DialogBoxWatcher boxes;
+    Open();
+    Pump(500);
+    EXPECT_TRUE(boxes.Texts().empty()) << boxes.Texts().front();
+  }
+  Click(IDC_RANDAMDISPLAYCHECKBOX);
+  {
+    dlgtest::DialogBoxWatcher boxes;
+    Click(IDOK);
+    dlgtest::WaitUntil([&] { return !boxes.Texts().empty(); }, 5000);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    const std::string text = boxes.Texts()[0];
+    EXPECT_NE(text.find("設定を保存できません"), std::string::npos) << text;
+    EXPECT_NE(text.find(folder), std::string::npos) << text;
+    EXPECT_NE(text.find("インストール"), std::string::npos) << text;
+  }
+  EXPECT_FALSE(Ended());
+  EXPECT_TRUE(IsWindowVisible(dlg_->Handle()));
+  // Once the folder can be written, the same OK keeps the change.
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  Click(IDOK);
+  ASSERT_TRUE(Ended());
+  char value[8] = {};
+  GetPrivateProfileStringA("Screen", "RandamDisplay", "", value, sizeof value, IniPath().c_str());
+  EXPECT_STREQ(value, "0");
+}
+
 }  // namespace

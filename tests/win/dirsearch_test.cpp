@@ -359,6 +359,46 @@ std::string ReadAnsi(const std::string& path) {
   return std::string(buf, n);
 }
 
+// The walk hands over what each file's folder entry says, one record per
+// listed file, so the search can tell a cloud placeholder without opening
+// it. Wine sets no cloud attributes; size and the attributes it keeps are
+// what the entry says.
+TEST(Dirsearch, EachListedFileComesWithItsEntrysSizeAndAttributes) {
+  TempTree t;
+  t.Folder("sub");
+  const std::string big = t.Path("big.jpg"), hidden = t.Path("sub\\h.jpg");
+  HANDLE h = CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::string data(70000, 'x');
+  DWORD written = 0;
+  WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+  CloseHandle(h);
+  t.File("sub\\h.jpg", FILE_ATTRIBUTE_HIDDEN);
+  t.File("skip.txt");
+
+  tk::TStringList list;
+  std::vector<orv::EntryFacts> facts;
+  orv::FindFilesRecursive(list, t.Root(), Exts({".jpg"}), nullptr, &facts);
+  ASSERT_EQ(list.Count(), 2);
+  ASSERT_EQ(facts.size(), 2u);
+  for (int i = 0; i < list.Count(); ++i) {
+    SCOPED_TRACE(list[i]);
+    const orv::EntryFacts& f = facts[static_cast<size_t>(i)];
+    EXPECT_FALSE(orv::IsNotOnThisPc(f.attributes));
+    if (list[i] == big) {
+      EXPECT_EQ(f.size, 70000);
+    } else {
+      EXPECT_EQ(list[i], hidden);
+      EXPECT_EQ(f.size, 0);
+      EXPECT_NE(f.attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+    }
+  }
+  EXPECT_TRUE(orv::IsNotOnThisPc(FILE_ATTRIBUTE_OFFLINE));
+  EXPECT_TRUE(orv::IsNotOnThisPc(0x00400000 /* FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS */));
+  EXPECT_TRUE(orv::IsNotOnThisPc(0x00040000 /* FILE_ATTRIBUTE_RECALL_ON_OPEN */));
+  EXPECT_FALSE(orv::IsNotOnThisPc(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
+}
+
 // Which name of an entry the program goes by, in code page 932.
 TEST(Dirsearch, ANameTheCodePageCannotCarryIsTakenByItsShortName) {
   struct Case {
