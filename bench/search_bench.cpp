@@ -122,7 +122,7 @@ void BM_SearchRun(benchmark::State& state) {
   const Corpus& c = TestCorpus();
   orv::SearchServices s;
   s.walk = [&c](tk::TStringList& list, const std::string&, const tk::TStringList&, bool,
-                tk::TStringList&) {
+                tk::TStringList&, std::vector<orv::EntryFacts>&) {
     list.AddStrings(c.files);
   };
   orv::SearchConditions conditions;

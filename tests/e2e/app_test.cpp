@@ -528,15 +528,21 @@ TEST_F(AppTest, PasswordRequestOnlySaysItIsNotSupported) {
   EXPECT_EQ(p.WaitExit(30000), 0);
 }
 
-TEST_F(AppTest, PreviewFillsTheGivenWindowAndIgnoresInput) {
-  Settings("[Screen]\r\nBGColor=clMaroon\r\n", {});
+// A window of this process for a preview to draw in, as the display page
+// gives one.
+HWND PreviewHost(int x, int y, int w, int h) {
   WNDCLASSA wc = {};
   wc.lpfnWndProc = DefWindowProcA;
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.lpszClassName = "OrvPreviewParent";
   RegisterClassA(&wc);
-  HWND host = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 40, 40, 320, 240,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+  return CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, x, y, w, h, nullptr,
+                         nullptr, wc.hInstance, nullptr);
+}
+
+TEST_F(AppTest, PreviewFillsTheGivenWindowAndIgnoresInput) {
+  Settings("[Screen]\r\nBGColor=clMaroon\r\n", {});
+  HWND host = PreviewHost(40, 40, 320, 240);
   ASSERT_NE(host, nullptr);
   Process p;
   Launch(p, "/p " + std::to_string(reinterpret_cast<uintptr_t>(host)));
@@ -566,13 +572,7 @@ TEST_F(AppTest, PreviewFillsTheGivenWindowAndIgnoresInput) {
 // the preview goes on drawing.
 TEST_F(AppTest, ARunningPreviewLetsTheSettingsDialogAndTheShowStart) {
   Settings("[Screen]\r\nBlankScreenInterval=0\r\n", {});
-  WNDCLASSA wc = {};
-  wc.lpfnWndProc = DefWindowProcA;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = "OrvPreviewHost";
-  RegisterClassA(&wc);
-  HWND host = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+  HWND host = PreviewHost(0, 0, 160, 120);
   ASSERT_NE(host, nullptr);
   Process preview;
   Launch(preview, "/p " + std::to_string(reinterpret_cast<uintptr_t>(host)));

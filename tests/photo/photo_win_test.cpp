@@ -104,8 +104,10 @@ class PhotoSearch : public testing::Test {
     ui_->OnSetFileNameList = [this](const tk::TStringList& l) { files_ = l.Items(); };
     ui_->OnReportError = [this](const std::string& e) { errors_.push_back(e); };
     services_.walk = [](tk::TStringList& list, const std::string& folder,
-                        const tk::TStringList& mask, bool,
-                        tk::TStringList& unnamed) { orv::FindFiles(list, folder, mask, &unnamed); };
+                        const tk::TStringList& mask, bool, tk::TStringList& unnamed,
+                        std::vector<orv::EntryFacts>& facts) {
+      orv::FindFiles(list, folder, mask, &unnamed, &facts);
+    };
     services_.loadPlugIns = [this](const tk::TStringList& files) {
       host_.LoadPlugInFromList(files);
       return host_.PFilter();

@@ -399,14 +399,26 @@ TEST(Dirsearch, EachListedFileComesWithItsEntrysSizeAndAttributes) {
   EXPECT_FALSE(orv::IsNotOnThisPc(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
 }
 
+// One directory entry and the name the program should go by (none: `ok`
+// false, and the output is left alone).
+struct NameCase {
+  const wchar_t* longName;
+  const wchar_t* shortName;
+  bool ok;
+  const char* name;
+};
+template <size_t N>
+void ExpectEntryNames(const NameCase (&cases)[N]) {
+  for (const NameCase& c : cases) {
+    std::string name = "untouched";
+    EXPECT_EQ(orv::AnsiEntryName(c.longName, c.shortName, name), c.ok) << c.name;
+    EXPECT_EQ(name, c.ok ? c.name : "untouched");
+  }
+}
+
 // Which name of an entry the program goes by, in code page 932.
 TEST(Dirsearch, ANameTheCodePageCannotCarryIsTakenByItsShortName) {
-  struct Case {
-    const wchar_t* longName;
-    const wchar_t* shortName;
-    bool ok;
-    const char* name;
-  } cases[] = {
+  const NameCase cases[] = {
       {L"photo.jpg", L"", true, "photo.jpg"},
       {L"\u5199\u771f\u8868.jpg", L"D8B2~1.JPG", true, "写真\x95\x5C.jpg"},  // 写真表
       {L"Caf\u00e9.jpg", L"CAFE~1.JPG", true, "CAFE~1.JPG"},  // best fit would say "Cafe"
@@ -415,11 +427,7 @@ TEST(Dirsearch, ANameTheCodePageCannotCarryIsTakenByItsShortName) {
       {L"Caf\u00e9.jpg", L"", false, ""},
       {L"\u2460.jpg", L"\u2461~1.JPG", true, "\x87\x40.jpg"},  // ① is in code page 932
   };
-  for (const Case& c : cases) {
-    std::string name = "untouched";
-    EXPECT_EQ(orv::AnsiEntryName(c.longName, c.shortName, name), c.ok) << c.name;
-    EXPECT_EQ(name, c.ok ? c.name : "untouched");
-  }
+  ExpectEntryNames(cases);
 }
 
 // With UTF-8 as the ANSI code page, every name the file system can hold is
@@ -427,12 +435,7 @@ TEST(Dirsearch, ANameTheCodePageCannotCarryIsTakenByItsShortName) {
 // still refused by the round trip and goes by its short name. The flags
 // that code page 932 needs make the conversion fail there, for every name.
 TEST(Dirsearch, WithUtf8AsTheCodePageNamesComeInUtf8) {
-  struct Case {
-    const wchar_t* longName;
-    const wchar_t* shortName;
-    bool ok;
-    const char* name;
-  } cases[] = {
+  const NameCase cases[] = {
       {L"photo.jpg", L"", true, "photo.jpg"},
       {L"\u5199\u771f.jpg", L"", true, "\xE5\x86\x99\xE7\x9C\x9F.jpg"},
       {L"Caf\u00e9.jpg", L"CAFE~1.JPG", true, "Caf\xC3\xA9.jpg"},
@@ -441,11 +444,7 @@ TEST(Dirsearch, WithUtf8AsTheCodePageNamesComeInUtf8) {
       {L"bad\xD800.jpg", L"", false, ""},
   };
   orv::UseAnsiCodePage(CP_UTF8);
-  for (const Case& c : cases) {
-    std::string name = "untouched";
-    EXPECT_EQ(orv::AnsiEntryName(c.longName, c.shortName, name), c.ok) << c.name;
-    EXPECT_EQ(name, c.ok ? c.name : "untouched");
-  }
+  ExpectEntryNames(cases);
   std::string path;
   EXPECT_TRUE(orv::AnsiPath(L"C:\\\u5199\u771f\\a.jpg", path));
   EXPECT_EQ(path, "C:\\\xE5\x86\x99\xE7\x9C\x9F\\a.jpg");
