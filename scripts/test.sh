@@ -142,7 +142,8 @@ if build build/win "Windows 32-bit" \
   win_tests_dir=build/win
 fi
 if [[ $ORV_WINE_BITS == 64 ]]; then
-  echo "test: this kernel cannot run 32-bit Wine; the Windows tests run on a 64-bit build"
+  echo "test: 32-bit Wine does not run here (this kernel cannot run 32-bit programs, or set-up" \
+    "could not install the 32-bit Wine: see its warnings); the Windows tests run on a 64-bit build"
   win_tests_dir=
   if build build/win64 "Windows 64-bit" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-mingw32.cmake" \
