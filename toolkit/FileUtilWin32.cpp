@@ -7,12 +7,15 @@
 namespace tk {
 
 // GetTempFileName makes the file, so the name stays ours until we move it
-// away; it wants a folder, "." for a bare file name.
+// away; it wants a folder, "." for a bare file name. The file is looked for
+// afterwards: Wine answers with a name also when a read-only volume refused
+// to make it.
 std::string CreateUniqueFileBeside(const std::string& path) {
   std::string folder = ExtractFilePath(path);
   if (folder.empty()) folder = ".";
   char name[MAX_PATH + 1] = {};
   if (!GetTempFileNameA(folder.c_str(), "orv", 0, name)) return std::string();
+  if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) return std::string();
   return name;
 }
 
