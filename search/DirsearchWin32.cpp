@@ -34,7 +34,8 @@ UINT g_code_page = 0;  // 0: the system's ANSI code page
 
 UINT CodePage() { return g_code_page ? g_code_page : GetACP(); }
 
-std::wstring Wide(const std::string& ansi, UINT cp) {
+std::wstring Wide(const std::string& ansi) {
+  const UINT cp = CodePage();
   const int n = MultiByteToWideChar(cp, 0, ansi.c_str(), -1, nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring w(static_cast<size_t>(n), L'\0');
@@ -42,8 +43,6 @@ std::wstring Wide(const std::string& ansi, UINT cp) {
   w.resize(static_cast<size_t>(n - 1));
   return w;
 }
-
-std::wstring Wide(const std::string& ansi) { return Wide(ansi, CodePage()); }
 
 // The name in the code page when it survives the trip there and back
 // unchanged; false when a character would be lost or replaced by a look-
@@ -64,7 +63,7 @@ bool ExactAnsi(const wchar_t* name, std::string& out) {
   std::string a(static_cast<size_t>(n), '\0');
   if (WideCharToMultiByte(cp, flags, name, -1, &a[0], n, nullptr, used) != n) return false;
   a.resize(static_cast<size_t>(n - 1));
-  if (usedDefault || Wide(a, cp) != name) return false;
+  if (usedDefault || Wide(a) != name) return false;
   out = std::move(a);
   return true;
 }

@@ -393,10 +393,6 @@ TEST(Dirsearch, EachListedFileComesWithItsEntrysSizeAndAttributes) {
       EXPECT_NE(f.attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
     }
   }
-  EXPECT_TRUE(orv::IsNotOnThisPc(FILE_ATTRIBUTE_OFFLINE));
-  EXPECT_TRUE(orv::IsNotOnThisPc(0x00400000 /* FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS */));
-  EXPECT_TRUE(orv::IsNotOnThisPc(0x00040000 /* FILE_ATTRIBUTE_RECALL_ON_OPEN */));
-  EXPECT_FALSE(orv::IsNotOnThisPc(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY));
 }
 
 // One directory entry and the name the program should go by (none: `ok`
