@@ -42,6 +42,13 @@ struct DibLayout {
 // kMaxDibBytes.
 bool MakeDibLayout(int64_t width, int64_t height, bool alpha, DibLayout& layout);
 
+// What GetPictureInfo tells of a picture: its upright size, and whether
+// a decode gives 32-bit pixels.
+struct PictureFacts {
+  int width = 0, height = 0;
+  bool alpha = false;
+};
+
 // Where the pixels go. Allocate returns layout.pixelBytes writable bytes, or
 // null when the memory cannot be had; it is called at most once a decode.
 class DibTarget {

@@ -107,6 +107,64 @@ bool ReadFileFrom(const char* name, LONGLONG offset, std::vector<uint8_t>& out) 
   return ok;
 }
 
+// The open file `name` as a ByteSource, from `offset` on (where the host
+// says the picture begins).
+class FileSource : public orvspi::ByteSource {
+ public:
+  FileSource(const char* name, LONGLONG offset) : offset_(offset) {
+    file_ = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size;
+    if (file_ != INVALID_HANDLE_VALUE && offset >= 0 && GetFileSizeEx(file_, &size) &&
+        size.QuadPart >= offset)
+      size_ = uint64_t(size.QuadPart - offset);
+  }
+  ~FileSource() override {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  bool Opened() const { return file_ != INVALID_HANDLE_VALUE && offset_ >= 0; }
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, size_t n, uint8_t* out) override {
+    if (!Opened() || offset > size_ || n > size_ - offset || n > 0x7FFFFFFF) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset) + offset_;
+    DWORD got = 0;
+    return SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) &&
+           (n == 0 || (ReadFile(file_, out, DWORD(n), &got, nullptr) && got == n));
+  }
+
+ private:
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  LONGLONG offset_;
+  uint64_t size_ = 0;
+};
+
+#pragma pack(push, 1)
+// The interface's picture facts, as every Susie host lays them out.
+struct PictureInfo {
+  long left, top;
+  long width, height;
+  WORD x_density, y_density;
+  short colorDepth;
+  HLOCAL hInfo;
+};
+#pragma pack(pop)
+
+int InfoFrom(orvspi::ByteSource& src, PictureInfo* info) {
+  uint8_t head[kSniffBytes];
+  const size_t n = size_t(src.Size() < kSniffBytes ? src.Size() : kSniffBytes);
+  if (!src.Read(0, n, head) || !orvspi::kSusieFormat.sniff(head, n))
+    return Code(SpiResult::kUnknownFormat);
+  orvspi::PictureFacts facts;
+  const SpiResult r = orvspi::kSusieFormat.info(src, facts);
+  if (r != SpiResult::kOk) return Code(r);
+  std::memset(info, 0, sizeof(*info));
+  info->width = facts.width;
+  info->height = facts.height;
+  info->colorDepth = short(facts.alpha ? 32 : 24);
+  return Code(SpiResult::kOk);
+}
+
 int DecodeToHandles(const uint8_t* data, size_t size, const Progress& progress, HANDLE* pHBInfo,
                     HANDLE* pHBm) {
   if (!orvspi::kSusieFormat.sniff(data, size)) return Code(SpiResult::kUnknownFormat);
@@ -147,10 +205,31 @@ __declspec(dllexport) int __stdcall IsSupported(LPCSTR filename, ULONG_PTR dw) {
   }
 }
 
+// From the file's header alone: our plug-ins never decode to answer it.
+// flag bits 0-2 as for GetPicture.
 __declspec(dllexport) int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag,
-                                                   void* lpInfo) {
-  (void)buf, (void)len, (void)flag, (void)lpInfo;
-  return Code(SpiResult::kNotImplemented);
+                                                   PictureInfo* lpInfo) {
+  if (!buf || !lpInfo) return Code(SpiResult::kInternalError);
+  try {
+    switch (flag & 7) {
+      case 0: {
+        FileSource file(buf, len);
+        if (!file.Opened()) return Code(SpiResult::kFileReadError);
+        return InfoFrom(file, lpInfo);
+      }
+      case 1: {
+        if (len <= 0) return Code(SpiResult::kBrokenData);
+        orvspi::MemorySource memory(reinterpret_cast<const uint8_t*>(buf), size_t(len));
+        return InfoFrom(memory, lpInfo);
+      }
+      default:
+        return Code(SpiResult::kNotImplemented);
+    }
+  } catch (const std::bad_alloc&) {
+    return Code(SpiResult::kNoMemory);
+  } catch (...) {
+    return Code(SpiResult::kInternalError);
+  }
 }
 
 // flag bits 0-2: 0 `buf` names a file and `len` is the offset of the

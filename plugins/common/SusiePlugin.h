@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugins/common/ByteSource.h"
 #include "plugins/common/SusieDib.h"
 
 namespace orvspi {
@@ -17,6 +18,8 @@ struct SusieFormat {
   // has them) are of this format.
   bool (*sniff)(const uint8_t* data, size_t size);
   SpiResult (*decode)(const uint8_t* data, size_t size, DibTarget& target);
+  // GetPictureInfo: the size `decode` would give, from the header alone.
+  SpiResult (*info)(ByteSource& src, PictureFacts& facts);
 };
 
 // Defined once in each plug-in.

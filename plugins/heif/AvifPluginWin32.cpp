@@ -1,6 +1,5 @@
 // The AVIF plug-in: AV1 pictures in a HEIF file.
-#include <libheif/heif_version.h>
-
+#include "photo_lib_pins.h"
 #include "plugins/common/SusiePlugin.h"
 #include "plugins/heif/HeifFormat.h"
 
@@ -12,12 +11,15 @@ bool SniffAv1(const uint8_t* data, size_t size) {
 }
 }  // namespace
 
+// The Debian sources the libraries were built from, so that a user (or a
+// report) can tell which security fixes a plug-in carries.
 const SusieFormat kSusieFormat = {
-    "Orvanelle AVIF plug-in (libheif " LIBHEIF_VERSION ", dav1d)",
+    "Orvanelle AVIF plug-in (" ORV_LIBHEIF_PIN ", " ORV_DAV1D_PIN ")",
     "*.avif",
     "AVIF picture",
     SniffAv1,
     DecodeHeif,
+    HeifPictureInfo,
 };
 
 }  // namespace orvspi

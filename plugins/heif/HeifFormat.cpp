@@ -1,5 +1,8 @@
 #include "plugins/heif/HeifFormat.h"
 
+#include "plugins/heif/HeifBoxes.h"
+#include "plugins/heif/HeifCodec.h"
+
 #include <libheif/heif.h>
 
 #include <cstring>
@@ -45,65 +48,87 @@ SpiResult ResultOf(const heif_error& err) {
   }
 }
 
+// libheif's own limits, set from the host's budget rather than left to
+// the library version's defaults: no picture or memory block larger than
+// the largest DIB the host takes, and no more items, tiles or references
+// than a camera's grid of 256 x 256 tiles needs.
+constexpr uint64_t kMaxPixels = kMaxDibBytes / 3;
+constexpr uint32_t kMaxItems = 65536;
+
 struct ContextFree {
-  void operator()(heif_context* c) const { heif_context_free(c); }
+  const HeifCodecApi* api;
+  void operator()(heif_context* c) const { api->contextFree(c); }
 };
 struct HandleFree {
-  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+  const HeifCodecApi* api;
+  void operator()(heif_image_handle* h) const { api->handleRelease(h); }
 };
 struct ImageFree {
-  void operator()(heif_image* i) const { heif_image_release(i); }
+  const HeifCodecApi* api;
+  void operator()(heif_image* i) const { api->imageRelease(i); }
 };
 
-// libheif registers its decoders once per process; the count it keeps is
-// never given back, so the decoders stay for as long as the library is
-// loaded.
-void InitOnce() {
-  static const bool done = [] {
-    heif_init(nullptr);
-    return true;
-  }();
-  (void)done;
+SpiResult CheckStructure(ByteSource& src, const HeifHeader& header) {
+  if (header.items.size() > kMaxItems) return SpiResult::kBrokenData;
+  return CheckHeifDerivation(src, header, kMaxPixels);
+}
+
+// Refuses what a hostile file could make libheif do before libheif sees
+// it: our own reading of its items, bounded in time and memory.
+SpiResult CheckHeader(const uint8_t* data, size_t size) {
+  MemorySource src(data, size);
+  HeifHeader header;
+  switch (ReadHeifHeader(src, header)) {
+    case HeifHeaderStatus::kOk:
+      break;
+    case HeifHeaderStatus::kNotHeif:
+      return SpiResult::kUnknownFormat;
+    case HeifHeaderStatus::kBroken:
+      return SpiResult::kBrokenData;
+  }
+  return CheckStructure(src, header);
 }
 
 SpiResult Decode(const uint8_t* data, size_t size, DibTarget& target) {
-  InitOnce();
-  std::unique_ptr<heif_context, ContextFree> ctx(heif_context_alloc());
+  const SpiResult checked = CheckHeader(data, size);
+  if (checked != SpiResult::kOk) return checked;
+  const HeifCodecApi* api = HeifCodec();
+  if (!api) return SpiResult::kInternalError;
+  std::unique_ptr<heif_context, ContextFree> ctx(api->contextAlloc(), ContextFree{api});
   if (!ctx) return SpiResult::kNoMemory;
-  heif_error err = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
+  heif_error err = api->limitContext(ctx.get(), kMaxPixels, kMaxDibBytes, kMaxItems);
+  if (err.code != heif_error_Ok) return ResultOf(err);
+  err = api->readFromMemory(ctx.get(), data, size);
   if (err.code != heif_error_Ok) return ResultOf(err);
 
   heif_image_handle* raw = nullptr;
-  err = heif_context_get_primary_image_handle(ctx.get(), &raw);
-  std::unique_ptr<heif_image_handle, HandleFree> handle(raw);
+  err = api->primaryImageHandle(ctx.get(), &raw);
+  std::unique_ptr<heif_image_handle, HandleFree> handle(raw, HandleFree{api});
   if (err.code != heif_error_Ok || !handle) return SpiResult::kBrokenData;
 
   // The size the container declares, checked before a single tile is
   // decoded: turning it swaps the sides, which keeps the pixel count.
-  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const bool alpha = api->handleHasAlpha(handle.get()) != 0;
+  const int declaredWidth = api->handleWidth(handle.get());
+  const int declaredHeight = api->handleHeight(handle.get());
   DibLayout declared;
-  if (!MakeDibLayout(heif_image_handle_get_width(handle.get()),
-                   heif_image_handle_get_height(handle.get()), true, declared) ||
+  if (!MakeDibLayout(declaredWidth, declaredHeight, true, declared) ||
       !MakeDibLayout(declared.height, declared.width, true, declared)) {
     return SpiResult::kBrokenData;
   }
 
   heif_image* rawImage = nullptr;
-  // Default options: libheif applies irot, imir and clap itself, and
-  // never the Exif Orientation, which would turn the picture twice.
-  err = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                          nullptr);
-  std::unique_ptr<heif_image, ImageFree> image(rawImage);
+  err = api->decodeRgb(handle.get(), &rawImage, alpha);
+  std::unique_ptr<heif_image, ImageFree> image(rawImage, ImageFree{api});
   if (err.code != heif_error_Ok || !image) return ResultOf(err);
-  if (heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8) {
-    return SpiResult::kInternalError;
-  }
+  if (api->imageBitsPerPixelRange(image.get()) != 8) return SpiResult::kInternalError;
   int stride = 0;
-  const uint8_t* plane =
-      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-  const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-  const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+  const uint8_t* plane = api->imagePlane(image.get(), &stride);
+  const int width = api->imageWidth(image.get());
+  const int height = api->imageHeight(image.get());
+  // A coded picture whose stream paints another size than its container
+  // declares is not the picture the host sized and budgeted.
+  if (width != declaredWidth || height != declaredHeight) return SpiResult::kBrokenData;
   DibLayout layout;
   if (!plane || !MakeDibLayout(width, height, alpha, layout)) return SpiResult::kBrokenData;
   uint8_t* pixels = target.Allocate(layout);
@@ -140,6 +165,33 @@ HeifFamily SniffHeif(const uint8_t* data, size_t size) {
 SpiResult DecodeHeif(const uint8_t* data, size_t size, DibTarget& target) {
   if (!data || size == 0) return SpiResult::kUnknownFormat;
   return WithoutExceptions([&] { return Decode(data, size, target); });
+}
+
+SpiResult HeifPictureInfo(ByteSource& src, PictureFacts& facts) {
+  return WithoutExceptions([&] {
+    HeifHeader header;
+    switch (ReadHeifHeader(src, header)) {
+      case HeifHeaderStatus::kOk:
+        break;
+      case HeifHeaderStatus::kNotHeif:
+        return SpiResult::kUnknownFormat;
+      case HeifHeaderStatus::kBroken:
+        return SpiResult::kBrokenData;
+    }
+    // A file the decode refuses for its structure has no size either: the
+    // search must not take a picture the show cannot show.
+    const SpiResult structure = CheckStructure(src, header);
+    if (structure != SpiResult::kOk) return structure;
+    int width = 0, height = 0;
+    if (!HeifPrimarySize(header, width, height)) return SpiResult::kBrokenData;
+    DibLayout layout;
+    const HeifItem* primary = header.Find(header.primaryId);
+    if (!MakeDibLayout(width, height, primary->alpha, layout)) return SpiResult::kBrokenData;
+    facts.width = width;
+    facts.height = height;
+    facts.alpha = primary->alpha;
+    return SpiResult::kOk;
+  });
 }
 
 }  // namespace orvspi

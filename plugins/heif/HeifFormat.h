@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugins/common/ByteSource.h"
 #include "plugins/common/SusieDib.h"
 
 namespace orvspi {
@@ -28,6 +29,16 @@ HeifFamily SniffHeif(const uint8_t* data, size_t size);
 // 10 and 12 bits reduced to 8, grids assembled, 32-bit BGRA when the
 // picture has alpha, 24-bit BGR otherwise. A picture whose DIB would pass
 // kMaxDibBytes is refused before any of it is decoded.
+// Before libheif is given the file, its items are read and its
+// derivation checked (HeifBoxes.h): a reference cycle, a canvas other
+// than the declared size or beyond the budget is refused as broken data.
+// Only the primary picture (with its alpha plane) is decoded, never a
+// thumbnail, depth or other auxiliary picture.
 SpiResult DecodeHeif(const uint8_t* data, size_t size, DibTarget& target);
+
+// The upright size of the primary picture from the file's header alone
+// (`ispe` with the item's turns and crops), as DecodeHeif would give it;
+// a file whose structure DecodeHeif refuses is refused here too.
+SpiResult HeifPictureInfo(ByteSource& src, PictureFacts& facts);
 
 }  // namespace orvspi

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugins/common/ByteSource.h"
 #include "plugins/common/SusieDib.h"
 
 namespace orvspi {
@@ -21,5 +22,10 @@ int WebpExifOrientation(const uint8_t* data, size_t size);
 // alpha, 24-bit BGR otherwise, turned upright. A picture whose DIB would
 // pass kMaxDibBytes is refused before it is decoded.
 SpiResult DecodeWebp(const uint8_t* data, size_t size, DibTarget& target);
+
+// The upright size of the picture DecodeWebp would give, from the file's
+// chunk headers alone (VP8, VP8L or VP8X, the first animation frame, the
+// EXIF chunk's Orientation): the picture data is never read.
+SpiResult WebpPictureInfo(ByteSource& src, PictureFacts& facts);
 
 }  // namespace orvspi

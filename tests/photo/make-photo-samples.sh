@@ -46,6 +46,11 @@ quiet avifenc -s 8 -d 10 src16.png avif10.avif
 quiet avifenc -s 8 -d 12 src16.png avif12.avif
 quiet avifenc -s 8 -g 2x2 grid.png avifgrid.avif
 quiet avifenc -s 8 alpha.png avifalpha.avif
+# One picture of 512 x 512 each, whose coded data the tests build hostile
+# grids round (a small file that asks for a canvas of 8192 x 8192).
+convert -size 512x512 gradient:'#4080c0-#c08040' PNG24:tile.png
+quiet heif-enc -q 40 -o tile512.heic tile.png
+quiet avifenc -s 10 tile.png tile512.avif
 for f in *.heic *.avif; do
   quiet heif-convert "$f" "${f%.*}.ref.png"
 done
