@@ -46,8 +46,13 @@ std::string AboutText() {
          "改変・結合・公開・頒布・再許諾・販売することができます。ライセンスの全文は同梱の "
          "LICENSE.txt にあります。\r\n\r\n"
          "謝辞: JPEG の読み込みには Independent JPEG Group のソフトウェアを元にした "
-         "libjpeg-turbo を、PNG の圧縮と展開には zlib ライブラリを使っています。これらを公開して"
-         "いる皆さんに感謝します。\r\n\r\n"
+         "libjpeg-turbo を、PNG の圧縮と展開には zlib ライブラリを使っています。"
+         "This software is based in part on the work of the Independent JPEG Group.\r\n"
+         "HEIC/HEIF・AVIF・WebP のプラグイン（plugins フォルダー）は libheif と libde265"
+         "（LGPL-3.0-or-later）、dav1d（BSD-2-Clause）、libwebp（BSD-3-Clause）を使っています。"
+         "各ライブラリのライセンスと、ビルドに使ったソースの版は licenses フォルダーの "
+         "photo-libraries.txt に、LGPL のライブラリの対応ソースは Orvanelle-" ORV_RELEASE_VERSION
+         "-third-party-sources.zip にあります。これらを公開している皆さんに感謝します。\r\n\r\n"
          "このソフトウェアは無保証です。使用したこと、または使用できなかったことによって生じた"
          "いかなる損害についても、作者または著作権者は責任を負いません。";
 }

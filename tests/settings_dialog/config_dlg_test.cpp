@@ -335,6 +335,16 @@ TEST_F(ConfigDlgTest, TheAboutPageStatesTheLicenceAndTheReleaseItShipsWith) {
   EXPECT_NE(about.find(std::string("リリース ") + ORV_RELEASE_VERSION), std::string::npos) << about;
   EXPECT_NE(about.find("MIT ライセンス"), std::string::npos);
   EXPECT_NE(about.find("Copyright (c) 2026 The Orvanelle developers"), std::string::npos);
+  // The libraries of the photo plug-ins, and where their licences and
+  // the LGPL ones' sources are.
+  for (const char* named : {"libheif", "libde265", "dav1d", "libwebp", "LGPL-3.0-or-later",
+                            "licenses", "photo-libraries.txt",
+                            "This software is based in part on the work of the Independent JPEG "
+                            "Group."})
+    EXPECT_NE(about.find(named), std::string::npos) << named;
+  EXPECT_NE(about.find(std::string("Orvanelle-") + ORV_RELEASE_VERSION +
+                       "-third-party-sources.zip"),
+            std::string::npos);
   // Nothing that contradicts the licence: no "freeware, redistribute only
   // unchanged", no "all rights reserved".
   EXPECT_EQ(about.find("フリーウェア"), std::string::npos);
