@@ -193,8 +193,7 @@ class AddressSpaceHog {
  public:
   explicit AddressSpaceHog(size_t keep) {
     std::vector<void*> small;
-    for (size_t chunk = sizeof(void*) == 8 ? size_t(1) << 40 : size_t(1) << 30;
-         chunk >= 64 * 1024; chunk /= 2) {
+    for (size_t chunk = size_t(1) << 30; chunk >= 64 * 1024; chunk /= 2) {
       while (void* p = VirtualAlloc(nullptr, chunk, MEM_RESERVE, PAGE_NOACCESS))
         (chunk <= (1u << 20) ? small : taken_).push_back(p);
     }
@@ -226,6 +225,10 @@ class AddressSpaceHog {
 // exception stays inside the codec DLL, the process lives on, and the
 // same picture decodes once there is memory again.
 TEST(PhotoModules, ADecodeThatRunsOutOfMemoryFailsAndThePluginLivesOn) {
+  // The shipped plug-ins are 32-bit, whose 2 to 4 GB are quickly taken.
+  // A 64-bit process has terabytes, and Wine keeps a byte for every page
+  // reserved: taking them all takes minutes.
+  if (sizeof(void*) != 4) GTEST_SKIP() << "a 64-bit address space is not exhausted here";
   for (const char* sample : {"tile512.heic", "tile512.avif"}) {
     orvtest::LiftedPicture tile;
     ASSERT_TRUE(orvtest::LiftPrimary(ReadAll(kSamples + "\\" + sample), tile)) << sample;
