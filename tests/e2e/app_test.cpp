@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +19,9 @@
 #include "bench/synthetic_photo.h"
 #include "imaging/JpegImage.h"
 #include "tests/core/jpeg_test_encoder.h"
+#ifdef ORV_PLUGIN_DIR
+#include "tests/photo/heif_builder.h"
+#endif
 #include "tests/win/test_files.h"
 #include "toolkit/Bitmap.h"
 
@@ -440,6 +445,75 @@ TEST_F(TwoMonitorsTest, WithoutAllMonitorsTheOtherMonitorShowsTheBackgroundOnly)
   EXPECT_EQ(p.WaitExit(30000), 0);
 }
 
+// A tall picture whose header the plug-in reads but whose data it cannot
+// decode goes to the portrait monitor by its header. Its turn there passes
+// with the background alone, and the show goes on on both monitors.
+TEST_F(TwoMonitorsTest, APictureWithAValidHeaderAndBrokenDataIsPassedOverAndTheShowGoesOn) {
+  std::string plugins = ORV_TEST_PLUGIN_DIR;
+  if (!plugins.empty() && plugins[0] == '/') plugins = "Z:" + plugins;
+  for (char& c : plugins)
+    if (c == '/') c = '\\';
+  const std::string own = dir_ + "spi";
+  CreateDirectoryA(own.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((plugins + "\\orvtest.spi").c_str(), (own + "\\orvtest.spi").c_str(), FALSE));
+  std::vector<std::string> files = Pictures();
+  const std::string broken = dir_ + "broken_tall.orv";
+  {
+    std::string v(ORV_TEST_MAGIC, 8);
+    for (uint32_t x : {300u, 900u, static_cast<uint32_t>(kModeDataBroken)})
+      for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+    v.append(300 * 900 * 3, '\x40');
+    orvtest::WriteFile(broken, v);
+  }
+  files.insert(files.begin() + 2, broken);
+  Settings("[Search]\r\nPluginFolder=" + own +
+               "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=0\r\n"
+               "WindowBorder=0\r\nStretchDraw=1\r\nShowTextKind=0\r\nBGColor=clNavy\r\n"
+               "[Event]\r\nMouseMove=0\r\n",
+           files);
+  Process p;
+  Launch(p, "/s");
+  HWND w = WaitWindow(p, "TPrimaryWindow");
+  ASSERT_NE(w, nullptr) << "no slideshow window";
+
+  Screen s(true);
+  const int area = (portrait_.right - portrait_.left) * (portrait_.bottom - portrait_.top);
+  const COLORREF greens[] = {RGB(20, 230, 20), RGB(20, 190, 20)};
+  const COLORREF reds[] = {RGB(230, 20, 20), RGB(200, 20, 20), RGB(170, 20, 20)};
+  // The longest time the portrait monitor showed its background alone
+  // between two portrait pictures, and the pictures seen after it.
+  DWORD longestEmpty = 0, emptySince = 0;
+  bool greenSeen = false, greenAfterEmpty = false, redAfterEmpty = false;
+  WaitFor(
+      [&] {
+        s.Grab();
+        const DWORD now = GetTickCount();
+        bool green = false, red = false;
+        for (COLORREF c : greens) green = green || s.Count(portrait_, c, 12) > 10000;
+        for (COLORREF c : reds) red = red || s.Count(monitors_.primary, c, 12) > 10000;
+        const bool empty = s.Count(portrait_, RGB(0, 0, 0x80), 8) == area;
+        if (greenSeen && empty) {
+          if (!emptySince) emptySince = now;
+          longestEmpty = std::max(longestEmpty, now - emptySince);
+        } else {
+          emptySince = 0;
+        }
+        if (longestEmpty >= 600) {
+          greenAfterEmpty = greenAfterEmpty || green;
+          redAfterEmpty = redAfterEmpty || red;
+        }
+        greenSeen = greenSeen || green;
+        return greenAfterEmpty && redAfterEmpty;
+      },
+      120000);
+  EXPECT_GE(longestEmpty, 600u) << "the broken picture never had its turn on the portrait monitor";
+  EXPECT_TRUE(greenAfterEmpty) << "no portrait picture after the broken one";
+  EXPECT_TRUE(redAfterEmpty) << "the primary stopped showing pictures";
+  EXPECT_EQ(p.WaitExit(0), -1) << "the show ended by itself";
+  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(p.WaitExit(30000), 0);
+}
+
 #ifdef ORV_PLUGIN_DIR
 // Phone photos through our own plug-ins: a HEIC and an AVIF picture of the
 // picture list (tests/photo/make-photo-samples.sh) are shown in turn. The
@@ -474,6 +548,62 @@ TEST_F(AppTest, RunModeShowsHeicAndAvifPhotosThroughOurPlugins) {
       120000);
   EXPECT_TRUE(red) << "the HEIC photo was never shown";
   EXPECT_TRUE(green) << "the AVIF photo was never shown";
+  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(p.WaitExit(30000), 0);
+}
+
+// Hostile HEIF files among the photos: an identity item that derives from
+// itself (it once made libheif recurse until the stack ran out) and grids
+// of a few kilobytes that paint 8192 x 8192 while declaring 64 x 64. The
+// show passes over them, shows the photos between, and a key still ends it.
+TEST_F(AppTest, RunModePassesOverHostileHeifFilesAndShowsThePhotos) {
+  std::string plugins = ORV_PLUGIN_DIR, samples = ORV_PHOTO_SAMPLES;
+  for (std::string* p : {&plugins, &samples}) {
+    for (char& c : *p) {
+      if (c == '/') c = '\\';
+    }
+  }
+  std::vector<std::string> list;
+  auto write = [&](const char* name, const orvtest::Bytes& bytes) {
+    orvtest::WriteFile(dir_ + name, std::string(bytes.begin(), bytes.end()));
+    list.push_back(dir_ + name);
+  };
+  write("self.heic", orvtest::SelfDerivedIdentity());
+  for (const char* tile : {"tile512.heic", "tile512.avif"}) {
+    std::ifstream in(samples + "\\" + tile, std::ios::binary);
+    const orvtest::Bytes bytes((std::istreambuf_iterator<char>(in)), {});
+    orvtest::LiftedPicture lifted;
+    ASSERT_TRUE(orvtest::LiftPrimary(bytes, lifted)) << tile;
+    write(lifted.type == "av01" ? "bomb.avif" : "bomb.heic", orvtest::GridBomb(lifted, 64, 8192));
+    if (list.size() == 2) list.push_back(samples + "\\show-red.heic");
+  }
+  list.push_back(samples + "\\show-green.avif");
+  Settings("[Search]\r\nPluginFolder=" + plugins +
+               "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\n"
+               "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clNavy\r\n[Event]\r\nMouseMove=0\r\n",
+           list);
+  Process p;
+  Launch(p, "/s");
+  HWND w = WaitWindow(p, "TPrimaryWindow");
+  ASSERT_NE(w, nullptr) << "no slideshow window";
+  Screen s;
+  const RECT all = {0, 0, s.w, s.h};
+  bool red = false, green = false;
+  WaitFor(
+      [&] {
+        s.Grab();
+        const int least = std::min(640 * 480, (s.w * 9 / 10) * (s.h * 9 / 10)) / 2;
+        red = red || s.Count(all, RGB(230, 20, 20), 12) > least;
+        green = green || s.Count(all, RGB(20, 230, 20), 12) > least;
+        return red && green;
+      },
+      120000);
+  EXPECT_TRUE(red) << "the HEIC photo after the hostile files was never shown";
+  EXPECT_TRUE(green) << "the AVIF photo after the hostile files was never shown";
+  PROCESS_MEMORY_COUNTERS m = {};
+  GetProcessMemoryInfo(p.pi.hProcess, &m, sizeof m);
+  // A bomb's canvas alone would be 192 MB.
+  EXPECT_LT(m.PeakWorkingSetSize, size_t(150) << 20);
   PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
   EXPECT_EQ(p.WaitExit(30000), 0);
 }

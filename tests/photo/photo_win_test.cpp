@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +18,8 @@
 #include "imaging/SPILib.h"
 #include "search/Dirsearch.h"
 #include "search/SearchRun.h"
+#include "tests/photo/heif_builder.h"
+#include "tests/win/test_files.h"
 #include "tests/win/test_form.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Exceptions.h"
@@ -144,13 +148,15 @@ class PhotoSearch : public testing::Test {
   Names files_, errors_;
 };
 
-TEST_F(PhotoSearch, AcceptsPhonePhotosByTheirDecodedSize) {
+TEST_F(PhotoSearch, AcceptsPhonePhotosByTheirSize) {
   c_.minWidth = 97;
   c_.minHeight = 61;
   orv::SearchFolder(folder_, c_, *ui_, services_);
-  // avifirot is 61 wide once turned.
-  EXPECT_EQ(Accepted(), (Names{"avif8.avif", "heic8.heic", "lossy.webp"}));
-  EXPECT_EQ(errors_.size(), 2u) << "the truncated and the oversized file";
+  // avifirot is 61 wide once turned. The truncated HEIC is sized from its
+  // header, which is whole, as a truncated JPEG is: the show passes over
+  // it when its decode fails.
+  EXPECT_EQ(Accepted(), (Names{"avif8.avif", "heic8.heic", "lossy.webp", "trunc-heic8.heic"}));
+  EXPECT_EQ(errors_.size(), 1u) << "the oversized file";
 
   errors_.clear();
   c_.minWidth = 61;
@@ -170,6 +176,38 @@ TEST_F(PhotoSearch, WithoutTheirRowsThePluginTypesAreNotSearched) {
   orv::SearchFolder(folder_, c_, *ui_, services_);
   EXPECT_EQ(Accepted(), (Names{"lossy.webp"}));
   EXPECT_EQ(errors_.size(), 1u) << "the oversized WebP";
+}
+
+// Hostile HEIF files (made here: an identity item deriving from itself,
+// grids of a few kilobytes declaring 64 x 64 and painting 8192 x 8192)
+// are refused from their header and reported; the photos beside them are
+// taken as before.
+TEST_F(PhotoSearch, RefusesHostileHeifFilesAndKeepsThePhotos) {
+  auto write = [this](const char* name, const orvtest::Bytes& bytes) {
+    orvtest::WriteFile(folder_ + "\\" + name, std::string(bytes.begin(), bytes.end()));
+  };
+  write("self.heic", orvtest::SelfDerivedIdentity());
+  for (const char* tile : {"tile512.heic", "tile512.avif"}) {
+    std::ifstream in(Sample(tile), std::ios::binary);
+    const orvtest::Bytes bytes((std::istreambuf_iterator<char>(in)), {});
+    orvtest::LiftedPicture lifted;
+    ASSERT_TRUE(orvtest::LiftPrimary(bytes, lifted)) << tile;
+    write(lifted.type == "av01" ? "bomb.avif" : "bomb.heic", orvtest::GridBomb(lifted, 64, 8192));
+  }
+  c_.minWidth = c_.minHeight = 10;
+  orv::SearchFolder(folder_, c_, *ui_, services_);
+  const Names accepted = Accepted();
+  for (const char* hostile : {"self.heic", "bomb.heic", "bomb.avif"}) {
+    EXPECT_EQ(std::count(accepted.begin(), accepted.end(), hostile), 0) << hostile;
+    EXPECT_EQ(std::count_if(errors_.begin(), errors_.end(),
+                            [&](const std::string& e) {
+                              return e.find(std::string("\\") + hostile) != std::string::npos;
+                            }),
+              1)
+        << hostile;
+  }
+  for (const char* photo : {"heic8.heic", "avif8.avif", "avifirot.avif", "lossy.webp"})
+    EXPECT_EQ(std::count(accepted.begin(), accepted.end(), photo), 1) << photo;
 }
 
 }  // namespace
