@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Prepares a Debian 12 machine for building and testing Orvanelle: compilers
-# for both builds, Wine with a Japanese locale, the cross-built libjpeg-turbo
-# and test data. Safe to run again: every step checks first and does nothing
-# when its work is already done, so a warm machine passes in a second or two.
+# for both builds, Wine with a Japanese locale, the cross-built libjpeg-turbo,
+# the photo plug-ins' libraries and test data. Safe to run again: every step
+# checks first and does nothing when its work is already done, so a warm
+# machine passes in a second or two.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export DEBIAN_FRONTEND=noninteractive
@@ -15,7 +16,7 @@ packages=(
   zlib1g-dev libjpeg62-turbo-dev libpng-dev nasm dpkg-dev
   wine xvfb xserver-xephyr xauth x11-utils xdotool imagemagick fonts-ipafont-gothic
   locales googletest libgtest-dev libbenchmark-dev nsis python3
-  meson pkg-config libheif-dev libwebp-dev libheif-examples libavif-bin webp
+  meson pkg-config libheif-examples libavif-bin webp curl zip
 )
 # Wine's X11 driver opens these X libraries at run time by soname
 # (scripts/check-wine-libs.sh lists what winex11.so names and checks each is
@@ -216,16 +217,16 @@ for target in i686-w64-mingw32 x86_64-w64-mingw32; do
   fi
 done
 
-# libheif (with libde265 and dav1d) and libwebp for our plug-ins: i686 for
-# the release; x86_64 only where the Windows tests run on the 64-bit build.
-photo_targets=(i686-w64-mingw32)
-if [[ $(bash -c 'source "$1/wine-env.sh" && echo "$ORV_WINE_BITS"' _ "$here") == 64 ]]; then
-  photo_targets+=(x86_64-w64-mingw32)
-fi
-for target in "${photo_targets[@]}"; do
-  as_root mkdir -p /var/cache/orvanelle
+# libheif (with libde265 and dav1d) and libwebp for our plug-ins, from the
+# Debian sources pinned in photo-libs.pins (downloaded once into
+# /var/cache/orvanelle/sources): i686 for the release, x86_64 for the 64-bit
+# test build and its codec DLL, and natively for the native tests, fuzz
+# targets and benchmarks. Each library is built again only when its stamp
+# no longer matches its pin.
+as_root mkdir -p /var/cache/orvanelle
+for target in i686-w64-mingw32 x86_64-w64-mingw32 native; do
   as_root env ORV_TARGET="$target" ORV_DEPS_PREFIX=/var/cache/orvanelle/$target \
-    "$here/build-photo-libs-mingw.sh"
+    ORV_JOBS="${ORV_JOBS:-2}" "$here/build-photo-libs-mingw.sh"
 done
 
 if [[ -f $here/fetch-pngsuite.sh ]]; then
