@@ -108,9 +108,12 @@ class PhotoSearch : public testing::Test {
     ui_->OnSetFileNameList = [this](const tk::TStringList& l) { files_ = l.Items(); };
     ui_->OnReportError = [this](const std::string& e) { errors_.push_back(e); };
     services_.walk = [](tk::TStringList& list, const std::string& folder,
-                        const tk::TStringList& mask, bool, tk::TStringList& unnamed,
+                        const tk::TStringList& mask, bool subFolders, tk::TStringList& unnamed,
                         std::vector<orv::EntryFacts>& facts) {
-      orv::FindFiles(list, folder, mask, &unnamed, &facts);
+      if (subFolders)
+        orv::FindFilesRecursive(list, folder, mask, &unnamed, &facts);
+      else
+        orv::FindFiles(list, folder, mask, &unnamed, &facts);
     };
     services_.loadPlugIns = [this](const tk::TStringList& files) {
       host_.LoadPlugInFromList(files);
@@ -120,7 +123,10 @@ class PhotoSearch : public testing::Test {
 
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
-    folder_ = std::string(base) + "orv_photo_search_" + std::to_string(GetCurrentProcessId());
+    // Wine gives out the same process ids run after run: the time keeps an
+    // earlier run's files out.
+    folder_ = std::string(base) + "orv_photo_search_" + std::to_string(GetCurrentProcessId()) +
+              "_" + std::to_string(GetTickCount64());
     CreateDirectoryA(folder_.c_str(), nullptr);
     for (const char* name : {"heic8.heic", "avif8.avif", "avifirot.avif", "lossy.webp",
                              "trunc-heic8.heic", "huge-lossless.webp"}) {
@@ -183,8 +189,11 @@ TEST_F(PhotoSearch, WithoutTheirRowsThePluginTypesAreNotSearched) {
 // are refused from their header and reported; the photos beside them are
 // taken as before.
 TEST_F(PhotoSearch, RefusesHostileHeifFilesAndKeepsThePhotos) {
-  auto write = [this](const char* name, const orvtest::Bytes& bytes) {
-    orvtest::WriteFile(folder_ + "\\" + name, std::string(bytes.begin(), bytes.end()));
+  // In a folder of their own, which the other tests' searches leave out.
+  const std::string hostile = folder_ + "\\hostile";
+  CreateDirectoryA(hostile.c_str(), nullptr);
+  auto write = [&](const char* name, const orvtest::Bytes& bytes) {
+    orvtest::WriteFile(hostile + "\\" + name, std::string(bytes.begin(), bytes.end()));
   };
   write("self.heic", orvtest::SelfDerivedIdentity());
   for (const char* tile : {"tile512.heic", "tile512.avif"}) {
@@ -195,16 +204,18 @@ TEST_F(PhotoSearch, RefusesHostileHeifFilesAndKeepsThePhotos) {
     write(lifted.type == "av01" ? "bomb.avif" : "bomb.heic", orvtest::GridBomb(lifted, 64, 8192));
   }
   c_.minWidth = c_.minHeight = 10;
+  c_.subFolders = true;
   orv::SearchFolder(folder_, c_, *ui_, services_);
   const Names accepted = Accepted();
-  for (const char* hostile : {"self.heic", "bomb.heic", "bomb.avif"}) {
-    EXPECT_EQ(std::count(accepted.begin(), accepted.end(), hostile), 0) << hostile;
+  for (const char* name : {"self.heic", "bomb.heic", "bomb.avif"}) {
+    const std::string path = std::string("hostile\\") + name;
+    EXPECT_EQ(std::count(accepted.begin(), accepted.end(), path), 0) << name;
     EXPECT_EQ(std::count_if(errors_.begin(), errors_.end(),
                             [&](const std::string& e) {
-                              return e.find(std::string("\\") + hostile) != std::string::npos;
+                              return e.find(hostile + "\\" + name) != std::string::npos;
                             }),
               1)
-        << hostile;
+        << name;
   }
   for (const char* photo : {"heic8.heic", "avif8.avif", "avifirot.avif", "lossy.webp"})
     EXPECT_EQ(std::count(accepted.begin(), accepted.end(), photo), 1) << photo;
