@@ -5,6 +5,12 @@
 #                                       README-user.txt), licenses/
 #   dist/Orvanelle-<version>-setup.exe  the installer (per user, no
 #                                       administrator rights)
+#   dist/Orvanelle-<version>-third-party-sources.zip
+#                                       the Debian source packages of the
+#                                       plug-ins' libraries exactly as built
+#                                       (scripts/photo-libs.pins), with the
+#                                       script, toolchain files and plug-in
+#                                       sources that build them, and a README
 # The version is the project's (CMakeLists.txt at the root); the script
 # checks that the module's version resource says the same.
 #   ORV_SKIP_SETUP=1   do not run scripts/setup.sh
@@ -61,4 +67,58 @@ with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
             z.write(path, os.path.relpath(path, base))
 PY
 cp "$setup" "dist/$name-setup.exe"
-ls -l "dist/$name.zip" "dist/$name-setup.exe"
+
+# The sources the plug-ins' libraries were built from. The libraries of
+# the release's prefix must be those of the pins (their stamps say so), and
+# every source file must verify against its pin and .dsc: then the files
+# zipped are the ones built.
+deps=/var/cache/orvanelle/i686-w64-mingw32
+if ! ORV_TARGET=i686-w64-mingw32 ORV_DEPS_PREFIX=$deps bash "$here/build-photo-libs-mingw.sh" --check; then
+  echo "package: the photo libraries in $deps are not those of scripts/photo-libs.pins" >&2
+  exit 1
+fi
+sources=${ORV_SOURCES_DIR:-/var/cache/orvanelle/sources}
+ORV_SOURCES_DIR=$sources bash "$here/build-photo-libs-mingw.sh" --fetch
+third=$name-third-party-sources
+rm -f "dist/$third.zip"
+python3 - "$root" "$sources" "$version" "$third" "dist/$third.zip" <<'PY'
+import os, re, sys, zipfile
+root, sources, version, top, out = sys.argv[1:]
+files = {}  # name in the zip -> file
+table = ""
+with open(os.path.join(root, "scripts", "photo-libs.pins")) as pins:
+    for line in pins:
+        fields = line.split()
+        if not fields or fields[0].startswith("#"):
+            continue
+        table += "  %-9s %-18s %s\n            sha256 of the .dsc: %s\n" % (
+            fields[0], fields[1], os.path.basename(fields[2]), fields[3])
+        dsc = os.path.basename(fields[2])
+        files["debian-sources/" + dsc] = os.path.join(sources, dsc)
+        # Every file the .dsc names, as dpkg-source needs them beside it.
+        listing = open(os.path.join(sources, dsc), encoding="utf-8").read()
+        block = re.search(r"^Checksums-Sha256:\n((?: .*\n)+)", listing, re.M)
+        for entry in block.group(1).splitlines():
+            name = entry.split()[2]
+            files["debian-sources/" + name] = os.path.join(sources, name)
+for name in ("scripts/photo-libs.pins", "scripts/build-photo-libs-mingw.sh",
+             "cmake/mingw-common.cmake"):
+    files[name] = os.path.join(root, name)
+for f in os.listdir(os.path.join(root, "cmake")):
+    if f.startswith("toolchain-") and f.endswith(".cmake"):
+        files["cmake/" + f] = os.path.join(root, "cmake", f)
+for folder, dirs, names in os.walk(os.path.join(root, "plugins")):
+    dirs[:] = [d for d in dirs if not d.startswith(".")]
+    for f in names:
+        if not f.startswith(".") and not f.endswith("~"):
+            path = os.path.join(folder, f)
+            files[os.path.relpath(path, root)] = path
+readme = open(os.path.join(root, "packaging", "third-party-sources-README.txt"),
+              encoding="utf-8").read()
+readme = readme.replace("@VERSION@", version).replace("@PINS@\n", table)
+with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+    z.writestr(top + "/README.txt", readme.replace("\n", "\r\n"))
+    for name in sorted(files):
+        z.write(files[name], top + "/" + name)
+PY
+ls -l "dist/$name.zip" "dist/$name-setup.exe" "dist/$third.zip"

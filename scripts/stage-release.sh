@@ -6,9 +6,11 @@
 # licenses/*.txt, every text with CR LF line ends. With a plug-in folder:
 # our plug-ins (*.spi) and the DLLs beside them in plugins/, and the licence
 # texts of their libraries (one sub-folder per library in the licence
-# folder, as scripts/build-photo-libs-mingw.sh leaves them) in licenses/. Used by the build's
-# release target (packaging/CMakeLists.txt), which also makes the installer
-# from this folder.
+# folder, as scripts/build-photo-libs-mingw.sh leaves them) in licenses/,
+# and licenses/photo-libraries.txt, which names the pinned Debian source of
+# each (scripts/photo-libs-notice.sh). Used by the build's release target
+# (packaging/CMakeLists.txt), which also makes the installer from this
+# folder.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -39,4 +41,10 @@ if [[ -n $plugins ]]; then
       echo
     done | crlf >"$stage/licenses/$name.txt"
   done
+  # Which pinned Debian sources those libraries were built from, with their
+  # licences and copyright lines in one text; refused when the libraries'
+  # stamps do not match scripts/photo-libs.pins.
+  bash "$here/photo-libs-notice.sh" "$plugin_licenses" "$stage/photo-libraries.lf"
+  crlf <"$stage/photo-libraries.lf" >"$stage/licenses/photo-libraries.txt"
+  rm "$stage/photo-libraries.lf"
 fi
