@@ -152,6 +152,15 @@ if [[ $ORV_WINE_BITS == 64 ]]; then
   fi
 fi
 
+# The photo plug-ins' libraries in every prefix were built from the sources
+# scripts/photo-libs.pins pins, and the staged release names those.
+stage "photo libraries against their pins"
+if bash "$here/check-photo-libs.sh"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
 if [[ -n ${win_tests_dir:-} ]]; then
   stage "Wine prefix and X server"
   if orv_wine_prefix && orv_xvfb_start; then
