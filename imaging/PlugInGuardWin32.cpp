@@ -12,9 +12,13 @@ namespace {
 struct GuardFrame {
   void* jump[5];  // __builtin_setjmp's buffer
   void* stack;    // the stack pointer just before the body was called
-#ifdef __i386__
-  void* sehHead;  // the structured-exception chain as it was at entry
-#endif
+  // The exception list at the head of the thread's information block as it
+  // was at entry: the structured-exception chain of a 32-bit thread. A
+  // 64-bit Windows dispatches by tables and leaves it alone, but Wine keeps
+  // the frames of its own guarded blocks there in either build, and a fault
+  // inside one (GlobalLock on a bad handle) abandons that frame with the
+  // rest.
+  void* sehHead;
   GuardKind kind;
   bool faulted;
   GuardFrame* outer;
@@ -112,10 +116,9 @@ __attribute__((noinline)) bool CallGuarded(void (*body)(void*), void* context,
   frame.outer = CurrentFrame();
 #ifdef __i386__
   __asm__ volatile("movl %%fs:0, %0" : "=r"(frame.sehHead));
-#endif
-#ifdef __i386__
   __asm__ volatile("movl %%esp, %0" : "=r"(frame.stack));
 #else
+  __asm__ volatile("movq %%gs:0, %0" : "=r"(frame.sehHead));
   __asm__ volatile("movq %%rsp, %0" : "=r"(frame.stack));
 #endif
   TlsSetValue(g_slot, &frame);
@@ -125,10 +128,12 @@ __attribute__((noinline)) bool CallGuarded(void (*body)(void*), void* context,
     return !frame.faulted;
   }
   // Back from a fault. The frames below are gone: so are the handlers the
-  // outside code may have registered in them, and whatever it left on the
-  // x87 stack.
+  // outside code (or the system code it called) registered in them, and
+  // whatever it left on the x87 stack.
 #ifdef __i386__
   __asm__ volatile("movl %0, %%fs:0" : : "r"(frame.sehHead) : "memory");
+#else
+  __asm__ volatile("movq %0, %%gs:0" : : "r"(frame.sehHead) : "memory");
 #endif
   __asm__ volatile("fninit");
   TlsSetValue(g_slot, frame.outer);

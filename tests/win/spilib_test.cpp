@@ -705,6 +705,30 @@ TEST(SpiLibFaults, AFaultInGetPictureFailsTheCallWhateverTheFault) {
   ExpectSentinel(bmp);
 }
 
+NT_TIB* ThreadInformationBlock() { return reinterpret_cast<NT_TIB*>(NtCurrentTeb()); }
+
+// System code a plug-in calls may register a handler frame at the head of
+// the thread's exception list (Wine's GlobalLock does, in either word
+// size); a fault under it abandons that frame with the rest. The guard puts
+// the list back as it was: the next C++ throw would otherwise walk into
+// the dead frame.
+TEST(SpiLibFaults, AFaultLeavesTheThreadsExceptionListAsItWas) {
+  NT_TIB* tib = ThreadInformationBlock();
+  _EXCEPTION_REGISTRATION_RECORD* const before = tib->ExceptionList;
+  struct Frame {
+    void* next;
+    void* handler;
+  } dead = {before, nullptr};
+  EXPECT_FALSE(orv::Guarded([tib, &dead] {
+    tib->ExceptionList = reinterpret_cast<_EXCEPTION_REGISTRATION_RECORD*>(&dead);
+    *static_cast<volatile int*>(nullptr) = 1;
+  }));
+  EXPECT_EQ(tib->ExceptionList, before);
+  // Repaired here when the guard did not, so that the case fails alone.
+  tib->ExceptionList = before;
+  EXPECT_THROW(tk::Abort(), tk::EAbort);
+}
+
 TEST(SpiLibFaults, HandlesThatNameNoMemoryFailWithoutAFault) {
   TempFolder t;
   orv::TSpiLib32 host;
