@@ -122,6 +122,12 @@ void LoadPng(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins)
   target.Swap(image);
 }
 
+// True when LoadPicture's dispatch hands the file straight to the plug-ins.
+bool GoesStraightToPlugins(const tk::TStringList& extensions, const std::string& ext) {
+  const int slot = FindExtension(extensions, ext);
+  return slot < kSlotBmp || slot > kSlotPng;
+}
+
 }  // namespace
 
 void FillPictureExtensions(tk::TStringList& list, const std::string& resourceText) {
@@ -162,6 +168,14 @@ void LoadPicture(const std::string& fileName, tk::TBitmap& target,
     failed = true;
   }
   if (ownSize && !failed) *ownSize = sized ? size : PictureSize{target.Width(), target.Height()};
+}
+
+bool PluginHeaderSize(const std::string& fileName, const tk::TStringList& extensions,
+                      IPluginDecoder* plugins, PictureSize& size) {
+  if (!plugins) return false;
+  if (!GoesStraightToPlugins(extensions, tk::AsciiLower(tk::ExtractFileExt(fileName))))
+    return false;
+  return plugins->SizeFromHeader(fileName, size);
 }
 
 }  // namespace orv

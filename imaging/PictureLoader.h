@@ -13,6 +13,11 @@
 
 namespace orv {
 
+// A picture's own size, upright, whatever size it was decoded at.
+struct PictureSize {
+  int width = 0, height = 0;
+};
+
 // What LoadPicture needs of the plug-in host: decode a file with the first
 // plug-in that accepts it. Leaves the bitmap unchanged when none accepts;
 // throws tk::Exception (EFOpenError, EAbort...) on failure.
@@ -26,6 +31,18 @@ class IPluginDecoder {
                              tk::TBitmap& bitmap) {
     (void)bytes;
     LoadFromFile(fileName, bitmap);
+  }
+  // The size of the picture LoadFromFile would give, as the plug-in that
+  // would decode the file reads it from the file's header, without
+  // decoding. False when no plug-in takes the file or the one that does
+  // cannot tell: then only a decode tells. A true answer promises nothing
+  // about the rest of the file, whose decode may still fail. Throws as
+  // LoadFromFile does for a file that cannot be opened or a plug-in that
+  // faulted. By default nothing can tell.
+  virtual bool SizeFromHeader(const std::string& fileName, PictureSize& size) {
+    (void)fileName;
+    (void)size;
+    return false;
   }
 };
 
@@ -54,16 +71,19 @@ struct LoadPictureOptions {
   const std::vector<uint8_t>* bytes = nullptr;
 };
 
-// A picture's own size, upright, whatever size it was decoded at.
-struct PictureSize {
-  int width = 0, height = 0;
-};
-
 // Dispatches by the position of the file's lower-cased extension in
 // `extensions` (0 BMP, 1/2 JPEG, 3 PNG, else plug-ins only). `plugins` may be
 // null (then nothing but BMP, JPEG and PNG decodes).
 void LoadPicture(const std::string& fileName, tk::TBitmap& target,
                  const tk::TStringList& extensions, IPluginDecoder* plugins,
                  const LoadPictureOptions& options = {}, PictureSize* ownSize = nullptr);
+
+// For a file LoadPicture hands straight to the plug-ins (its extension is
+// in none of the BMP, JPEG and PNG slots of `extensions`): its size from
+// the header, as IPluginDecoder::SizeFromHeader gives it. False for any
+// other file, without `plugins`, or when no plug-in can tell. Throws what
+// SizeFromHeader throws.
+bool PluginHeaderSize(const std::string& fileName, const tk::TStringList& extensions,
+                      IPluginDecoder* plugins, PictureSize& size);
 
 }  // namespace orv

@@ -46,6 +46,12 @@ class TSpiLib32 : public IPluginDecoder {
   // A file whose bytes were read already; plug-ins still get its full path.
   void LoadFromBytes(const std::string& FileName, const std::vector<uint8_t>& Bytes,
                      tk::TBitmap& Bitmap) override;
+  // The chosen plug-in's GetPictureInfo, asked about the file's image in
+  // memory. No answer (false) when no plug-in accepts the file, the chosen
+  // one lacks GetPictureInfo, returns an error or gives a side of 0 or
+  // less. A file that cannot be opened raises tk::EFOpenError; a plug-in
+  // that faults is marked broken and raises, as it does in a decode.
+  bool SizeFromHeader(const std::string& FileName, PictureSize& Size) override;
   void LoadFromStream(tk::TStream& Stream, tk::TBitmap& Bitmap);
   void LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& Bitmap);
 
@@ -86,6 +92,11 @@ class TSpiLib32 : public IPluginDecoder {
   // `fileName` is the full path IsSupported gets, or null for data that
   // came from no file.
   void DecodeBlock(uint8_t* block, int64_t length, const char* fileName, tk::TBitmap& Bitmap);
+  // The first sound picture plug-in whose IsSupported accepts the block
+  // (`name` may be null); null when none does. One whose IsSupported
+  // faults is marked broken and passed; when none accepts and one faulted,
+  // that fault is raised.
+  TPicPlug* ChoosePicPlug(char* image, char* name);
 
   std::vector<std::unique_ptr<TPicPlug>> pic_table_;
   std::vector<std::unique_ptr<TArcPlug>> arc_table_;

@@ -4,6 +4,7 @@
 #include <xmmintrin.h>
 
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -27,6 +28,27 @@ typedef int(__stdcall* IsSupportedProc)(char* filename, ULONG_PTR dw);
 typedef int(__stdcall* GetPictureProc)(char* buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo,
                                        HANDLE* pHBm, FARPROC progress, LONG_PTR data);
 typedef int(__stdcall* GetArchiveInfoProc)(char* buf, LONG_PTR len, unsigned flag, HLOCAL* lphInf);
+
+// What GetPictureInfo fills in, packed to single bytes as the interface
+// declares it. Its integers are the interface's 32-bit longs in either
+// build (a 64-bit plug-in built from the same declaration has 32-bit longs
+// too); only the text handle grows with the word size.
+#pragma pack(push, 1)
+struct SusiePictureInfo {
+  int32_t left, top;  // where the picture lies on its page
+  int32_t width, height;
+  WORD xDensity, yDensity;
+  int16_t colorDepth;  // bits per pixel
+  HLOCAL hInfo;        // text about the picture, or null; the caller frees it
+};
+#pragma pack(pop)
+static_assert(offsetof(SusiePictureInfo, width) == 8 && offsetof(SusiePictureInfo, height) == 12,
+              "GetPictureInfo's size fields");
+static_assert(offsetof(SusiePictureInfo, hInfo) == 22 &&
+                  sizeof(SusiePictureInfo) == 22 + sizeof(HLOCAL),
+              "GetPictureInfo's record is packed to single bytes");
+typedef int(__stdcall* GetPictureInfoProc)(char* buf, LONG_PTR len, unsigned flag,
+                                           SusiePictureInfo* lpInfo);
 
 constexpr int kInfoBufferSize = 256;
 constexpr size_t kBlockGranule = 8192;
@@ -284,7 +306,7 @@ struct PlugRecord {
 }  // namespace
 
 struct TSpiLib32::TPicPlug : PlugRecord {
-  FARPROC getPictureInfo = nullptr;
+  GetPictureInfoProc getPictureInfo = nullptr;
   GetPictureProc getPicture = nullptr;
   FARPROC getPreview = nullptr;
   FARPROC configurationDlg = nullptr;
@@ -339,7 +361,7 @@ void TSpiLib32::LoadPlugInFromList(const tk::TStringList& List) {
     if (!LoadPlugInInfo(*plug, path, "00IN", buffer)) continue;
     plug->folder = tk::ExtractFilePath(path);
     plug->getPicture = Lookup<GetPictureProc>(plug->module.Get(), "GetPicture");
-    plug->getPictureInfo = GetProcAddress(plug->module.Get(), "GetPictureInfo");
+    plug->getPictureInfo = Lookup<GetPictureInfoProc>(plug->module.Get(), "GetPictureInfo");
     plug->getPreview = GetProcAddress(plug->module.Get(), "GetPreview");
     plug->isSupported = Lookup<IsSupportedProc>(plug->module.Get(), "IsSupported");
     plug->configurationDlg = GetProcAddress(plug->module.Get(), "ConfigurationDlg");
@@ -408,15 +430,7 @@ void TSpiLib32::LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& 
   DecodeBlock(block.Data(), block.Length(), nullptr, Bitmap);
 }
 
-void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName,
-                            tk::TBitmap& Bitmap) {
-  if (length <= 0) return;
-  char* image = reinterpret_cast<char*>(block);
-  // The interface takes a writable name; plug-ins get their own copy.
-  std::vector<char> name;
-  if (fileName) name.assign(fileName, fileName + std::strlen(fileName) + 1);
-  char* nameArg = name.empty() ? nullptr : name.data();
-  TPicPlug* chosen = nullptr;
+TSpiLib32::TPicPlug* TSpiLib32::ChoosePicPlug(char* image, char* name) {
   TPicPlug* faulted = nullptr;
   for (auto& plug : pic_table_) {
     if (plug->broken || !plug->isSupported || !plug->getPicture) continue;
@@ -425,7 +439,7 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
     bool ok;
     {
       FloatingPointStateGuard fp;
-      ok = Guarded([&] { answer = isSupported(nameArg, reinterpret_cast<ULONG_PTR>(image)); });
+      ok = Guarded([&] { answer = isSupported(name, reinterpret_cast<ULONG_PTR>(image)); });
     }
     if (!ok) {
       // The others may still read the file.
@@ -433,15 +447,21 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
       if (!faulted) faulted = plug.get();
       continue;
     }
-    if (answer) {
-      chosen = plug.get();
-      break;
-    }
+    if (answer) return plug.get();
   }
-  if (!chosen) {
-    if (faulted) throw EPlugInFault(faulted->name);
-    return;
-  }
+  if (faulted) throw EPlugInFault(faulted->name);
+  return nullptr;
+}
+
+void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName,
+                            tk::TBitmap& Bitmap) {
+  if (length <= 0) return;
+  char* image = reinterpret_cast<char*>(block);
+  // The interface takes a writable name; plug-ins get their own copy.
+  std::vector<char> name;
+  if (fileName) name.assign(fileName, fileName + std::strlen(fileName) + 1);
+  TPicPlug* chosen = ChoosePicPlug(image, name.empty() ? nullptr : name.data());
+  if (!chosen) return;
 
   HANDLE info = nullptr;
   HANDLE pixels = nullptr;
@@ -482,6 +502,54 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
     throw EPlugInFault(chosen->name);
   }
   if (result != Conversion::kDone) tk::Abort();
+}
+
+bool TSpiLib32::SizeFromHeader(const std::string& FileName, PictureSize& Size) {
+  // The plug-in is chosen from exactly what a decode of the file gives
+  // IsSupported, so the one that answers is the one that would decode.
+  PaddedBlock block = ReadWholeFile(FileName);
+  if (block.Length() <= 0) return false;
+  const std::string path = FullPath(FileName);
+  std::vector<char> name(path.c_str(), path.c_str() + path.size() + 1);
+  char* image = reinterpret_cast<char*>(block.Data());
+  TPicPlug* chosen = ChoosePicPlug(image, name.data());
+  if (!chosen || !chosen->getPictureInfo) return false;
+
+  // A plug-in built without the packing writes a few bytes further than
+  // the record; they land in the slack.
+  struct {
+    SusiePictureInfo info;
+    uint8_t slack[16];
+  } record;
+  std::memset(&record, 0, sizeof record);
+  const SusiePictureInfo& info = record.info;
+  int code = 0;
+  bool ok;
+  {
+    // Flag 1: the image in memory, as GetPicture gets it.
+    FloatingPointStateGuard fp;
+    GetPictureInfoProc getPictureInfo = chosen->getPictureInfo;
+    const LONG_PTR length = static_cast<LONG_PTR>(block.Length());
+    SusiePictureInfo* out = &record.info;
+    ok = Guarded([&] { code = getPictureInfo(image, length, 1, out); });
+  }
+  if (!ok) {
+    chosen->broken = true;
+    throw EPlugInFault(chosen->name);
+  }
+  // As with GetPicture's blocks, the text block is ours only when the
+  // plug-in says it succeeded.
+  if (code != 0) return false;
+  if (info.hInfo) {
+    const HLOCAL text = info.hInfo;
+    if (!Guarded([text] { LocalFree(text); })) {
+      chosen->broken = true;
+      throw EPlugInFault(chosen->name);
+    }
+  }
+  if (info.width <= 0 || info.height <= 0) return false;
+  Size = PictureSize{info.width, info.height};
+  return true;
 }
 
 bool TSpiLib32::SupportArcFile(const std::string& FileName) {

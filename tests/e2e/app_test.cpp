@@ -22,6 +22,7 @@
 #ifdef ORV_PLUGIN_DIR
 #include "tests/photo/heif_builder.h"
 #endif
+#include "tests/plugins/TestPlugin.h"
 #include "tests/win/test_files.h"
 #include "toolkit/Bitmap.h"
 

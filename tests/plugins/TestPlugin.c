@@ -1,7 +1,8 @@
 /* Test Susie plug-ins. One source, built once per variant:
  *   ORV_VARIANT_OK        reads ORVTEST1 files ("*.orv")
  *   ORV_VARIANT_TWO       like OK, but declares two filters ("*.ov2", "*.ov3")
- *   ORV_VARIANT_GREEDY    accepts anything and returns no picture
+ *   ORV_VARIANT_GREEDY    accepts anything, returns no picture and has no
+ *                         GetPictureInfo
  *   ORV_VARIANT_VERSION   answers info 0 with the text ORV_VERSION_TEXT
  *   ORV_VARIANT_LONGNAME  fills the whole name buffer without a zero byte
  *   ORV_VARIANT_NOINFO    exports no GetPluginInfo at all
@@ -15,9 +16,12 @@
  *   ORV_VARIANT_FAULTCHECK like OK, but IsSupported reads through a null
  *                         pointer for files whose first byte is 'F'
  *   ORV_VARIANT_FAULTINFO like OK, but GetPluginInfo faults for number 2
- *   ORV_VARIANT_FAULTLOAD like OK, but DllMain faults when it is loaded */
+ *   ORV_VARIANT_FAULTLOAD like OK, but DllMain faults when it is loaded
+ * Built from OK without GetPictureInfo among its exports, it stands for the
+ * plug-ins that cannot tell a size without decoding. */
 #include <windows.h>
 
+#include <stddef.h>
 #include <string.h>
 
 #include "TestPlugin.h"
@@ -246,6 +250,60 @@ static int Rle8Picture(const unsigned char* p, uint32_t w, uint32_t h, uint32_t 
   return 0;
 }
 
+/* GetPictureInfo's record, declared as a plug-in's author finds it in the
+ * interface's header: longs, packed to single bytes. */
+#pragma pack(push, 1)
+struct PictureInfo {
+  long left, top;
+  long width, height;
+  WORD x_density, y_density;
+  short colorDepth;
+  HLOCAL hInfo;
+};
+#pragma pack(pop)
+_Static_assert(sizeof(long) == 4, "the interface's longs are 32 bits");
+_Static_assert(offsetof(struct PictureInfo, hInfo) == 22 &&
+                   sizeof(struct PictureInfo) == 22 + sizeof(HLOCAL),
+               "packed to single bytes");
+
+/* Only the image in memory (flag 1), which is how the host asks. */
+int __stdcall GetPictureInfo(LPSTR buf, LONG_PTR len, unsigned flag, struct PictureInfo* lpInfo) {
+  const unsigned char* p = (const unsigned char*)buf;
+  uint32_t w, h, mode;
+  ORV_ENTRY();
+  ++g_probe.getPictureInfoCalls;
+  g_probe.lastInfoLength = (long)len;
+  g_probe.lastInfoFlag = flag;
+  if ((flag & 7) != 1 || len < ORV_TEST_HEADER_SIZE) return 2;
+  w = ReadU32(p + 8);
+  h = ReadU32(p + 12);
+  mode = ReadU32(p + 16);
+  if (mode == kModeInfoError) return 2;
+  if (mode == kModeInfoFault) *(volatile int*)(uintptr_t)0 = 1;
+  lpInfo->left = 0;
+  lpInfo->top = 0;
+  lpInfo->width = mode == kModeInfoNoWidth ? 0 : (long)w;
+  lpInfo->height = mode == kModeInfoNegative ? -(long)h : (long)h;
+  lpInfo->x_density = lpInfo->y_density = 0;
+  lpInfo->colorDepth = 24;
+  lpInfo->hInfo = NULL;
+  if (mode == kModeInfoText) {
+    static const char text[] = "Orvanelle test picture\r\n";
+    char* at;
+    lpInfo->left = 3;
+    lpInfo->top = 4;
+    lpInfo->x_density = 96;
+    lpInfo->y_density = 72;
+    lpInfo->hInfo = LocalAlloc(LMEM_MOVEABLE, sizeof text);
+    if (!lpInfo->hInfo) return 4;
+    at = (char*)LocalLock(lpInfo->hInfo);
+    memcpy(at, text, sizeof text);
+    LocalUnlock(lpInfo->hInfo);
+    g_probe.infoText = (uintptr_t)lpInfo->hInfo;
+  }
+  return 0;
+}
+
 int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
                          FARPROC progress, LONG_PTR data) {
   const unsigned char* p = (const unsigned char*)buf;
@@ -266,6 +324,7 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   if (w == 0 || h == 0 || w > 4096 || h > 4096) return 2;
   if ((uint64_t)len < ORV_TEST_HEADER_SIZE + (uint64_t)w * h * 3) return 2;
   if (mode == kModeNoHandles) return 0;
+  if (mode == kModeDataBroken) return 3;
   if (mode == kModeFaultWrite) {
     *pHBInfo = (HANDLE)(uintptr_t)0x1234; /* half-done work the host must not touch */
     *(volatile int*)(uintptr_t)0 = 1;

@@ -40,9 +40,19 @@ enum OrvTestMode {
   kModeBadHandles = 19,    /* returns handles that name no memory block */
   kModeAskProgress = 20,   /* calls the progress callback per row and stops
                               when it answers non-zero */
-  kModeFailKeepBlocks = 21 /* makes a whole, valid picture, then returns 2
+  kModeFailKeepBlocks = 21, /* makes a whole, valid picture, then returns 2
                               (error) with both handles set: blocks the host
                               must neither use nor free */
+  /* GetPictureInfo answers the header's width and height in every mode but
+   * the ones below, where GetPicture decodes as kModeBottomUp unless said. */
+  kModeDataBroken = 22,     /* GetPictureInfo answers; GetPicture returns 3
+                               (broken data) */
+  kModeInfoError = 23,      /* GetPictureInfo returns 2 (error) */
+  kModeInfoFault = 24,      /* GetPictureInfo writes through a null pointer */
+  kModeInfoNoWidth = 25,    /* GetPictureInfo succeeds with width 0 */
+  kModeInfoNegative = 26,   /* GetPictureInfo succeeds with height -height */
+  kModeInfoText = 27        /* GetPictureInfo answers with every field set and
+                               a text block in hInfo, which the host frees */
 };
 
 /* Archive modes. */
@@ -70,6 +80,10 @@ typedef struct OrvTestProbeData {
   int stoppedByProgress; /* 1 when the callback asked to stop */
   uintptr_t keptInfo;    /* the blocks of the last kModeFailKeepBlocks call */
   uintptr_t keptPixels;
+  int getPictureInfoCalls;
+  long lastInfoLength;
+  unsigned lastInfoFlag;
+  uintptr_t infoText; /* the text block of the last kModeInfoText call */
 } OrvTestProbeData;
 
 /* The control state the FPU variant leaves behind after each of its entry

@@ -441,6 +441,9 @@ TEST(SpiLib, PlugInsCannotChangeOurFloatingPointState) {
     host.LoadFromFile(t.Write("p.orv", OrvPicture(3, 2, kModeBottomUp)), bmp);
     EXPECT_TRUE(CurrentFloatingPointState() == before);
     ExpectPicture(bmp, 3, 2);
+    orv::PictureSize size;
+    EXPECT_TRUE(host.SizeFromHeader(t.Path("p.orv"), size));
+    EXPECT_TRUE(CurrentFloatingPointState() == before);
     // 1/3 rounded toward zero in single precision differs in its last bit.
     volatile float third = 1.0f;
     third /= 3.0f;
@@ -587,6 +590,119 @@ TEST(SpiLib, LoadPictureFallsBackToPlugIns) {
   ExpectPicture(viaTool, 4, 1);
 }
 
+// ---- sizes from the header ------------------------------------------------
+
+// GetPictureInfo as the host asks it, one row per way a plug-in answers: a
+// size is an answer only when the call succeeds with both sides above 0.
+// Asking never decodes; what a decode of the same file then does is the
+// plug-in's business, as the last column shows.
+TEST(SpiLibHeader, ThePlugInTellsTheSizeOrTheCallerMustDecode) {
+  struct Case {
+    const char* what;
+    std::string plugin;
+    OrvTestMode mode;
+    bool answers;
+    bool exported;  // the plug-in has GetPictureInfo
+    bool decodes;
+  };
+  const Case cases[] = {
+      {"the size it would decode", Plugin("orvtest"), kModeBottomUp, true, true, true},
+      {"a valid header over broken data", Plugin("orvtest"), kModeDataBroken, true, true, false},
+      {"an error", Plugin("orvtest"), kModeInfoError, false, true, true},
+      {"width 0", Plugin("orvtest"), kModeInfoNoWidth, false, true, true},
+      {"a negative height", Plugin("orvtest"), kModeInfoNegative, false, true, true},
+      {"every field and a text block", Plugin("orvtest"), kModeInfoText, true, true, true},
+      {"no GetPictureInfo at all", PluginDir() + "\\nosize\\orvnosize.spi", kModeBottomUp, false,
+       false, true},
+  };
+  TempFolder t;
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    orv::TSpiLib32 host;
+    host.LoadPlugInFromList(List({c.plugin}));
+    ASSERT_EQ(host.PicPlugIns().size(), 1u);
+    const std::vector<uint8_t> bytes = OrvPicture(7, 5, c.mode);
+    const std::string file = t.Write("i" + std::to_string(++n) + ".orv", bytes);
+    ResetProbe(c.plugin);
+    orv::PictureSize size{-1, -1};
+    EXPECT_EQ(host.SizeFromHeader(file, size), c.answers);
+    EXPECT_EQ(size.width, c.answers ? 7 : -1);
+    EXPECT_EQ(size.height, c.answers ? 5 : -1);
+    const OrvTestProbeData probe = Probe(c.plugin);
+    EXPECT_EQ(probe.isSupportedCalls, 1);
+    EXPECT_STRCASEEQ(probe.lastName, file.c_str());
+    EXPECT_EQ(probe.getPictureCalls, 0);
+    EXPECT_EQ(probe.getPictureInfoCalls, c.exported ? 1 : 0);
+    if (c.exported) {
+      // The image in memory, as GetPicture gets it.
+      EXPECT_EQ(probe.lastInfoFlag, 1u);
+      EXPECT_EQ(probe.lastInfoLength, long(bytes.size()));
+    }
+    if (c.mode == kModeInfoText) {
+      // Our record's text handle is where the plug-in put it, and it was
+      // freed: its handle names no block any more.
+      ASSERT_NE(probe.infoText, 0u);
+      EXPECT_EQ(LocalFlags(reinterpret_cast<HLOCAL>(probe.infoText)), LMEM_INVALID_HANDLE);
+    }
+    tk::TBitmap bmp;
+    if (c.decodes) {
+      host.LoadFromFile(file, bmp);
+      ExpectPicture(bmp, 7, 5);
+    } else {
+      EXPECT_THROW(host.LoadFromFile(file, bmp), tk::EAbort);
+    }
+  }
+}
+
+// The plug-in asked is the one a decode would choose: the first sound one
+// whose IsSupported accepts the file, however the others could answer.
+TEST(SpiLibHeader, TheSizeComesFromThePlugInThatWouldDecode) {
+  TempFolder t;
+  const std::string file = t.Write("p.orv", OrvPicture(4, 6, kModeBottomUp));
+  orv::PictureSize size;
+  {
+    // Without GetPicture a plug-in decodes nothing, so it tells nothing.
+    orv::TSpiLib32 host;
+    host.LoadPlugInFromList(List({Plugin("orvinfoonly"), Plugin("orvtest"), Plugin("orvgreedy")}));
+    ResetProbe(Plugin("orvgreedy"));
+    ASSERT_TRUE(host.SizeFromHeader(file, size));
+    EXPECT_EQ(size.width, 4);
+    EXPECT_EQ(size.height, 6);
+    EXPECT_EQ(Probe(Plugin("orvgreedy")).isSupportedCalls, 0);
+  }
+  {
+    // The greedy one takes the file first and cannot tell its size: no
+    // answer, and the plug-in behind it is not asked.
+    orv::TSpiLib32 host;
+    host.LoadPlugInFromList(List({Plugin("orvgreedy"), Plugin("orvtest")}));
+    ResetProbe(Plugin("orvtest"));
+    EXPECT_FALSE(host.SizeFromHeader(file, size));
+    EXPECT_EQ(Probe(Plugin("orvtest")).isSupportedCalls, 0);
+    EXPECT_EQ(Probe(Plugin("orvtest")).getPictureInfoCalls, 0);
+  }
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({Plugin("orvtest")}));
+  ResetProbe(Plugin("orvtest"));
+  EXPECT_FALSE(host.SizeFromHeader(t.Write("x.gif", {'G', 'I', 'F', '8', '9', 'a'}), size));
+  EXPECT_FALSE(host.SizeFromHeader(t.Write("empty.orv", {}), size));
+  EXPECT_EQ(Probe(Plugin("orvtest")).getPictureInfoCalls, 0);
+  EXPECT_THROW(host.SizeFromHeader(t.Path("missing.orv"), size), tk::EFOpenError);
+  orv::TSpiLib32 none;
+  EXPECT_FALSE(none.SizeFromHeader(file, size));
+  EXPECT_EQ(size.width, 4);
+
+  // What portable code asks: only for files of no type of the program's own.
+  tk::TStringList extensions;
+  orv::FillPictureExtensions(extensions, ".bmp,.jpg,.jpeg,.png");
+  orv::PictureSize viaLoader;
+  EXPECT_TRUE(orv::PluginHeaderSize(file, extensions, &host, viaLoader));
+  EXPECT_EQ(viaLoader.width, 4);
+  EXPECT_FALSE(
+      orv::PluginHeaderSize(t.Write("p.jpg", OrvPicture(4, 6, kModeBottomUp)), extensions, &host,
+                            viaLoader));
+}
+
 TEST(SpiLib, LoadListFollowsTheFileTypeFlags) {
   TempFolder t;
   t.Copy(Plugin("orvtest"), "a.spi");
@@ -703,6 +819,41 @@ TEST(SpiLibFaults, AFaultInGetPictureFailsTheCallWhateverTheFault) {
   FillSentinel(bmp);
   orv::LoadPicture(t.Write("g.orv", OrvPicture(2, 2, kModeFaultWrite)), bmp, extensions, &host);
   ExpectSentinel(bmp);
+}
+
+// GetPictureInfo runs under the same guard as GetPicture: a fault fails
+// the file, and the plug-in is never asked again, for a size or a picture.
+TEST(SpiLibFaults, AFaultWhileTellingTheSizeFailsTheFileAsInADecode) {
+  TempFolder t;
+  orv::TSpiLib32 host;
+  host.LoadPlugInFromList(List({Plugin("orvtest")}));
+  const int faultsBefore = orv::GuardedFaultCount();
+  orv::PictureSize size{-1, -1};
+  try {
+    host.SizeFromHeader(t.Write("f.orv", OrvPicture(3, 3, kModeInfoFault)), size);
+    ADD_FAILURE() << "a plug-in fault must fail the call";
+  } catch (const tk::Exception& e) {
+    EXPECT_NE(e.Message().find("Orvanelle test plug-in"), std::string::npos) << e.Message();
+  }
+  EXPECT_EQ(orv::GuardedFaultCount(), faultsBefore + 1);
+  EXPECT_EQ(size.width, -1);
+  ResetProbe(Plugin("orvtest"));
+  const std::string good = t.Write("p.orv", OrvPicture(3, 3, kModeBottomUp));
+  EXPECT_FALSE(host.SizeFromHeader(good, size));
+  tk::TBitmap bmp;
+  FillSentinel(bmp);
+  host.LoadFromFile(good, bmp);
+  ExpectSentinel(bmp);
+  EXPECT_EQ(Probe(Plugin("orvtest")).isSupportedCalls, 0);
+
+  // A fault in IsSupported while the plug-in is chosen: raised when no
+  // other plug-in takes the file, passed over when one does.
+  orv::TSpiLib32 two;
+  two.LoadPlugInFromList(List({FaultyPlugin("orvfaultcheck"), Plugin("orvtest")}));
+  EXPECT_THROW(two.SizeFromHeader(t.Write("t.orv", FaultTrigger()), size), tk::Exception);
+  EXPECT_EQ(orv::GuardedFaultCount(), faultsBefore + 2);
+  EXPECT_TRUE(two.SizeFromHeader(good, size));
+  EXPECT_EQ(size.width, 3);
 }
 
 NT_TIB* ThreadInformationBlock() { return reinterpret_cast<NT_TIB*>(NtCurrentTeb()); }
