@@ -7,12 +7,26 @@
 #include <cstdlib>
 
 #include "fuzz/dib_check.h"
+#include "plugins/common/ByteSource.h"
 #include "plugins/webp/WebpFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int orientation = orvspi::WebpExifOrientation(data, size);
   if (orientation < 0 || orientation > 8) std::abort();
   orvspi::VectorDib dib;
-  AbortUnlessSound(orvspi::DecodeWebp(data, size, dib), dib);
+  const orvspi::SpiResult result = orvspi::DecodeWebp(data, size, dib);
+  AbortUnlessSound(result, dib);
+  // The header reader answering GetPictureInfo sees the same bytes: it
+  // must answer or refuse, a size it gives must be one the host takes,
+  // and one a decode gives too.
+  const bool decoded = result == orvspi::SpiResult::kOk;
+  orvspi::MemorySource src(data, size);
+  orvspi::PictureFacts facts;
+  if (orvspi::WebpPictureInfo(src, facts) == orvspi::SpiResult::kOk) {
+    orvspi::DibLayout layout;
+    if (!orvspi::MakeDibLayout(facts.width, facts.height, facts.alpha, layout)) std::abort();
+    if (decoded && (dib.Layout().width != facts.width || dib.Layout().height != facts.height))
+      std::abort();
+  }
   return 0;
 }

@@ -79,6 +79,9 @@ Section "Orvanelle"
   File "${STAGE}/licenses/*.txt"
 !ifdef PLUGINS
   SetOutPath "$INSTDIR\plugins"
+  ; An earlier release's libraries: the plug-ins no longer load them.
+  Delete "$INSTDIR\plugins\libheif.dll"
+  Delete "$INSTDIR\plugins\libde265.dll"
   File "${STAGE}/plugins/*.spi"
   File "${STAGE}/plugins/*.dll"
   ; A new user sees HEIC, AVIF and WebP at once: plug-ins on, and their
@@ -134,6 +137,8 @@ Section "Uninstall"
   Delete "$INSTDIR\plugins\orvheif.spi"
   Delete "$INSTDIR\plugins\orvavif.spi"
   Delete "$INSTDIR\plugins\orvwebp.spi"
+  Delete "$INSTDIR\plugins\orvheifcodec.dll"
+  ; What an earlier release put there.
   Delete "$INSTDIR\plugins\libheif.dll"
   Delete "$INSTDIR\plugins\libde265.dll"
   ; Plug-ins the user added stay, and with them the folder.

@@ -58,7 +58,7 @@ uninstall() {
 
 install
 if [[ -d $stage/plugins ]]; then
-  for f in orvheif.spi orvavif.spi orvwebp.spi libheif.dll libde265.dll; do
+  for f in orvheif.spi orvavif.spi orvwebp.spi orvheifcodec.dll; do
     [[ -f $target/plugins/$f ]] || fail "plugins\\$f not installed"
   done
   ini=$(tr -d '\r' <"$target/Orvanelle.ini" 2>/dev/null) || fail "no Orvanelle.ini for a new user"
