@@ -129,8 +129,11 @@ int OrientationOfExifChunk(const uint8_t* body, size_t bodySize) {
 constexpr uint32_t kMaxExifChunk = 1u << 20;
 
 // The size and alpha of a frame's bitstream: its chunks ("ALPH", then
-// "VP8 " or "VP8L") from `at` to `end`.
-bool FrameFacts(ByteSource& src, uint64_t at, uint64_t end, PictureFacts& facts) {
+// "VP8 " or "VP8L") from `at` to `end`, as libwebp's WebPGetFeatures sees
+// them: a lossless stream's alpha is its header's bit, a lossy one's an
+// ALPH chunk. `lossless` tells which it was.
+bool FrameFacts(ByteSource& src, uint64_t at, uint64_t end, PictureFacts& facts,
+                bool* lossless = nullptr) {
   bool alpha = false;
   while (at + 8 <= end) {
     uint8_t head[8];
@@ -146,6 +149,7 @@ bool FrameFacts(ByteSource& src, uint64_t at, uint64_t end, PictureFacts& facts)
       facts.width = int(Le(f + 6, 2) & 0x3fff);
       facts.height = int(Le(f + 8, 2) & 0x3fff);
       facts.alpha = alpha;
+      if (lossless) *lossless = false;
       return true;
     } else if (std::memcmp(head, "VP8L", 4) == 0) {
       uint8_t f[5];
@@ -155,6 +159,7 @@ bool FrameFacts(ByteSource& src, uint64_t at, uint64_t end, PictureFacts& facts)
       facts.width = int(bits & 0x3fff) + 1;
       facts.height = int(bits >> 14 & 0x3fff) + 1;
       facts.alpha = alpha || (bits >> 28 & 1);
+      if (lossless) *lossless = true;
       return true;
     } else {
       return false;
@@ -220,12 +225,15 @@ SpiResult WebpPictureInfo(ByteSource& src, PictureFacts& facts) {
         } else if (!haveFrame && !animated &&
                    (std::memcmp(head, "ALPH", 4) == 0 || std::memcmp(head, "VP8 ", 4) == 0 ||
                     std::memcmp(head, "VP8L", 4) == 0)) {
-          if (!FrameFacts(src, at, end, got)) return SpiResult::kBrokenData;
+          bool lossless = false;
+          if (!FrameFacts(src, at, end, got, &lossless)) return SpiResult::kBrokenData;
           // The canvas is the picture's size; a bitstream of another
           // size does not decode.
           if (got.width != int(Le(x + 4, 3)) + 1 || got.height != int(Le(x + 7, 3)) + 1)
             return SpiResult::kBrokenData;
-          got.alpha = got.alpha || (x[0] & 0x10) != 0;
+          // The extended header's alpha flag counts for a lossy stream;
+          // a lossless one's own header decides for itself.
+          if (!lossless) got.alpha = got.alpha || (x[0] & 0x10) != 0;
           haveFrame = true;
         } else if (exif && orientation == 0 && std::memcmp(head, "EXIF", 4) == 0 &&
                    chunk <= kMaxExifChunk) {

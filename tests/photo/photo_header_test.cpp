@@ -366,6 +366,9 @@ TEST(PhotoHeader, WebpSizesFromChunkHeaders) {
       {"lossless without", Riff(Vp8l(5, 7, false)), SpiResult::kOk, 5, 7, false},
       {"extended with alpha", Riff(Cat({Vp8x(300, 200, 0x10), Chunk("ALPH", Bytes(9, 0)), Vp8(300, 200)})),
        SpiResult::kOk, 300, 200, true},
+      // libwebp takes a lossless stream's alpha from its own header.
+      {"extended lossless whose header says no alpha",
+       Riff(Cat({Vp8x(30, 20, 0x10), Vp8l(30, 20, false)})), SpiResult::kOk, 30, 20, false},
       {"extended, turned by its Exif",
        Riff(Cat({Vp8x(300, 200, 0x08), Vp8(300, 200), Exif(6)})), SpiResult::kOk, 200, 300, false},
       {"an Exif chunk the flags do not announce",
