@@ -79,8 +79,8 @@ class FileSource : public orvspi::ByteSource {
   }
   uint64_t Size() const override { return size_; }
   bool Read(uint64_t offset, size_t n, uint8_t* out) override {
-    return f_ && offset <= size_ && n <= size_ - offset && fseeko(f_, off_t(offset), SEEK_SET) == 0 &&
-           std::fread(out, 1, n, f_) == n;
+    return f_ && offset <= size_ && n <= size_ - offset &&
+           fseeko(f_, off_t(offset), SEEK_SET) == 0 && std::fread(out, 1, n, f_) == n;
   }
 
  private:
@@ -130,11 +130,12 @@ const Corpus& Photos() {
     char dir[] = "/tmp/orv_photo_search_bench_XXXXXX";
     c.folder = mkdtemp(dir) ? dir : "/tmp";
     const std::string jpeg = c.folder + "/photo.jpg", heic = c.folder + "/photo.heic";
-    Save(jpeg, benchphoto::EncodeQuality90(benchphoto::SyntheticPhoto(kWidth, kHeight), kWidth,
-                                           kHeight));
+    Save(jpeg,
+         benchphoto::EncodeQuality90(benchphoto::SyntheticPhoto(kWidth, kHeight), kWidth, kHeight));
     const std::string command = "heif-enc -q 80 -o '" + heic + "' '" + jpeg + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) {
-      std::fprintf(stderr, "photo_search_bench: heif-enc failed (Debian package libheif-examples)\n");
+      std::fprintf(stderr,
+                   "photo_search_bench: heif-enc failed (Debian package libheif-examples)\n");
       return c;
     }
     const std::vector<uint8_t> jpegBytes = ReadAll(jpeg), heicBytes = ReadAll(heic);
@@ -204,8 +205,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     const double header = Median("BM_SearchHeicByHeader") / kFiles;
     const double decode = Median("BM_SearchHeicByDecode") / kFiles;
     if (jpeg <= 0 || header <= 0) return;
-    std::printf("per file: JPEG %.3f ms, HEIC by header %.3f ms: ratio %.2f (target <= 3)",
-                jpeg, header, header / jpeg);
+    std::printf("per file: JPEG %.3f ms, HEIC by header %.3f ms: ratio %.2f (target <= 3)", jpeg,
+                header, header / jpeg);
     if (decode > 0) std::printf("; HEIC by decoding %.1f ms: ratio %.0f", decode, decode / jpeg);
     std::printf("\n");
   }

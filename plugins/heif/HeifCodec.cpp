@@ -77,7 +77,8 @@ heif_error LimitContext(heif_context* c, uint64_t maxPixels, uint64_t maxBlockBy
 }
 
 heif_error ReadFromMemory(heif_context* c, const void* data, size_t size) {
-  return Guarded([&] { return heif_context_read_from_memory_without_copy(c, data, size, nullptr); });
+  return Guarded(
+      [&] { return heif_context_read_from_memory_without_copy(c, data, size, nullptr); });
 }
 
 heif_error PrimaryImageHandle(heif_context* c, heif_image_handle** h) {
@@ -108,10 +109,9 @@ heif_error DecodeRgb(const heif_image_handle* h, heif_image** out, bool alpha) {
     // libheif applies irot, imir and clap itself, and never the Exif
     // Orientation, which would turn the picture twice.
     options->convert_hdr_to_8bit = 1;
-    const heif_error err =
-        heif_decode_image(h, out, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                          options);
+    const heif_error err = heif_decode_image(
+        h, out, heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options);
     heif_decoding_options_free(options);
     return err;
   });
@@ -125,9 +125,8 @@ void ImageRelease(const heif_image* i) {
 }
 
 int ImageBitsPerPixelRange(const heif_image* i) {
-  return GuardedValue(0, [&] {
-    return heif_image_get_bits_per_pixel_range(i, heif_channel_interleaved);
-  });
+  return GuardedValue(
+      0, [&] { return heif_image_get_bits_per_pixel_range(i, heif_channel_interleaved); });
 }
 int ImageWidth(const heif_image* i) {
   return GuardedValue(0, [&] { return heif_image_get_width(i, heif_channel_interleaved); });
@@ -136,9 +135,8 @@ int ImageHeight(const heif_image* i) {
   return GuardedValue(0, [&] { return heif_image_get_height(i, heif_channel_interleaved); });
 }
 const uint8_t* ImagePlane(const heif_image* i, int* stride) {
-  return GuardedValue<const uint8_t*>(nullptr, [&] {
-    return heif_image_get_plane_readonly(i, heif_channel_interleaved, stride);
-  });
+  return GuardedValue<const uint8_t*>(
+      nullptr, [&] { return heif_image_get_plane_readonly(i, heif_channel_interleaved, stride); });
 }
 
 const char* Version() {
@@ -149,10 +147,14 @@ const char* Version() {
 
 const HeifCodecApi* LinkedHeifCodec() {
   static const HeifCodecApi api = {
-      sizeof(HeifCodecApi), Version(),      ContextAlloc,          ContextFree,
-      LimitContext,         ReadFromMemory, PrimaryImageHandle,    HandleRelease,
-      HandleHasAlpha,       HandleWidth,    HandleHeight,          DecodeRgb,
-      ImageRelease,         ImageBitsPerPixelRange, ImageWidth,    ImageHeight,
+      sizeof(HeifCodecApi), Version(),
+      ContextAlloc,         ContextFree,
+      LimitContext,         ReadFromMemory,
+      PrimaryImageHandle,   HandleRelease,
+      HandleHasAlpha,       HandleWidth,
+      HandleHeight,         DecodeRgb,
+      ImageRelease,         ImageBitsPerPixelRange,
+      ImageWidth,           ImageHeight,
       ImagePlane,
   };
   return &api;

@@ -20,9 +20,9 @@ constexpr wchar_t kCodecDll[] = L"orvheifcodec.dll";
 // The folder of the module this code is linked into, with its backslash.
 std::wstring OwnFolder() {
   HMODULE self = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&OwnFolder), &self))
+  if (!GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(&OwnFolder), &self))
     return std::wstring();
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -47,11 +47,11 @@ const HeifCodecApi* Load() {
   if (folder.empty()) return nullptr;
   // The DLL's own imports are Windows' only; the altered search path
   // keeps even those from being looked for in the current folder first.
-  HMODULE dll = LoadLibraryExW((folder + kCodecDll).c_str(), nullptr,
-                               LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE dll =
+      LoadLibraryExW((folder + kCodecDll).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!dll) return nullptr;
-  auto proc = reinterpret_cast<ApiProc>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "OrvHeifCodecApi")));
+  auto proc =
+      reinterpret_cast<ApiProc>(reinterpret_cast<void*>(GetProcAddress(dll, "OrvHeifCodecApi")));
   const HeifCodecApi* api = proc ? proc(sizeof(HeifCodecApi)) : nullptr;
   if (!api) {
     FreeLibrary(dll);

@@ -80,7 +80,7 @@ SpiResult Decode(const uint8_t* data, size_t size, DibTarget& target) {
     DibLayout stored, upright;
     if (!MakeDibLayout(w, h, alpha, stored) ||
         !MakeDibLayout(orv::UprightWidth(orientation, w, h), orv::UprightHeight(orientation, w, h),
-                     alpha, upright)) {
+                       alpha, upright)) {
       result = SpiResult::kBrokenData;
     } else if (orientation <= 1) {
       uint8_t* pixels = target.Allocate(upright);
@@ -176,77 +176,86 @@ bool SniffWebp(const uint8_t* data, size_t size) {
          std::memcmp(data + 8, "WEBP", 4) == 0;
 }
 
+namespace {
+
+// The stored size and alpha of the picture a decode gives, and the Exif
+// Orientation of the file's first EXIF chunk (0: none), from the chunk
+// headers. The decode takes its turn from here too, so that the size
+// GetPictureInfo gives is always the decode's.
+SpiResult ReadWebpHeader(ByteSource& src, PictureFacts& got, int& orientation) {
+  orientation = 0;
+  uint8_t riff[12];
+  if (!src.Read(0, 12, riff) || !SniffWebp(riff, 12)) return SpiResult::kUnknownFormat;
+  const uint64_t end = std::min<uint64_t>(src.Size(), 8 + uint64_t(Le(riff + 4, 4)));
+  uint64_t at = 12;
+  uint8_t head[8];
+  if (at + 8 > end || !src.Read(at, 8, head)) return SpiResult::kBrokenData;
+  if (std::memcmp(head, "VP8X", 4) != 0) {
+    // A simple file: one bitstream, no Exif.
+    if (!FrameFacts(src, at, end, got)) return SpiResult::kBrokenData;
+  } else {
+    uint8_t x[10];
+    const uint32_t size = Le(head + 4, 4);
+    if (size < 10 || !src.Read(at + 8, 10, x)) return SpiResult::kBrokenData;
+    const bool animated = (x[0] & 0x02) != 0, exif = (x[0] & 0x08) != 0;
+    bool haveFrame = false;
+    for (at += 8 + uint64_t(size) + (size & 1); at + 8 <= end;) {
+      if (!src.Read(at, 8, head)) return SpiResult::kBrokenData;
+      const uint32_t chunk = Le(head + 4, 4);
+      const uint64_t body = at + 8;
+      if (chunk > end - body) return SpiResult::kBrokenData;
+      if (!haveFrame && animated && std::memcmp(head, "ANMF", 4) == 0) {
+        // An animation shows its first frame, at the frame's own size.
+        if (chunk < 16 || !FrameFacts(src, body + 16, body + chunk, got))
+          return SpiResult::kBrokenData;
+        uint8_t f[16];
+        if (!src.Read(body, 16, f)) return SpiResult::kBrokenData;
+        if (got.width != int(Le(f + 6, 3)) + 1 || got.height != int(Le(f + 9, 3)) + 1)
+          return SpiResult::kBrokenData;
+        haveFrame = true;
+      } else if (!haveFrame && !animated &&
+                 (std::memcmp(head, "ALPH", 4) == 0 || std::memcmp(head, "VP8 ", 4) == 0 ||
+                  std::memcmp(head, "VP8L", 4) == 0)) {
+        bool lossless = false;
+        if (!FrameFacts(src, at, end, got, &lossless)) return SpiResult::kBrokenData;
+        // The canvas is the picture's size; a bitstream of another
+        // size does not decode.
+        if (got.width != int(Le(x + 4, 3)) + 1 || got.height != int(Le(x + 7, 3)) + 1)
+          return SpiResult::kBrokenData;
+        // The extended header's alpha flag counts for a lossy stream;
+        // a lossless one's own header decides for itself.
+        if (!lossless) got.alpha = got.alpha || (x[0] & 0x10) != 0;
+        haveFrame = true;
+      } else if (exif && orientation == 0 && std::memcmp(head, "EXIF", 4) == 0 &&
+                 chunk <= kMaxExifChunk) {
+        std::vector<uint8_t> data(chunk);
+        if (!src.Read(body, chunk, data.data())) return SpiResult::kBrokenData;
+        orientation = OrientationOfExifChunk(data.data(), data.size());
+        if (orientation == 0) orientation = -1;  // the first EXIF chunk decides
+      }
+      at = body + chunk + (chunk & 1);
+    }
+    if (!haveFrame) return SpiResult::kBrokenData;
+  }
+  if (orientation < 0) orientation = 0;
+  return SpiResult::kOk;
+}
+
+}  // namespace
+
 int WebpExifOrientation(const uint8_t* data, size_t size) {
-  if (!SniffWebp(data, size)) return 0;
-  const WebPData whole = {data, size};
-  std::unique_ptr<WebPDemuxer, DemuxFree> demux(WebPDemux(&whole));
-  if (!demux) return 0;
-  if (!(WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & EXIF_FLAG)) return 0;
-  WebPChunkIterator chunk;
-  if (!WebPDemuxGetChunk(demux.get(), "EXIF", 1, &chunk)) return 0;
-  const int orientation = OrientationOfExifChunk(chunk.chunk.bytes, chunk.chunk.size);
-  WebPDemuxReleaseChunkIterator(&chunk);
-  return orientation;
+  MemorySource src(data, size);
+  PictureFacts stored;
+  int orientation = 0;
+  return ReadWebpHeader(src, stored, orientation) == SpiResult::kOk ? orientation : 0;
 }
 
 SpiResult WebpPictureInfo(ByteSource& src, PictureFacts& facts) {
   return WithoutExceptions([&] {
-    uint8_t riff[12];
-    if (!src.Read(0, 12, riff) || !SniffWebp(riff, 12)) return SpiResult::kUnknownFormat;
-    const uint64_t end = std::min<uint64_t>(src.Size(), 8 + uint64_t(Le(riff + 4, 4)));
-    uint64_t at = 12;
-    uint8_t head[8];
-    if (at + 8 > end || !src.Read(at, 8, head)) return SpiResult::kBrokenData;
     PictureFacts got;
     int orientation = 0;
-    if (std::memcmp(head, "VP8X", 4) != 0) {
-      // A simple file: one bitstream, no Exif.
-      if (!FrameFacts(src, at, end, got)) return SpiResult::kBrokenData;
-    } else {
-      uint8_t x[10];
-      const uint32_t size = Le(head + 4, 4);
-      if (size < 10 || !src.Read(at + 8, 10, x)) return SpiResult::kBrokenData;
-      const bool animated = (x[0] & 0x02) != 0, exif = (x[0] & 0x08) != 0;
-      bool haveFrame = false;
-      for (at += 8 + uint64_t(size) + (size & 1); at + 8 <= end;) {
-        if (!src.Read(at, 8, head)) return SpiResult::kBrokenData;
-        const uint32_t chunk = Le(head + 4, 4);
-        const uint64_t body = at + 8;
-        if (chunk > end - body) return SpiResult::kBrokenData;
-        if (!haveFrame && animated && std::memcmp(head, "ANMF", 4) == 0) {
-          // An animation shows its first frame, at the frame's own size.
-          if (chunk < 16 || !FrameFacts(src, body + 16, body + chunk, got))
-            return SpiResult::kBrokenData;
-          uint8_t f[16];
-          if (!src.Read(body, 16, f)) return SpiResult::kBrokenData;
-          if (got.width != int(Le(f + 6, 3)) + 1 || got.height != int(Le(f + 9, 3)) + 1)
-            return SpiResult::kBrokenData;
-          haveFrame = true;
-        } else if (!haveFrame && !animated &&
-                   (std::memcmp(head, "ALPH", 4) == 0 || std::memcmp(head, "VP8 ", 4) == 0 ||
-                    std::memcmp(head, "VP8L", 4) == 0)) {
-          bool lossless = false;
-          if (!FrameFacts(src, at, end, got, &lossless)) return SpiResult::kBrokenData;
-          // The canvas is the picture's size; a bitstream of another
-          // size does not decode.
-          if (got.width != int(Le(x + 4, 3)) + 1 || got.height != int(Le(x + 7, 3)) + 1)
-            return SpiResult::kBrokenData;
-          // The extended header's alpha flag counts for a lossy stream;
-          // a lossless one's own header decides for itself.
-          if (!lossless) got.alpha = got.alpha || (x[0] & 0x10) != 0;
-          haveFrame = true;
-        } else if (exif && orientation == 0 && std::memcmp(head, "EXIF", 4) == 0 &&
-                   chunk <= kMaxExifChunk) {
-          std::vector<uint8_t> data(chunk);
-          if (!src.Read(body, chunk, data.data())) return SpiResult::kBrokenData;
-          orientation = OrientationOfExifChunk(data.data(), data.size());
-          if (orientation == 0) orientation = -1;  // the first EXIF chunk decides
-        }
-        at = body + chunk + (chunk & 1);
-      }
-      if (!haveFrame) return SpiResult::kBrokenData;
-    }
-    if (orientation < 0) orientation = 0;
+    const SpiResult read = ReadWebpHeader(src, got, orientation);
+    if (read != SpiResult::kOk) return read;
     DibLayout layout;
     const int w = orv::UprightWidth(orientation, got.width, got.height);
     const int h = orv::UprightHeight(orientation, got.width, got.height);

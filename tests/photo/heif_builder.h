@@ -68,10 +68,10 @@ inline Bytes GridData(int rows, int columns, uint32_t w, uint32_t h) {
 
 struct BuildItem {
   uint32_t id = 0;
-  std::string type;                 // "hvc1", "av01", "grid", "iden", ...
-  std::vector<Bytes> properties;    // boxes for ipco, associated in this order
+  std::string type;                   // "hvc1", "av01", "grid", "iden", ...
+  std::vector<Bytes> properties;      // boxes for ipco, associated in this order
   std::vector<uint32_t> derivedFrom;  // dimg
-  Bytes data;                       // in `mdat`, or `idat` when inIdat
+  Bytes data;                         // in `mdat`, or `idat` when inIdat
   bool inIdat = false;
   // Non-zero: the item has the properties, or the data, of that earlier
   // item (the same ipco entries, the same bytes of mdat), as a grid's

@@ -20,8 +20,8 @@
 namespace orvspi {
 namespace {
 
-using orvtest::Bytes;
 using orvtest::BuildItem;
+using orvtest::Bytes;
 
 Bytes ReadSample(const std::string& name) {
   std::ifstream in(std::string(ORV_PHOTO_SAMPLES) + "/" + name, std::ios::binary);
@@ -113,18 +113,32 @@ TEST(PhotoHeader, HeifSizesFromIspeTurnsAndCrops) {
       {"a quarter turn swaps", {orvtest::Ispe(64, 48), orvtest::Irot(1)}, true, 48, 64},
       {"a half turn keeps", {orvtest::Ispe(64, 48), orvtest::Irot(2)}, true, 64, 48},
       {"three quarters swap", {orvtest::Ispe(64, 48), orvtest::Irot(3)}, true, 48, 64},
-      {"a centred crop", {orvtest::Ispe(64, 48), orvtest::Clap(32, 1, 20, 1, 0, 1, 0, 1)}, true,
-       32, 20},
+      {"a centred crop",
+       {orvtest::Ispe(64, 48), orvtest::Clap(32, 1, 20, 1, 0, 1, 0, 1)},
+       true,
+       32,
+       20},
       // The crop after the turn is measured on the turned picture.
       {"turn, then crop",
        {orvtest::Ispe(64, 48), orvtest::Irot(1), orvtest::Clap(40, 1, 50, 1, 0, 1, 0, 1)},
-       true, 40, 50},
+       true,
+       40,
+       50},
       {"a crop larger than the picture is cut to it",
-       {orvtest::Ispe(64, 48), orvtest::Clap(200, 1, 48, 1, 0, 1, 0, 1)}, false, 0, 0},
-      {"a crop with a zero denominator", {orvtest::Ispe(64, 48), orvtest::Clap(32, 0, 20, 1, 0, 1, 0, 1)},
-       false, 0, 0},
+       {orvtest::Ispe(64, 48), orvtest::Clap(200, 1, 48, 1, 0, 1, 0, 1)},
+       false,
+       0,
+       0},
+      {"a crop with a zero denominator",
+       {orvtest::Ispe(64, 48), orvtest::Clap(32, 0, 20, 1, 0, 1, 0, 1)},
+       false,
+       0,
+       0},
       {"a crop off the picture",
-       {orvtest::Ispe(64, 48), orvtest::Clap(8, 1, 8, 1, 1000, 1, 0, 1)}, false, 0, 0},
+       {orvtest::Ispe(64, 48), orvtest::Clap(8, 1, 8, 1, 1000, 1, 0, 1)},
+       false,
+       0,
+       0},
       {"no ispe", {orvtest::Irot(1)}, false, 0, 0},
       {"a zero ispe", {orvtest::Ispe(0, 48)}, false, 0, 0},
   };
@@ -198,7 +212,8 @@ TEST(PhotoHeader, DerivationsAreBoundedBeforeDecoding) {
   // A chain of identities `depth` long ending at the tile.
   auto chain = [&](int depth) {
     std::vector<BuildItem> items = {tile};
-    for (int i = 1; i <= depth; ++i) items.push_back(iden(uint32_t(i), i == depth ? 10 : uint32_t(i + 1), 64, 64));
+    for (int i = 1; i <= depth; ++i)
+      items.push_back(iden(uint32_t(i), i == depth ? 10 : uint32_t(i + 1), 64, 64));
     return orvtest::HeifFile("heic", 1, items);
   };
   // Nested grids that share their tiles: each level a 2 x 2 grid of the
@@ -209,7 +224,8 @@ TEST(PhotoHeader, DerivationsAreBoundedBeforeDecoding) {
     for (int i = levels; i >= 1; --i) {
       side *= 2;
       const uint32_t below = i == levels ? 10 : uint32_t(i + 1);
-      items.push_back(grid(uint32_t(i), side, side, 2, 2, {below, below, below, below}, side, side));
+      items.push_back(
+          grid(uint32_t(i), side, side, 2, 2, {below, below, below, below}, side, side));
     }
     return orvtest::HeifFile("heic", 1, items);
   };
@@ -221,19 +237,23 @@ TEST(PhotoHeader, DerivationsAreBoundedBeforeDecoding) {
       {"a coded picture", orvtest::HeifFile("heic", 10, {tile}), SpiResult::kOk},
       {"an identity deriving from itself", orvtest::SelfDerivedIdentity(), SpiResult::kBrokenData},
       {"two identities deriving from each other",
-       orvtest::HeifFile("heic", 1, {iden(1, 2, 64, 64), iden(2, 1, 64, 64)}), SpiResult::kBrokenData},
+       orvtest::HeifFile("heic", 1, {iden(1, 2, 64, 64), iden(2, 1, 64, 64)}),
+       SpiResult::kBrokenData},
       {"a grid whose tile is the grid",
        orvtest::HeifFile("heic", 1, {grid(1, 64, 64, 1, 1, {1}, 64, 64)}), SpiResult::kBrokenData},
       {"a chain within the depth", chain(kMaxHeifDerivationDepth - 1), SpiResult::kOk},
       {"a chain beyond the depth", chain(kMaxHeifDerivationDepth + 1), SpiResult::kBrokenData},
       {"nested grids sharing their tiles", nested(3), SpiResult::kOk},
-      {"a sound grid", orvtest::HeifFile("heic", 1, {grid(1, 128, 100, 2, 2, {10, 10, 10, 10}, 128, 100), tile}),
+      {"a sound grid",
+       orvtest::HeifFile("heic", 1, {grid(1, 128, 100, 2, 2, {10, 10, 10, 10}, 128, 100), tile}),
        SpiResult::kOk},
       {"a grid painting more than it declares",
        orvtest::HeifFile("heic", 1, {grid(1, 64, 64, 2, 2, {10, 10, 10, 10}, 128, 128), tile}),
        SpiResult::kBrokenData},
       {"a grid declaring its canvas beyond the budget",
-       orvtest::HeifFile("heic", 1, {grid(1, 1024, 1024, 16, 16, std::vector<uint32_t>(256, 10), 1024, 1024), tile}),
+       orvtest::HeifFile(
+           "heic", 1,
+           {grid(1, 1024, 1024, 16, 16, std::vector<uint32_t>(256, 10), 1024, 1024), tile}),
        SpiResult::kBrokenData},
       {"tiles that do not reach the canvas's edge",
        orvtest::HeifFile("heic", 1, {grid(1, 200, 64, 1, 3, {10, 10, 10}, 200, 64), tile}),
@@ -247,7 +267,8 @@ TEST(PhotoHeader, DerivationsAreBoundedBeforeDecoding) {
       {"a tile that does not exist",
        orvtest::HeifFile("heic", 1, {grid(1, 128, 64, 1, 2, {10, 11}, 128, 64), tile}),
        SpiResult::kBrokenData},
-      {"a coded picture beyond the budget", orvtest::HeifFile("heic", 10, {Coded(10, {orvtest::Ispe(2000, 2000)})}),
+      {"a coded picture beyond the budget",
+       orvtest::HeifFile("heic", 10, {Coded(10, {orvtest::Ispe(2000, 2000)})}),
        SpiResult::kBrokenData},
   };
   for (const Case& c : cases) {
@@ -339,8 +360,9 @@ Bytes Vp8x(int w, int h, uint8_t flags) {
   return Chunk("VP8X", b);
 }
 Bytes Exif(int orientation) {
-  const uint8_t tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0,
-                          uint8_t(orientation), 0, 0, 0, 0, 0, 0, 0};
+  const uint8_t tiff[] = {
+      'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0, uint8_t(orientation),
+      0,   0,   0,  0, 0, 0, 0};
   return Chunk("EXIF", Bytes(std::begin(tiff), std::end(tiff)));
 }
 Bytes Anmf(int w, int h, const Bytes& frame) {
@@ -364,13 +386,14 @@ TEST(PhotoHeader, WebpSizesFromChunkHeaders) {
       {"lossy", Riff(Vp8(300, 200)), SpiResult::kOk, 300, 200, false},
       {"lossless with alpha", Riff(Vp8l(16383, 2, true)), SpiResult::kOk, 16383, 2, true},
       {"lossless without", Riff(Vp8l(5, 7, false)), SpiResult::kOk, 5, 7, false},
-      {"extended with alpha", Riff(Cat({Vp8x(300, 200, 0x10), Chunk("ALPH", Bytes(9, 0)), Vp8(300, 200)})),
-       SpiResult::kOk, 300, 200, true},
+      {"extended with alpha",
+       Riff(Cat({Vp8x(300, 200, 0x10), Chunk("ALPH", Bytes(9, 0)), Vp8(300, 200)})), SpiResult::kOk,
+       300, 200, true},
       // libwebp takes a lossless stream's alpha from its own header.
       {"extended lossless whose header says no alpha",
        Riff(Cat({Vp8x(30, 20, 0x10), Vp8l(30, 20, false)})), SpiResult::kOk, 30, 20, false},
-      {"extended, turned by its Exif",
-       Riff(Cat({Vp8x(300, 200, 0x08), Vp8(300, 200), Exif(6)})), SpiResult::kOk, 200, 300, false},
+      {"extended, turned by its Exif", Riff(Cat({Vp8x(300, 200, 0x08), Vp8(300, 200), Exif(6)})),
+       SpiResult::kOk, 200, 300, false},
       {"an Exif chunk the flags do not announce",
        Riff(Cat({Vp8x(300, 200, 0), Vp8(300, 200), Exif(6)})), SpiResult::kOk, 300, 200, false},
       {"an animation at its first frame's size",
@@ -379,22 +402,29 @@ TEST(PhotoHeader, WebpSizesFromChunkHeaders) {
        SpiResult::kOk, 120, 80, false},
       {"a canvas the bitstream does not fill", Riff(Cat({Vp8x(301, 200, 0), Vp8(300, 200)})),
        SpiResult::kBrokenData, 0, 0, false},
-      {"an inter frame first", [] {
+      {"an inter frame first",
+       [] {
          Bytes f = Riff(Vp8(30, 20));
          f[20] |= 1;
          return f;
-       }(), SpiResult::kBrokenData, 0, 0, false},
-      {"a lossless version 1", [] {
+       }(),
+       SpiResult::kBrokenData, 0, 0, false},
+      {"a lossless version 1",
+       [] {
          Bytes f = Riff(Vp8l(30, 20, false));
          f[24] |= 0x20;
          return f;
-       }(), SpiResult::kBrokenData, 0, 0, false},
-      {"an extended file with no picture", Riff(Vp8x(30, 20, 0)), SpiResult::kBrokenData, 0, 0, false},
-      {"a chunk longer than the file", [] {
+       }(),
+       SpiResult::kBrokenData, 0, 0, false},
+      {"an extended file with no picture", Riff(Vp8x(30, 20, 0)), SpiResult::kBrokenData, 0, 0,
+       false},
+      {"a chunk longer than the file",
+       [] {
          Bytes f = Riff(Cat({Vp8x(30, 20, 0), Chunk("ICCP", Bytes(4, 0)), Vp8(30, 20)}));
          f[12 + 18 + 7] = 0x7F;  // the top byte of ICCP's size
          return f;
-       }(), SpiResult::kBrokenData, 0, 0, false},
+       }(),
+       SpiResult::kBrokenData, 0, 0, false},
       {"not RIFF", Bytes(40, 'x'), SpiResult::kUnknownFormat, 0, 0, false},
   };
   for (const Case& c : cases) {

@@ -132,9 +132,9 @@ TEST(PhotoModules, AnyHostLoadsThemAndTheirSizesAgreeWithTheirPictures) {
     EXPECT_EQ(byName.hInfo, nullptr) << c.file;
     const std::vector<uint8_t> bytes = ReadAll(path);
     PictureInfo inMemory = {};
-    ASSERT_EQ(p.pictureInfo(reinterpret_cast<LPCSTR>(bytes.data()), LONG_PTR(bytes.size()), 1,
-                            &inMemory),
-              0)
+    ASSERT_EQ(
+        p.pictureInfo(reinterpret_cast<LPCSTR>(bytes.data()), LONG_PTR(bytes.size()), 1, &inMemory),
+        0)
         << c.file;
     EXPECT_EQ(inMemory.width, c.width) << c.file;
     EXPECT_EQ(inMemory.height, c.height) << c.file;
@@ -153,8 +153,7 @@ TEST(PhotoModules, AnyHostLoadsThemAndTheirSizesAgreeWithTheirPictures) {
     const Plugin p = LoadPlainly(plugin);
     PictureInfo info = {};
     EXPECT_EQ(p.pictureInfo((kSamples + "\\src.png").c_str(), 0, 0, &info), 2) << plugin;
-    EXPECT_NE(p.pictureInfo((kSamples + "\\no such file.heic").c_str(), 0, 0, &info), 0)
-        << plugin;
+    EXPECT_NE(p.pictureInfo((kSamples + "\\no such file.heic").c_str(), 0, 0, &info), 0) << plugin;
   }
   // The codec DLL came from the plug-ins' own folder, under our own name.
   HMODULE codec = GetModuleHandleA("orvheifcodec.dll");
@@ -233,9 +232,8 @@ TEST(PhotoModules, ADecodeThatRunsOutOfMemoryFailsAndThePluginLivesOn) {
     orvtest::LiftedPicture tile;
     ASSERT_TRUE(orvtest::LiftPrimary(ReadAll(kSamples + "\\" + sample), tile)) << sample;
     // 4096 x 3072, a phone photo's size: some 100 MB of planes and pixels.
-    const std::vector<uint8_t> photo =
-        orvtest::TiledGrid(tile, 8, 6, 8 * tile.width, 6 * tile.height, 8 * tile.width,
-                           6 * tile.height);
+    const std::vector<uint8_t> photo = orvtest::TiledGrid(
+        tile, 8, 6, 8 * tile.width, 6 * tile.height, 8 * tile.width, 6 * tile.height);
     const Plugin p = LoadPlainly(tile.type == "av01" ? "orvavif.spi" : "orvheif.spi");
     ASSERT_TRUE(p.picture);
     auto decode = [&] {
