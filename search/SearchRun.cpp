@@ -35,7 +35,10 @@ tk::TStringList ExtensionMask(const SearchConditions& c, const tk::TStringList& 
 }
 
 // Width and height of the picture as its own reader sees it: the JPEG
-// header only, the whole BMP or PNG, or whatever the plug-ins return.
+// header only, the whole BMP or PNG, or for the plug-ins' files the size
+// the plug-in reads from the header, and what it decodes only when it
+// cannot tell. A header that tells a size passes the file even when its
+// data would not decode, as a JPEG's does: the show passes over it then.
 void MeasurePicture(const std::string& fileName, const std::string& ext,
                     const tk::TStringList& types, IPluginDecoder* plugins, int& width,
                     int& height) {
@@ -52,6 +55,11 @@ void MeasurePicture(const std::string& fileName, const std::string& ext,
     p.LoadFromFile(fileName);
     width = p.GetWidth(), height = p.GetHeight();
   } else {
+    PictureSize header;
+    if (plugins && plugins->SizeFromHeader(fileName, header)) {
+      width = header.width, height = header.height;
+      return;
+    }
     // No plug-in that answers leaves the bitmap empty: 0 x 0 fails below.
     tk::TBitmap b;
     if (plugins) plugins->LoadFromFile(fileName, b);

@@ -88,7 +88,8 @@ int HistoryIndexOf(const tk::TStringList& history, const std::string& folder);
 // True when the file is within the size limit, decodes and is at least as
 // large as the minimums. A decoding failure, or a file that cannot be
 // opened, fails it and goes to ui.ReportError as "message : path" when
-// errors are to be reported.
+// errors are to be reported. A JPEG is measured by its header, and so is a
+// plug-in's file whose plug-in can tell its size without decoding it.
 //
 // A file whose data is not on this PC (`facts` says so: a cloud folder's
 // placeholder) is never opened, since opening it would download it: it

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -46,6 +47,37 @@ class FakeUi : public orv::ISearchUi {
     log.push_back("list");
   }
   void EnterHistory(const std::string& folder) override { log.push_back("history " + folder); }
+};
+
+// Stands in for the plug-in host. Each file it knows tells its size from
+// its header or not, and decodes to a size or fails; both are counted.
+class FakePlugins : public orv::IPluginDecoder {
+ public:
+  struct File {
+    bool told;            // SizeFromHeader answers
+    int headerW, headerH;
+    bool headerFaults;    // the plug-in faults while reading the header
+    int decodedW, decodedH;  // 0 x 0: the data are broken
+  };
+  std::map<std::string, File> files;
+  int headerCalls = 0, decodes = 0;
+
+  bool SizeFromHeader(const std::string& fileName, orv::PictureSize& size) override {
+    ++headerCalls;
+    const auto f = files.find(fileName);
+    if (f == files.end()) return false;
+    if (f->second.headerFaults) throw tk::Exception("Susie Plugin fake が異常終了しました");
+    if (!f->second.told) return false;
+    size = orv::PictureSize{f->second.headerW, f->second.headerH};
+    return true;
+  }
+  void LoadFromFile(const std::string& fileName, tk::TBitmap& bitmap) override {
+    ++decodes;
+    const auto f = files.find(fileName);
+    if (f == files.end()) return;
+    if (f->second.decodedW == 0) tk::Abort();
+    bitmap.Allocate(tk::TPixelFormat::pf24bit, f->second.decodedW, f->second.decodedH);
+  }
 };
 
 Bytes BmpBytes(int w, int h) {
@@ -146,6 +178,52 @@ TEST_F(SearchRunTest, FailuresAreReportedOnlyWhenAsked) {
   ASSERT_EQ(ui_.errors.size(), 2u);
   EXPECT_EQ(ui_.errors[0], "PNG LoadStream: Not PNG Format : " + fakePng);
   EXPECT_NE(ui_.errors[1].find(" : " + missing), std::string::npos);
+}
+
+// A plug-in's file is measured by its header when its plug-in tells the
+// size, and decoded only when it does not: a header over broken data
+// passes, as a JPEG's does.
+TEST_F(SearchRunTest, PlugInFilesAreMeasuredByTheirHeaderAndDecodedOnlyWithoutOne) {
+  using File = FakePlugins::File;
+  struct Case {
+    const char* name;
+    File file;
+    bool accepted;
+    int decodes;
+    bool reported;
+  };
+  const Case cases[] = {
+      {"header large enough", {true, 60, 50, false, 60, 50}, true, 0, false},
+      {"header over broken data", {true, 60, 50, false, 0, 0}, true, 0, false},
+      {"header too narrow", {true, 49, 80, false, 80, 80}, false, 0, false},
+      {"header too low", {true, 80, 49, false, 80, 80}, false, 0, false},
+      {"header that faults", {true, 80, 80, true, 80, 80}, false, 0, true},
+      {"no header, decodes large", {false, 0, 0, false, 50, 50}, true, 1, false},
+      {"no header, decodes small", {false, 0, 0, false, 50, 49}, false, 1, false},
+      {"no header, broken data", {false, 0, 0, false, 0, 0}, false, 1, true},
+  };
+  c_.minWidth = c_.minHeight = 50;
+  c_.reportErrors = true;
+  int n = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    FakePlugins plugins;
+    const std::string path = Write("p" + std::to_string(++n) + ".heic", {0, 0, 0, 0});
+    plugins.files[path] = k.file;
+    ui_.errors.clear();
+    EXPECT_EQ(orv::CheckPictureFile(path, c_, ui_, &plugins), k.accepted);
+    EXPECT_EQ(plugins.headerCalls, 1);
+    EXPECT_EQ(plugins.decodes, k.decodes);
+    EXPECT_EQ(ui_.errors.size(), k.reported ? 1u : 0u);
+  }
+
+  // The program's own types are measured by their own readers: the plug-ins
+  // are not asked, however they would answer.
+  FakePlugins plugins;
+  const std::string bmp = Write("own.bmp", BmpBytes(60, 60));
+  plugins.files[bmp] = File{true, 1, 1, false, 1, 1};
+  EXPECT_TRUE(orv::CheckPictureFile(bmp, c_, ui_, &plugins));
+  EXPECT_EQ(plugins.headerCalls + plugins.decodes, 0);
 }
 
 TEST_F(SearchRunTest, RunKeepsWalkOrderAndEndsCleanlyOnEveryPath) {

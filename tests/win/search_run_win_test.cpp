@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,11 +26,15 @@ std::string MakeTree() {
   char base[MAX_PATH];
   GetTempPathA(MAX_PATH, base);
   static int counter = 0;
+  // A folder no earlier run left behind: Wine gives a new process the
+  // process id of an old one.
+  std::string top;
+  do {
+    top = std::string(base) + "orv_search_" + std::to_string(GetCurrentProcessId()) + "_" +
+          std::to_string(++counter);
+  } while (!CreateDirectoryA(top.c_str(), nullptr) && counter < 100000);
   // "表" ends in the byte 0x5C, a backslash to any byte-wise code.
-  const std::string root = std::string(base) + "orv_search_" +
-                           std::to_string(GetCurrentProcessId()) + "_" +
-                           std::to_string(++counter) + "\\写真\x95\x5C";
-  CreateDirectoryA(root.substr(0, root.size() - 7).c_str(), nullptr);
+  const std::string root = top + "\\写真\x95\x5C";
   CreateDirectoryA(root.c_str(), nullptr);
   CreateDirectoryA((root + "\\sub").c_str(), nullptr);
   return root;
@@ -164,17 +169,26 @@ std::string OrvPicture(uint32_t w, uint32_t h, uint32_t mode) {
   return v;
 }
 
-// A plug-in that faults, in IsSupported or in GetPicture, fails the file
-// it was asked about like any undecodable file: reported when reports are
-// on, and the run goes on to the next.
+orv::TSpiLib32& LoadOne(orv::TSpiLib32& host, const std::string& plugin) {
+  tk::TStringList l;
+  l.Add(PluginPath(plugin));
+  host.LoadPlugInFromList(l);
+  return host;
+}
+
+// A plug-in that faults, in IsSupported, in GetPictureInfo or in the
+// GetPicture a plug-in that cannot tell a size is asked, fails the file it
+// was asked about like any undecodable file: reported when reports are on,
+// and the run goes on to the next.
 TEST_F(SearchRunWin, APlugInThatFaultsFailsItsCandidateAndTheRunGoesOn) {
   struct Case {
     const char* plugin;
     std::string bytes;
   } cases[] = {
       {"faulty\\orvfaultcheck", "FAULT"},
-      {"orvtest", OrvPicture(60, 60, kModeFaultWrite)},
-      {"orvtest", OrvPicture(60, 60, kModeFaultIllegal)},
+      {"orvtest", OrvPicture(60, 60, kModeInfoFault)},
+      {"nosize\\orvnosize", OrvPicture(60, 60, kModeFaultWrite)},
+      {"nosize\\orvnosize", OrvPicture(60, 60, kModeFaultIllegal)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.plugin);
@@ -182,11 +196,7 @@ TEST_F(SearchRunWin, APlugInThatFaultsFailsItsCandidateAndTheRunGoesOn) {
     WriteBytes(root + "\\bad.orv", c.bytes);
     WriteBmp(root + "\\ok.bmp", 60, 60);
     orv::TSpiLib32 host;
-    host.LoadPlugInFromList([&] {
-      tk::TStringList l;
-      l.Add(PluginPath(c.plugin));
-      return l;
-    }());
+    LoadOne(host, c.plugin);
     orv::SearchServices s = RealWalk();
     s.loadPlugIns = [&host](const tk::TStringList&) { return host.PFilter(); };
     s.plugins = &host;
@@ -200,6 +210,39 @@ TEST_F(SearchRunWin, APlugInThatFaultsFailsItsCandidateAndTheRunGoesOn) {
     EXPECT_NE(errors_[0].find(" : " + root + "\\bad.orv"), std::string::npos) << errors_[0];
     EXPECT_TRUE(IsWindowEnabled(dialog_.Handle()));
   }
+}
+
+// A plug-in's files are measured by the size the plug-in reads from their
+// header: one whose data are broken passes (the show passes over it), one
+// too small fails, and neither is decoded. Only a file whose plug-in cannot
+// tell is decoded.
+TEST_F(SearchRunWin, APlugInsFilesAreMeasuredByTheirHeaderWithoutADecode) {
+  const std::string root = MakeTree();
+  WriteBytes(root + "\\broken.orv", OrvPicture(60, 60, kModeDataBroken));
+  WriteBytes(root + "\\narrow.orv", OrvPicture(49, 60, kModeBottomUp));
+  WriteBytes(root + "\\untold.orv", OrvPicture(60, 60, kModeInfoError));
+  WriteBytes(root + "\\untoldflat.orv", OrvPicture(60, 49, kModeInfoError));
+  orv::TSpiLib32 host;
+  LoadOne(host, "orvtest");
+  orv::SearchServices s = RealWalk();
+  s.loadPlugIns = [&host](const tk::TStringList&) { return host.PFilter(); };
+  s.plugins = &host;
+  c_.usePlugins = true;
+  c_.reportErrors = true;
+  OrvTestProbeData probe = {};
+  HMODULE plugin = GetModuleHandleA(PluginPath("orvtest").c_str());
+  ASSERT_NE(plugin, nullptr);
+  reinterpret_cast<void(__stdcall*)()>(
+      reinterpret_cast<void*>(GetProcAddress(plugin, "OrvTestResetProbe")))();
+  orv::SearchFolder(root, c_, *ui_, s);
+  reinterpret_cast<void(__stdcall*)(OrvTestProbeData*)>(
+      reinterpret_cast<void*>(GetProcAddress(plugin, "OrvTestProbe")))(&probe);
+  Names accepted = files_;
+  std::sort(accepted.begin(), accepted.end());
+  EXPECT_EQ(accepted, (Names{root + "\\broken.orv", root + "\\untold.orv"}));
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(probe.getPictureInfoCalls, 4);
+  EXPECT_EQ(probe.getPictureCalls, 2) << "only the files whose size the header does not tell";
 }
 
 }  // namespace
