@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 
 namespace orv {
 
@@ -57,6 +58,19 @@ uint32_t FirstTickDelay(int index, int count, int intervalSeconds, uint32_t star
 PictureShape ShapeOf(int width, int height) {
   if (width <= 0 || height <= 0) return PictureShape::Undecodable;
   return height > width ? PictureShape::Portrait : PictureShape::Landscape;
+}
+
+PictureShape ProbeShape(const std::string& fileName, const tk::TStringList& extensions,
+                        IPluginDecoder* plugins, const std::function<PictureSize()>& decode) {
+  try {
+    PictureSize header;
+    if (PluginHeaderSize(fileName, extensions, plugins, header))
+      return ShapeOf(header.width, header.height);
+  } catch (const std::exception&) {
+    return PictureShape::Undecodable;
+  }
+  const PictureSize own = decode ? decode() : PictureSize{};
+  return ShapeOf(own.width, own.height);
 }
 
 std::vector<ShapeWish> WishesFor(const std::vector<IntRect>& monitors) {

@@ -8,7 +8,9 @@
 #include <functional>
 #include <vector>
 
+#include "imaging/PictureLoader.h"
 #include "slideshow/LayoutMath.h"
+#include "toolkit/StringList.h"
 
 namespace orv {
 
@@ -51,6 +53,16 @@ uint32_t FirstTickDelay(int index, int count, int intervalSeconds, uint32_t star
 enum class PictureShape : uint8_t { Unknown, Landscape, Portrait, Undecodable };
 // Portrait when taller than wide; a picture without pixels is undecodable.
 PictureShape ShapeOf(int width, int height);
+
+// How the show learns a picture's shape for the router. A file that goes
+// to the plug-ins is sized from its header when its plug-in can tell
+// (PluginHeaderSize), so pictures on their way to another monitor are not
+// decoded; any other file is decoded by `decode`, which returns the
+// picture's own size (0 x 0 when it does not decode). A header that cannot
+// be read (a file that cannot be opened, a plug-in that faulted) makes the
+// picture undecodable, as its decode would.
+PictureShape ProbeShape(const std::string& fileName, const tk::TStringList& extensions,
+                        IPluginDecoder* plugins, const std::function<PictureSize()>& decode);
 
 // What a monitor asks the list for.
 enum class ShapeWish : uint8_t { Any, Landscape, Portrait };

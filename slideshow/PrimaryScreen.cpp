@@ -568,16 +568,21 @@ void TPrimaryWindow::DecodeEntry(int index, tk::TBitmap& bitmap, PictureSize& ow
 
 // Which entry of the list this window shows next: the next one in list
 // order, or on a desktop of both shapes the next one of this monitor's
-// shape. Probing a shape decodes the picture; the last one decoded is kept
-// so the entry taken is not decoded twice.
+// shape. Probing a shape reads a plug-in's header where the plug-in can
+// tell, and otherwise decodes the picture; the last one decoded is kept so
+// the entry taken is not decoded twice. One sized by its header is decoded
+// when it is taken, and passed over like any picture when that fails.
 int TPrimaryWindow::TakeNextEntry() {
   TPrimaryWindow& lead = Lead();
   if (!lead.router_) return -1;
+  const tk::TStringList& files = lead.settings_->FileList;
   auto probe = [&](int index) {
-    probed_ = std::make_unique<tk::TBitmap>();
-    probed_index_ = index;
-    DecodeEntry(index, *probed_, probed_size_);
-    return ShapeOf(probed_size_.width, probed_size_.height);
+    return ProbeShape(files[index], lead.picture_extensions_, &lead.SpiLib321, [&] {
+      probed_ = std::make_unique<tk::TBitmap>();
+      probed_index_ = index;
+      DecodeEntry(index, *probed_, probed_size_);
+      return probed_size_;
+    });
   };
   return lead.router_->Take(slot_, wish_, probe);
 }

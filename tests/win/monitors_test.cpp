@@ -16,6 +16,7 @@
 #include "settings/ApplicationIniFile.h"
 #include "slideshow/MonitorsWin32.h"
 #include "slideshow/PrimaryScreen.h"
+#include "tests/plugins/TestPlugin.h"
 #include "tests/win/show_window_test.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Canvas.h"
@@ -125,6 +126,72 @@ TEST_F(MonitorsTest, PicturesGoToTheMonitorOfTheirShapeAndNeverShowTwice) {
   EXPECT_GE(tallDrawn.Height(), 767);
   EXPECT_LE(tallDrawn.Height(), 768);
   EXPECT_NEAR(tallDrawn.Width(), 768 * 300 / 900, 1);
+}
+
+std::string TestPluginDir() {
+  std::string dir = ORV_TEST_PLUGIN_DIR;
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+  for (char& c : dir)
+    if (c == '/') c = '\\';
+  return dir;
+}
+
+void WriteOrvPicture(const std::string& path, uint32_t w, uint32_t h, OrvTestMode mode) {
+  std::string v(ORV_TEST_MAGIC, 8);
+  for (uint32_t x : {w, h, static_cast<uint32_t>(mode)})
+    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+  v.append(size_t(w) * h * 3, '\x60');
+  WriteFile(path, v);
+}
+
+// Pictures a plug-in reads are routed by the size it reads from their
+// header: a tall one whose data are broken goes to the portrait monitor,
+// which passes over it as over any picture that does not decode, and the
+// show goes on. No plug-in picture is decoded to learn its shape, so each
+// is decoded once per showing.
+TEST_F(MonitorsTest, PlugInPicturesAreRoutedByTheirHeaderAndABrokenOneIsPassedOver) {
+  const std::string plugins = dir_ + "spi";
+  CreateDirectoryA(plugins.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((TestPluginDir() + "\\orvtest.spi").c_str(),
+                        (plugins + "\\orvtest.spi").c_str(), FALSE));
+  std::vector<std::string> files = {dir_ + "wide0.bmp", dir_ + "broken_tall1.orv",
+                                    dir_ + "wide2.bmp", dir_ + "tall3.orv", dir_ + "wide4.bmp",
+                                    dir_ + "wide5.orv"};
+  WriteSolidBmp(files[0], 400, 300, RGB(200, 0, 0));
+  WriteOrvPicture(files[1], 30, 90, kModeDataBroken);
+  WriteSolidBmp(files[2], 500, 250, RGB(0, 200, 0));
+  WriteOrvPicture(files[3], 40, 100, kModeBottomUp);
+  WriteSolidBmp(files[4], 640, 480, RGB(0, 0, 200));
+  WriteOrvPicture(files[5], 90, 40, kModeBottomUp);
+  WriteSettings("[Search]\r\nPluginFolder=" + plugins +
+                    "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=0\r\nBlankScreenInterval=0\r\n",
+                files);
+  TPrimaryWindow& w = Start();
+  ASSERT_EQ(w.MonitorWindowCount(), 1u);
+  TPrimaryWindow& other = w.MonitorWindow(0);
+  std::set<int> onPrimary, onPortrait;
+  int pluginLoads = 0, brokenShownEmpty = 0, brokenShownFull = 0;
+  w.OnPictureLoaded = [&](TPrimaryWindow* sender) {
+    const int index = sender->ShownIndex();
+    (sender == &w ? onPrimary : onPortrait).insert(index);
+    if (index == 1 || index == 3 || index == 5) ++pluginLoads;
+    if (index == 1) ++(sender->PictureBitmap()->Empty() ? brokenShownEmpty : brokenShownFull);
+  };
+  ASSERT_TRUE(PumpUntil([&] { return other.PicturesLoaded() >= 6 && w.PicturesLoaded() >= 8; },
+                        60000));
+  EXPECT_EQ(onPortrait, (std::set<int>{1, 3}));
+  EXPECT_EQ(onPrimary, (std::set<int>{0, 2, 4, 5}));
+  EXPECT_GE(brokenShownEmpty, 2);
+  EXPECT_EQ(brokenShownFull, 0);
+  EXPECT_FALSE(tk::Application.Terminated());
+
+  HMODULE plugin = GetModuleHandleA((plugins + "\\orvtest.spi").c_str());
+  ASSERT_NE(plugin, nullptr);
+  OrvTestProbeData probe = {};
+  reinterpret_cast<void(__stdcall*)(OrvTestProbeData*)>(
+      reinterpret_cast<void*>(GetProcAddress(plugin, "OrvTestProbe")))(&probe);
+  EXPECT_EQ(probe.getPictureCalls, pluginLoads);
+  EXPECT_GE(probe.getPictureInfoCalls, 3);
 }
 
 TEST_F(MonitorsTest, CaptionRowsAdvanceInOneSequenceAcrossMonitors) {
