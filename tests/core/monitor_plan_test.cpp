@@ -331,8 +331,8 @@ TEST(PictureProbe, APlugInsHeaderSparesTheDecodeWhereItTellsTheSize) {
     EXPECT_EQ(plugins.asked.size(), c.asksHeader ? 1u : 0u);
   }
   // Without a plug-in host only a decode tells.
-  EXPECT_EQ(ProbeShape("tall.heic", extensions, nullptr, [] { return PictureSize{30, 90}; }),
-            PictureShape::Portrait);
+  const auto decodeTall = [] { return PictureSize{30, 90}; };
+  EXPECT_EQ(ProbeShape("tall.heic", extensions, nullptr, decodeTall), PictureShape::Portrait);
 }
 
 // The router with the show's probe: entries whose header tells their
@@ -343,10 +343,12 @@ TEST(PictureProbe, TheRouterSendsHeaderSizedPicturesToTheirMonitorWithoutDecodin
   const std::vector<std::string> files = {"wide0.heic", "broken-tall1.heic", "wide2.bmp",
                                           "untold-tall3.heic", "wide4.heic"};
   FakeHeaders plugins;
-  plugins.told = {{"wide0.heic", {90, 30}}, {"broken-tall1.heic", {30, 90}}, {"wide4.heic", {90, 30}}};
-  const std::map<std::string, PictureSize> decoded = {
-      {"wide0.heic", {90, 30}}, {"wide2.bmp", {90, 30}}, {"untold-tall3.heic", {30, 90}},
-      {"wide4.heic", {90, 30}}};
+  plugins.told = {
+      {"wide0.heic", {90, 30}}, {"broken-tall1.heic", {30, 90}}, {"wide4.heic", {90, 30}}};
+  const std::map<std::string, PictureSize> decoded = {{"wide0.heic", {90, 30}},
+                                                      {"wide2.bmp", {90, 30}},
+                                                      {"untold-tall3.heic", {30, 90}},
+                                                      {"wide4.heic", {90, 30}}};
   const tk::TStringList extensions = ShowExtensions();
   std::map<int, int> decodes;
   const PictureRouter::Probe probe = [&](int index) {

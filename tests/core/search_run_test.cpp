@@ -54,9 +54,9 @@ class FakeUi : public orv::ISearchUi {
 class FakePlugins : public orv::IPluginDecoder {
  public:
   struct File {
-    bool told;            // SizeFromHeader answers
+    bool told;  // SizeFromHeader answers
     int headerW, headerH;
-    bool headerFaults;    // the plug-in faults while reading the header
+    bool headerFaults;       // the plug-in faults while reading the header
     int decodedW, decodedH;  // 0 x 0: the data are broken
   };
   std::map<std::string, File> files;

@@ -456,7 +456,8 @@ TEST_F(TwoMonitorsTest, APictureWithAValidHeaderAndBrokenDataIsPassedOverAndTheS
     if (c == '/') c = '\\';
   const std::string own = dir_ + "spi";
   CreateDirectoryA(own.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileA((plugins + "\\orvtest.spi").c_str(), (own + "\\orvtest.spi").c_str(), FALSE));
+  ASSERT_TRUE(
+      CopyFileA((plugins + "\\orvtest.spi").c_str(), (own + "\\orvtest.spi").c_str(), FALSE));
   std::vector<std::string> files = Pictures();
   const std::string broken = dir_ + "broken_tall.orv";
   {

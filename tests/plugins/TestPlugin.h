@@ -45,14 +45,14 @@ enum OrvTestMode {
                               must neither use nor free */
   /* GetPictureInfo answers the header's width and height in every mode but
    * the ones below, where GetPicture decodes as kModeBottomUp unless said. */
-  kModeDataBroken = 22,     /* GetPictureInfo answers; GetPicture returns 3
-                               (broken data) */
-  kModeInfoError = 23,      /* GetPictureInfo returns 2 (error) */
-  kModeInfoFault = 24,      /* GetPictureInfo writes through a null pointer */
-  kModeInfoNoWidth = 25,    /* GetPictureInfo succeeds with width 0 */
-  kModeInfoNegative = 26,   /* GetPictureInfo succeeds with height -height */
-  kModeInfoText = 27        /* GetPictureInfo answers with every field set and
-                               a text block in hInfo, which the host frees */
+  kModeDataBroken = 22,    /* GetPictureInfo answers; GetPicture returns 3
+                              (broken data) */
+  kModeInfoError = 23,     /* GetPictureInfo returns 2 (error) */
+  kModeInfoFault = 24,     /* GetPictureInfo writes through a null pointer */
+  kModeInfoNoWidth = 25,   /* GetPictureInfo succeeds with width 0 */
+  kModeInfoNegative = 26,  /* GetPictureInfo succeeds with height -height */
+  kModeInfoText = 27       /* GetPictureInfo answers with every field set and
+                              a text block in hInfo, which the host frees */
 };
 
 /* Archive modes. */

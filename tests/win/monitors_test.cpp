@@ -155,8 +155,8 @@ TEST_F(MonitorsTest, PlugInPicturesAreRoutedByTheirHeaderAndABrokenOneIsPassedOv
   ASSERT_TRUE(CopyFileA((TestPluginDir() + "\\orvtest.spi").c_str(),
                         (plugins + "\\orvtest.spi").c_str(), FALSE));
   std::vector<std::string> files = {dir_ + "wide0.bmp", dir_ + "broken_tall1.orv",
-                                    dir_ + "wide2.bmp", dir_ + "tall3.orv", dir_ + "wide4.bmp",
-                                    dir_ + "wide5.orv"};
+                                    dir_ + "wide2.bmp", dir_ + "tall3.orv",
+                                    dir_ + "wide4.bmp", dir_ + "wide5.orv"};
   WriteSolidBmp(files[0], 400, 300, RGB(200, 0, 0));
   WriteOrvPicture(files[1], 30, 90, kModeDataBroken);
   WriteSolidBmp(files[2], 500, 250, RGB(0, 200, 0));
@@ -177,8 +177,8 @@ TEST_F(MonitorsTest, PlugInPicturesAreRoutedByTheirHeaderAndABrokenOneIsPassedOv
     if (index == 1 || index == 3 || index == 5) ++pluginLoads;
     if (index == 1) ++(sender->PictureBitmap()->Empty() ? brokenShownEmpty : brokenShownFull);
   };
-  ASSERT_TRUE(PumpUntil([&] { return other.PicturesLoaded() >= 6 && w.PicturesLoaded() >= 8; },
-                        60000));
+  ASSERT_TRUE(
+      PumpUntil([&] { return other.PicturesLoaded() >= 6 && w.PicturesLoaded() >= 8; }, 60000));
   EXPECT_EQ(onPortrait, (std::set<int>{1, 3}));
   EXPECT_EQ(onPrimary, (std::set<int>{0, 2, 4, 5}));
   EXPECT_GE(brokenShownEmpty, 2);

@@ -698,9 +698,8 @@ TEST(SpiLibHeader, TheSizeComesFromThePlugInThatWouldDecode) {
   orv::PictureSize viaLoader;
   EXPECT_TRUE(orv::PluginHeaderSize(file, extensions, &host, viaLoader));
   EXPECT_EQ(viaLoader.width, 4);
-  EXPECT_FALSE(
-      orv::PluginHeaderSize(t.Write("p.jpg", OrvPicture(4, 6, kModeBottomUp)), extensions, &host,
-                            viaLoader));
+  EXPECT_FALSE(orv::PluginHeaderSize(t.Write("p.jpg", OrvPicture(4, 6, kModeBottomUp)), extensions,
+                                     &host, viaLoader));
 }
 
 TEST(SpiLib, LoadListFollowsTheFileTypeFlags) {
