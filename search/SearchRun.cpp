@@ -57,6 +57,11 @@ void MeasurePicture(const std::string& fileName, const std::string& ext,
   } else {
     PictureSize header;
     if (plugins && plugins->SizeFromHeader(fileName, header)) {
+      // A picture whose bitmap the host would refuse can never be shown,
+      // whatever its header promises: it fails as its decode would.
+      const int64_t rowBytes = (int64_t(header.width) * 24 + 31) / 32 * 4;
+      if (rowBytes * header.height > tk::kMaxBitmapBytes)
+        throw tk::EOutOfResources("Out of system resources");
       width = header.width, height = header.height;
       return;
     }

@@ -198,6 +198,10 @@ TEST_F(SearchRunTest, PlugInFilesAreMeasuredByTheirHeaderAndDecodedOnlyWithoutOn
       {"header too narrow", {true, 49, 80, false, 80, 80}, false, 0, false},
       {"header too low", {true, 80, 49, false, 80, 80}, false, 0, false},
       {"header that faults", {true, 80, 80, true, 80, 80}, false, 0, true},
+      // No bitmap the host takes is that large (a 24-bit one of 512 MiB
+      // at most): refused as its decode would be, and reported.
+      {"header beyond the bitmap limit", {true, 100000, 100000, false, 80, 80}, false, 0, true},
+      {"header just within the limit", {true, 16384, 10922, false, 80, 80}, true, 0, false},
       {"no header, decodes large", {false, 0, 0, false, 50, 50}, true, 1, false},
       {"no header, decodes small", {false, 0, 0, false, 50, 49}, false, 1, false},
       {"no header, broken data", {false, 0, 0, false, 0, 0}, false, 1, true},
