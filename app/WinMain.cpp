@@ -8,6 +8,7 @@
 #include "app/RunMode.h"
 #include "app/StartUpWin32.h"
 #include "config/ConfigDlg.h"
+#include "decoder/DecoderProcessWin32.h"
 #include "settings/ApplicationIniFileWin32.h"
 #include "slideshow/PrimaryScreen.h"
 #include "toolkit/CommandLine.h"
@@ -57,6 +58,9 @@ class InstanceMutex {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const std::string commandLine = GetCommandLineA();
+  // A decoder process of a saver or settings dialog: before the run mode,
+  // no mutex, no window.
+  if (orv::IsDecoderSwitch(tk::ParamStr(commandLine, 1))) return orv::RunDecoderProcess(commandLine);
   const orv::RunMode mode = orv::ModeFromArgument(UpperAnsi(tk::ParamStr(commandLine, 1)));
 
   // The Screen Saver Settings page keeps its preview running while the user

@@ -191,6 +191,13 @@ uint64_t DibRowBytes(int64_t width, int bitCount) {
   return (uint64_t(width) * uint64_t(bitCount) + 31) / 32 * 4;
 }
 
+uint32_t DecodeTimeBoundMs(uint64_t fileBytes) {
+  if (fileBytes == 0) fileBytes = uint64_t(16) << 20;
+  // 3 s to open and start, then a second for every 4 MB.
+  const uint64_t ms = 3000 + fileBytes / (4u << 20) * 1000;
+  return uint32_t(ms > 20000 ? 20000 : ms);
+}
+
 bool AnswerFits(const DecodeRequest& request, const DecodeAnswer& answer) {
   if (answer.id != request.id) return false;
   if (answer.status != DecodeStatus::kDecoded) return true;

@@ -94,6 +94,11 @@ class FrameReader {
 // The bytes of a bottom-up DIB row of `width` pixels at `bitCount` bits.
 uint64_t DibRowBytes(int64_t width, int bitCount);
 
+// How long a request may take before its decoder is ended: a few seconds
+// for a phone photo, more for a large file, 20 s at most; `fileBytes` 0
+// (not known) gives the bound of a 16 MB file.
+uint32_t DecodeTimeBoundMs(uint64_t fileBytes);
+
 // Whether `answer` to `request` may be used: it answers that request, and
 // a decoded picture is a 24- or 32-bit DIB of sound size, within the box
 // asked for, whose rows are DIB rows and fit the section.

@@ -52,9 +52,9 @@ TEST(DecodeProtocol, RecordsSurviveAnyCutOfTheStream) {
   failed.id = 9;
   failed.message = "Susie Plugin orvheif.spi が異常終了しました";
   Bytes stream;
-  for (const Bytes& f : {EncodeSetup(setup), EncodeRequest(Decode(7, 1920, 1080, 1 << 23)),
-                         EncodeRequest(measure), EncodeAnswer(Decoded(7, 1440, 1080, 24)),
-                         EncodeAnswer(failed)})
+  for (const Bytes& f :
+       {EncodeSetup(setup), EncodeRequest(Decode(7, 1920, 1080, 1 << 23)), EncodeRequest(measure),
+        EncodeAnswer(Decoded(7, 1440, 1080, 24)), EncodeAnswer(failed)})
     stream.insert(stream.end(), f.begin(), f.end());
   for (size_t piece : {size_t(1), size_t(3), size_t(7), size_t(64), stream.size()}) {
     SCOPED_TRACE(piece);
@@ -169,11 +169,18 @@ TEST(DecodeProtocol, OnlyAnAnswerThatFitsWhatWasAskedIsUsed) {
       {"a measure needs no pixels", measure,
        with(Decoded(5, 0, 0, 0), [](DecodeAnswer& a) { a.rowBytes = 0; }), true},
       {"a failure says nothing more", box,
-       with(Decoded(5, 99999, 99999, 1), [](DecodeAnswer& a) { a.status = DecodeStatus::kNotDecoded; }),
+       with(Decoded(5, 99999, 99999, 1),
+            [](DecodeAnswer& a) { a.status = DecodeStatus::kNotDecoded; }),
        true},
   };
   for (const Case& c : cases) EXPECT_EQ(AnswerFits(c.request, c.answer), c.fits) << c.what;
   EXPECT_EQ(DibRowBytes(101, 24), 304u);
+  const struct {
+    uint64_t bytes;
+    uint32_t ms;
+  } bounds[] = {{1, 3000}, {3u << 20, 3000},   {4u << 20, 4000},   {5u << 20, 4000},
+                {0, 7000}, {40u << 20, 13000}, {68u << 20, 20000}, {uint64_t(1) << 40, 20000}};
+  for (const auto& b : bounds) EXPECT_EQ(DecodeTimeBoundMs(b.bytes), b.ms) << b.bytes;
   EXPECT_EQ(DibRowBytes(101, 32), 404u);
   EXPECT_EQ(DibRowBytes(0, 24), 0u);
 }

@@ -325,6 +325,7 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   if ((uint64_t)len < ORV_TEST_HEADER_SIZE + (uint64_t)w * h * 3) return 2;
   if (mode == kModeNoHandles) return 0;
   if (mode == kModeDataBroken) return 3;
+  if (mode == kModeSlow) Sleep(60000);
   if (mode == kModeFaultWrite) {
     *pHBInfo = (HANDLE)(uintptr_t)0x1234; /* half-done work the host must not touch */
     *(volatile int*)(uintptr_t)0 = 1;

@@ -51,8 +51,10 @@ enum OrvTestMode {
   kModeInfoFault = 24,     /* GetPictureInfo writes through a null pointer */
   kModeInfoNoWidth = 25,   /* GetPictureInfo succeeds with width 0 */
   kModeInfoNegative = 26,  /* GetPictureInfo succeeds with height -height */
-  kModeInfoText = 27       /* GetPictureInfo answers with every field set and
+  kModeInfoText = 27,      /* GetPictureInfo answers with every field set and
                               a text block in hInfo, which the host frees */
+  kModeSlow = 28           /* GetPicture sleeps a minute, then decodes as
+                              kModeBottomUp: a decode that outlives its bound */
 };
 
 /* Archive modes. */

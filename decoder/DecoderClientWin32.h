@@ -1,0 +1,99 @@
+// The saver's side of its decoder process: starts the module again with
+// "/decode" in a job object (ended with the saver, no process of its own,
+// a committed-memory limit) under a restricted, low-integrity token, gives
+// it one request at a time and never waits for it: Check looks and
+// returns. A decoder that dies, or outlives the request's time bound, is
+// ended and the request counts as not decoded; the next Ask starts a
+// fresh one.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "decoder/DecodeProtocol.h"
+
+namespace orv {
+
+// How a decoder process was (to be) started, for the tests' eyes: what
+// was asked of Windows and what it granted. Wine grants a job but does
+// not enforce tokens or integrity levels; Windows does.
+struct DecoderLaunch {
+  std::string commandLine;
+  DWORD jobLimitFlags = 0;
+  uint64_t jobMemoryLimit = 0;
+  DWORD activeProcessLimit = 0;
+  bool restrictedToken = false;  // the token has no privileges but change-notify
+  bool lowIntegrity = false;     // its integrity level was set to low
+  bool inJob = false;            // the process was placed in the job
+  bool started = false;
+};
+
+// The picture a decode gave: a DIB section over the section the decoder
+// wrote. Deleting it deletes the bitmap, then closes the section, in the
+// order CreateDIBSection asks.
+class DecodedDib {
+ public:
+  DecodedDib(HBITMAP bitmap, HANDLE section) : bitmap_(bitmap), section_(section) {}
+  ~DecodedDib();
+  DecodedDib(const DecodedDib&) = delete;
+  DecodedDib& operator=(const DecodedDib&) = delete;
+  HBITMAP Bitmap() const { return bitmap_; }
+
+ private:
+  HBITMAP bitmap_;
+  HANDLE section_;
+};
+
+class TDecoderClient {
+ public:
+  // `module`: the path of the module to start with "/decode".
+  TDecoderClient(std::string module, DecodeSetup setup);
+  ~TDecoderClient();
+  TDecoderClient(const TDecoderClient&) = delete;
+  TDecoderClient& operator=(const TDecoderClient&) = delete;
+
+  // Hands a request to the decoder (starting one when there is none);
+  // false while another is pending or when no decoder can be started. A
+  // decode needs a box: the section is made for it. `fileBytes` (0 when
+  // not known) sets the time bound (DecodeTimeBoundMs).
+  bool Ask(DecodeMessage kind, const std::string& path, int fitWidth, int fitHeight, uint32_t flags,
+           uint64_t fileBytes);
+
+  enum class Result {
+    kIdle,      // nothing asked
+    kPending,   // asked, no answer yet
+    kAnswered,  // `answer` holds it; `dib` the picture of a decoded kDecode
+    kLost,      // the decoder died or ran over its time: ended, not decoded
+  };
+  // Never waits.
+  Result Check(DecodeAnswer& answer, std::unique_ptr<DecodedDib>& dib);
+
+  // Ends the decoder at once (its job with it).
+  void Stop();
+
+  const DecoderLaunch& LastLaunch() const { return launch_; }
+  DWORD DecoderProcessId() const;
+
+ private:
+  bool Start();
+  void Abandon();
+
+  std::string module_;
+  DecodeSetup setup_;
+  DecoderLaunch launch_;
+  HANDLE job_ = nullptr;
+  HANDLE process_ = nullptr;
+  HANDLE toDecoder_ = nullptr;    // our end of its input
+  HANDLE fromDecoder_ = nullptr;  // our end of its output
+  FrameReader reader_;
+  bool pending_ = false;
+  DecodeRequest request_;
+  HANDLE section_ = nullptr;
+  DWORD askedAt_ = 0, bound_ = 0;
+};
+
+}  // namespace orv

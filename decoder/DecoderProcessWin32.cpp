@@ -1,0 +1,186 @@
+// The decoder process: the module started with "/decode <in> <out>",
+// the two ends of the pipes its saver made, as inherited handle values. It
+// reads every picture file itself, decodes it (BMP, JPEG, PNG, plug-ins),
+// brings it to the box asked for, and writes the rows into the section the
+// saver duplicated into it. Whatever a picture or a plug-in does to this
+// process, the saver only loses an answer.
+#include "decoder/DecoderProcessWin32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "decoder/DecodeProtocol.h"
+#include "decoder/DecodedPixels.h"
+#include "imaging/PictureLoader.h"
+#include "imaging/SPILib.h"
+#include "toolkit/Bitmap.h"
+#include "toolkit/CommandLine.h"
+#include "toolkit/Exceptions.h"
+#include "toolkit/StringList.h"
+
+namespace orv {
+
+namespace {
+
+HANDLE HandleArgument(const std::string& commandLine, int index) {
+  const std::string text = tk::ParamStr(commandLine, index);
+  if (text.empty() || text.size() > 20) return nullptr;
+  char* end = nullptr;
+  const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  if (!end || *end != '\0' || v == 0) return nullptr;
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(v));
+}
+
+bool IsPipe(HANDLE h) { return h && GetFileType(h) == FILE_TYPE_PIPE; }
+
+bool WriteAll(HANDLE out, const std::vector<uint8_t>& bytes) {
+  size_t at = 0;
+  while (at < bytes.size()) {
+    DWORD wrote = 0;
+    if (!WriteFile(out, bytes.data() + at, DWORD(bytes.size() - at), &wrote, nullptr) || !wrote)
+      return false;
+    at += wrote;
+  }
+  return true;
+}
+
+class Decoder {
+ public:
+  void Setup(const DecodeSetup& setup) {
+    extensions_.Clear();
+    FillPictureExtensions(extensions_, setup.extensions);
+    tk::TStringList plugins;
+    for (const std::string& f : setup.pluginFiles) plugins.Add(f);
+    if (plugins.Count() > 0) spi_.LoadPlugInFromList(plugins);
+  }
+
+  DecodeAnswer Serve(const DecodeRequest& q) {
+    DecodeAnswer a;
+    a.id = q.id;
+    if ((q.flags & kDecodeSkipMissingFile) &&
+        GetFileAttributesA(q.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      a.status = DecodeStatus::kMissing;
+      return a;
+    }
+    try {
+      if (q.kind == DecodeMessage::kMeasure) return Measure(q, a);
+      return DecodeInto(q, a);
+    } catch (const std::exception& e) {
+      a.status = DecodeStatus::kNotDecoded;
+      a.message = e.what();
+    }
+    return a;
+  }
+
+ private:
+  DecodeAnswer& Measure(const DecodeRequest& q, DecodeAnswer& a) {
+    PictureSize size;
+    if (!PluginHeaderSize(q.path, extensions_, &spi_, size)) {
+      // The smallest box: a JPEG is decoded at an eighth of its size.
+      tk::TBitmap b;
+      LoadPictureOptions o;
+      o.fitWidth = o.fitHeight = 1;
+      LoadPicture(q.path, b, extensions_, &spi_, o, &size);
+      if (b.Width() <= 0 || b.Height() <= 0) {
+        a.status = DecodeStatus::kNotDecoded;
+        return a;
+      }
+    }
+    a.status = DecodeStatus::kDecoded;
+    a.ownWidth = size.width;
+    a.ownHeight = size.height;
+    return a;
+  }
+
+  DecodeAnswer& DecodeInto(const DecodeRequest& q, DecodeAnswer& a) {
+    tk::TBitmap picture;
+    PictureSize own;
+    LoadPictureOptions o;
+    o.fitWidth = q.fitWidth;
+    o.fitHeight = q.fitHeight;
+    LoadPicture(q.path, picture, extensions_, &spi_, o, &own);
+    if (picture.Width() <= 0 || picture.Height() <= 0) {
+      a.status = DecodeStatus::kNotDecoded;
+      return a;
+    }
+    if (own.width <= 0 || own.height <= 0) own = PictureSize{picture.Width(), picture.Height()};
+    if (picture.BitCount() != 32) MakeBgr24(picture);
+    // What a decoder gave larger than the box is shrunk here, by area, so
+    // the saver receives no more than it shows.
+    ShrinkIntoBox(picture, q.fitWidth, q.fitHeight);
+    const int w = picture.Width(), h = picture.Height();
+    const int bits = picture.BitCount();
+    const uint64_t row = DibRowBytes(w, bits);
+    if (row * uint64_t(h) > q.sectionBytes) {
+      a.status = DecodeStatus::kTooLarge;
+      return a;
+    }
+    HANDLE section = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(q.section));
+    void* view = MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, SIZE_T(row * uint64_t(h)));
+    if (!view) {
+      a.status = DecodeStatus::kNotDecoded;
+      a.message = "the section could not be mapped";
+      return a;
+    }
+    // Bottom-up DIB rows, as the saver's DIB section reads them.
+    uint8_t* dst = static_cast<uint8_t*>(view);
+    for (int y = 0; y < h; ++y)
+      std::memcpy(dst + size_t(h - 1 - y) * row, picture.ScanLine(y), size_t(w) * size_t(bits / 8));
+    UnmapViewOfFile(view);
+    a.status = DecodeStatus::kDecoded;
+    a.ownWidth = own.width;
+    a.ownHeight = own.height;
+    a.width = w;
+    a.height = h;
+    a.bitCount = bits;
+    a.rowBytes = uint32_t(row);
+    return a;
+  }
+
+  tk::TStringList extensions_;
+  TSpiLib32 spi_;
+};
+
+}  // namespace
+
+bool IsDecoderSwitch(const std::string& firstArgument) {
+  return firstArgument == "/decode" || firstArgument == "/DECODE";
+}
+
+int RunDecoderProcess(const std::string& commandLine) {
+  HANDLE in = HandleArgument(commandLine, 2);
+  HANDLE out = HandleArgument(commandLine, 3);
+  // Started by hand, or by anything but its saver: nothing to serve.
+  if (!IsPipe(in) || !IsPipe(out)) return 2;
+  // A plug-in's fault ends this process without a dialog box the user
+  // would have to close.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  Decoder decoder;
+  FrameReader reader;
+  std::vector<uint8_t> buffer(64 * 1024), payload;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, buffer.data(), DWORD(buffer.size()), &got, nullptr) || got == 0) return 0;
+    reader.Feed(buffer.data(), got);
+    while (reader.Next(payload)) {
+      const uint32_t kind = FrameKind(payload);
+      if (kind == uint32_t(DecodeMessage::kSetup)) {
+        DecodeSetup setup;
+        if (!ParseSetup(payload, setup)) return 3;
+        decoder.Setup(setup);
+        continue;
+      }
+      DecodeRequest request;
+      if (!ParseRequest(payload, request)) return 3;
+      if (!WriteAll(out, EncodeAnswer(decoder.Serve(request)))) return 0;
+    }
+    if (reader.Broken()) return 3;
+  }
+}
+
+}  // namespace orv

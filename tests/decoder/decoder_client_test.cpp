@@ -1,0 +1,201 @@
+// The saver's decoder process, driven through its client as the saver
+// will drive it: pictures come back in a section the saver made, the
+// process runs in its job, a decoder that dies or hangs on a read that
+// never completes is ended at its bound and replaced, and the client never
+// waits while it does.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "decoder/DecoderClientWin32.h"
+#include "tests/plugins/TestPlugin.h"
+#include "tests/win/test_files.h"
+
+namespace orv {
+namespace {
+
+std::string ModulePath() {
+  std::string p = ORV_SCR_PATH;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return p;
+}
+
+DecodeSetup BuiltInTypes() {
+  DecodeSetup s;
+  s.extensions = ".bmp,.jpg,.jpeg,.png";
+  return s;
+}
+
+struct Waited {
+  TDecoderClient::Result result = TDecoderClient::Result::kPending;
+  DecodeAnswer answer;
+  std::unique_ptr<DecodedDib> dib;
+  DWORD elapsed = 0, longestCheck = 0;
+};
+
+// Polls as a timer tick would, until the request ends or `limitMs` pass.
+Waited Wait(TDecoderClient& client, DWORD limitMs) {
+  Waited w;
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < limitMs) {
+    const DWORD before = GetTickCount();
+    w.result = client.Check(w.answer, w.dib);
+    w.longestCheck = std::max(w.longestCheck, GetTickCount() - before);
+    if (w.result != TDecoderClient::Result::kPending) break;
+    Sleep(10);
+  }
+  w.elapsed = GetTickCount() - start;
+  return w;
+}
+
+COLORREF PixelOf(HBITMAP b, int x, int y) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, b);
+  const COLORREF c = GetPixel(dc, x, y);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return c;
+}
+
+class DecoderClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = orvtest::MakeTempFolder("decoder");
+    red_ = dir_ + "red.bmp";
+    orvtest::WriteSolidBmp(red_, 300, 200, RGB(220, 30, 20));
+  }
+  std::string dir_, red_;
+};
+
+TEST_F(DecoderClientTest, APictureComesBackInTheSaversSectionAtTheSizeAsked) {
+  TDecoderClient client(ModulePath(), BuiltInTypes());
+  ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, red_, 150, 150, 0, 0));
+  Waited w = Wait(client, 20000);
+  ASSERT_EQ(w.result, TDecoderClient::Result::kAnswered);
+  EXPECT_EQ(w.answer.status, DecodeStatus::kDecoded);
+  EXPECT_EQ(w.answer.ownWidth, 300);
+  EXPECT_EQ(w.answer.ownHeight, 200);
+  EXPECT_EQ(w.answer.width, 150);
+  EXPECT_EQ(w.answer.height, 100);
+  ASSERT_TRUE(w.dib);
+  DIBSECTION ds = {};
+  ASSERT_EQ(GetObjectA(w.dib->Bitmap(), sizeof ds, &ds), int(sizeof ds));
+  EXPECT_EQ(ds.dsBm.bmWidth, 150);
+  EXPECT_EQ(ds.dsBm.bmHeight, 100);
+  EXPECT_NE(ds.dshSection, nullptr) << "the bitmap is not over the saver's section";
+  EXPECT_EQ(PixelOf(w.dib->Bitmap(), 75, 50), RGB(220, 30, 20));
+
+  // The size alone, for the search.
+  ASSERT_TRUE(client.Ask(DecodeMessage::kMeasure, red_, 0, 0, 0, 0));
+  w = Wait(client, 20000);
+  ASSERT_EQ(w.result, TDecoderClient::Result::kAnswered);
+  EXPECT_EQ(w.answer.ownWidth, 300);
+  EXPECT_FALSE(w.dib);
+  // What is not there, and what no decoder takes.
+  ASSERT_TRUE(
+      client.Ask(DecodeMessage::kDecode, dir_ + "gone.bmp", 50, 50, kDecodeSkipMissingFile, 0));
+  w = Wait(client, 20000);
+  EXPECT_EQ(w.answer.status, DecodeStatus::kMissing);
+  orvtest::WriteFile(dir_ + "noise.bmp", "BM not a bitmap at all");
+  ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, dir_ + "noise.bmp", 50, 50, 0, 0));
+  w = Wait(client, 20000);
+  EXPECT_EQ(w.answer.status, DecodeStatus::kNotDecoded);
+  EXPECT_FALSE(w.dib);
+}
+
+TEST_F(DecoderClientTest, TheDecoderRunsInAJobThatEndsWithTheSaver) {
+  TDecoderClient client(ModulePath(), BuiltInTypes());
+  ASSERT_TRUE(client.Ask(DecodeMessage::kMeasure, red_, 0, 0, 0, 0));
+  const DecoderLaunch& l = client.LastLaunch();
+  EXPECT_TRUE(l.started);
+  EXPECT_NE(l.commandLine.find(" /decode "), std::string::npos);
+  const DWORD wanted = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_PROCESS_MEMORY |
+                       JOB_OBJECT_LIMIT_ACTIVE_PROCESS |
+                       JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+  EXPECT_EQ(l.jobLimitFlags & wanted, wanted);
+  EXPECT_EQ(l.jobMemoryLimit, uint64_t(1) << 30);
+  EXPECT_EQ(l.activeProcessLimit, 1u);
+  EXPECT_TRUE(l.inJob);
+  HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, client.DecoderProcessId());
+  ASSERT_NE(p, nullptr);
+  BOOL inJob = FALSE;
+  EXPECT_TRUE(IsProcessInJob(p, nullptr, &inJob));
+  EXPECT_TRUE(inJob);
+  Wait(client, 20000);
+  // Ending the client ends its decoder, at once.
+  client.Stop();
+  EXPECT_EQ(WaitForSingleObject(p, 5000), WAIT_OBJECT_0);
+  CloseHandle(p);
+}
+
+// A plug-in that takes a minute over one picture: the client keeps
+// answering "pending" at once, ends the decoder at the request's bound,
+// and the next request gets a fresh decoder that works; one that dies in
+// the middle of a request is found at the next check.
+TEST_F(DecoderClientTest, ADecoderThatHangsOrDiesIsEndedAndReplaced) {
+  const std::string slow = dir_ + "slow.orv";
+  {
+    std::string v(ORV_TEST_MAGIC, 8);
+    for (uint32_t x : {16u, 16u, static_cast<uint32_t>(kModeSlow)})
+      for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+    v.append(16 * 16 * 3, '\x40');
+    orvtest::WriteFile(slow, v);
+  }
+  DecodeSetup setup = BuiltInTypes();
+  std::string plugin = std::string(ORV_TEST_PLUGIN_DIR) + "/orvtest.spi";
+  std::replace(plugin.begin(), plugin.end(), '/', '\\');
+  setup.pluginFiles = {"Z:" + plugin};
+  TDecoderClient client(ModulePath(), setup);
+  ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, slow, 100, 100, 0, 1));
+  const DWORD first = client.DecoderProcessId();
+  EXPECT_FALSE(client.Ask(DecodeMessage::kDecode, red_, 100, 100, 0, 1)) << "one at a time";
+  Waited w = Wait(client, 20000);
+  EXPECT_EQ(w.result, TDecoderClient::Result::kLost);
+  EXPECT_GE(w.elapsed, DecodeTimeBoundMs(1) - 100);
+  EXPECT_LT(w.elapsed, DecodeTimeBoundMs(1) + 2000);
+  EXPECT_LT(w.longestCheck, 200u) << "a check waited";
+
+  ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, red_, 100, 100, 0, 0));
+  EXPECT_NE(client.DecoderProcessId(), first);
+  w = Wait(client, 20000);
+  ASSERT_EQ(w.result, TDecoderClient::Result::kAnswered);
+  EXPECT_EQ(w.answer.status, DecodeStatus::kDecoded);
+
+  // A decoder that dies in the middle of a request.
+  ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, slow, 100, 100, 0, 0));
+  HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, client.DecoderProcessId());
+  ASSERT_NE(p, nullptr);
+  Sleep(300);
+  TerminateProcess(p, 9);
+  CloseHandle(p);
+  w = Wait(client, 5000);
+  EXPECT_EQ(w.result, TDecoderClient::Result::kLost);
+  EXPECT_LT(w.elapsed, 2000u);
+  ASSERT_TRUE(client.Ask(DecodeMessage::kMeasure, red_, 0, 0, 0, 0));
+  w = Wait(client, 20000);
+  EXPECT_EQ(w.result, TDecoderClient::Result::kAnswered);
+}
+
+TEST(DecoderSwitch, WithoutItsPipesTheDecoderEndsAtOnce) {
+  for (const char* args : {" /decode", " /decode 12 34", " /decode x y"}) {
+    std::string cmd = "\"" + ModulePath() + "\"" + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0) << args;
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 2u) << args;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+}
+
+}  // namespace
+}  // namespace orv
