@@ -58,7 +58,28 @@ bool WriteAll(HANDLE out, const std::vector<uint8_t>& bytes) {
   return true;
 }
 
+bool CreateDecoderProcess(HANDLE token, std::string& cmd, DWORD flags, PROCESS_INFORMATION& pi) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  if (token)
+    return CreateProcessAsUserA(token, nullptr, &cmd[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                nullptr, &si, &pi) != FALSE;
+  return CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &si,
+                        &pi) != FALSE;
+}
+
+DecoderProcessCreator& Creator() {
+  static DecoderProcessCreator creator;
+  return creator;
+}
+
+bool Create(HANDLE token, std::string& cmd, DWORD flags, PROCESS_INFORMATION& pi) {
+  return Creator() ? Creator()(token, cmd, flags, pi) : CreateDecoderProcess(token, cmd, flags, pi);
+}
+
 }  // namespace
+
+void UseDecoderProcessCreator(DecoderProcessCreator creator) { Creator() = std::move(creator); }
 
 DecodedDib::~DecodedDib() {
   if (bitmap_) DeleteObject(bitmap_);
@@ -103,16 +124,13 @@ bool TDecoderClient::Start() {
       launch_.activeProcessLimit = 1;
     }
   }
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   std::string cmd = launch_.commandLine;
   const DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
   HANDLE token = DecoderToken(launch_);
-  BOOL made = FALSE;
+  bool made = false;
   if (token) {
-    made = CreateProcessAsUserA(token, nullptr, &cmd[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                nullptr, &si, &pi);
+    made = Create(token, cmd, flags, pi);
     CloseHandle(token);
   }
   if (!made) {
@@ -120,8 +138,7 @@ bool TDecoderClient::Start() {
     // still runs in its job: pictures are better shown than not.
     launch_.restrictedToken = launch_.lowIntegrity = false;
     cmd = launch_.commandLine;
-    made =
-        CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr, &si, &pi);
+    made = Create(nullptr, cmd, flags, pi);
   }
   CloseHandle(childIn);
   CloseHandle(childOut);

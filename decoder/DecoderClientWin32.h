@@ -32,6 +32,15 @@ struct DecoderLaunch {
   bool started = false;
 };
 
+// Creates the decoder's process with `token` (null: the saver's own),
+// inheriting handles, suspended. Tests put theirs in front to look at the
+// token the process is given: Wine accepts it and enforces nothing, so
+// only what is handed to Windows can be checked there. An empty one puts
+// the default back.
+using DecoderProcessCreator = std::function<bool(HANDLE token, std::string& commandLine,
+                                                 DWORD flags, PROCESS_INFORMATION& pi)>;
+void UseDecoderProcessCreator(DecoderProcessCreator creator);
+
 // The picture a decode gave: a DIB section over the section the decoder
 // wrote. Deleting it deletes the bitmap, then closes the section, in the
 // order CreateDIBSection asks.

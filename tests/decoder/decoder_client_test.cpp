@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -61,6 +62,20 @@ COLORREF PixelOf(HBITMAP b, int x, int y) {
   return c;
 }
 
+DWORD OwnIntegrity() {
+  HANDLE token = nullptr;
+  DWORD rid = 0;
+  alignas(8) uint8_t buffer[1024];
+  DWORD size = 0;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof buffer, &size)) {
+    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+    rid = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+  }
+  if (token) CloseHandle(token);
+  return rid;
+}
+
 class DecoderClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,6 +123,27 @@ TEST_F(DecoderClientTest, APictureComesBackInTheSaversSectionAtTheSizeAsked) {
 }
 
 TEST_F(DecoderClientTest, TheDecoderRunsInAJobThatEndsWithTheSaver) {
+  // The token the process is created with, as Windows will enforce it:
+  // low integrity, no privilege but change-notify (which every token
+  // keeps). Wine takes the token and runs the process with the saver's.
+  DWORD integrity = 0, privileges = 99;
+  bool withToken = false;
+  UseDecoderProcessCreator([&](HANDLE token, std::string& cmd, DWORD flags,
+                               PROCESS_INFORMATION& pi) {
+    withToken = token != nullptr;
+    alignas(8) uint8_t buffer[1024];
+    DWORD size = 0;
+    if (token && GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof buffer, &size)) {
+      PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+      integrity = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+    }
+    if (token && GetTokenInformation(token, TokenPrivileges, buffer, sizeof buffer, &size))
+      privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer)->PrivilegeCount;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    return CreateProcessAsUserA(token, nullptr, &cmd[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                nullptr, &si, &pi) != FALSE;
+  });
   TDecoderClient client(ModulePath(), BuiltInTypes());
   ASSERT_TRUE(client.Ask(DecodeMessage::kMeasure, red_, 0, 0, 0, 0));
   const DecoderLaunch& l = client.LastLaunch();
@@ -120,6 +156,18 @@ TEST_F(DecoderClientTest, TheDecoderRunsInAJobThatEndsWithTheSaver) {
   EXPECT_EQ(l.jobMemoryLimit, uint64_t(1) << 30);
   EXPECT_EQ(l.activeProcessLimit, 1u);
   EXPECT_TRUE(l.inJob);
+  EXPECT_TRUE(l.restrictedToken);
+  EXPECT_TRUE(l.lowIntegrity);
+  EXPECT_TRUE(withToken);
+  UseDecoderProcessCreator(nullptr);
+  // Wine reports the changed token as it was (its own integrity level and
+  // privileges): what it was given is checked where the token says it.
+  if (integrity != OwnIntegrity()) {
+    EXPECT_EQ(integrity, DWORD(SECURITY_MANDATORY_LOW_RID));
+    EXPECT_LE(privileges, 1u);
+  } else {
+    std::printf("the token's integrity and privileges are not applied here (Wine)\n");
+  }
   HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, client.DecoderProcessId());
   ASSERT_NE(p, nullptr);
   BOOL inJob = FALSE;
