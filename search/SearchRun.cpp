@@ -102,8 +102,28 @@ int HistoryIndexOf(const tk::TStringList& history, const std::string& folder) {
   return -1;
 }
 
+namespace {
+
+template <typename Fail>
+bool Measured(const MeasureResult& r, const SearchConditions& c, Fail& fail) {
+  switch (r.kind) {
+    case MeasureResult::kSized:
+      return r.width >= c.minWidth && r.height >= c.minHeight;
+    case MeasureResult::kLost:
+      return fail(kDecoderLostMessage);
+    case MeasureResult::kFailed:
+      break;
+  }
+  // Nothing took the file: failed, as a picture of 0 x 0, without a word.
+  if (r.message.empty()) return false;
+  return fail(r.message);
+}
+
+}  // namespace
+
 bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, ISearchUi& ui,
-                      IPluginDecoder* plugins, const EntryFacts* facts) {
+                      IPluginDecoder* plugins, const EntryFacts* facts,
+                      const MeasureFunction* measure, const std::function<void()>& wait) {
   if (facts && IsNotOnThisPc(facts->attributes))
     return facts->size <= SizeLimitBytes(c.sizeLimitKb);
   auto fail = [&](const std::string& message) {
@@ -111,6 +131,15 @@ bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, IS
     return false;
   };
   int64_t size = 0;
+  if (measure && *measure) {
+    // The entry's size, when the walk gave it: opening a file on a share
+    // that stopped answering would stop the dialog.
+    if (facts) {
+      if (int64_t(facts->size) > SizeLimitBytes(c.sizeLimitKb)) return false;
+      const MeasureResult r = (*measure)(fileName, facts->size, wait ? wait : [] {});
+      return Measured(r, c, fail);
+    }
+  }
   try {
     // A file another program holds without sharing, or one we may not
     // read, fails like an undecodable one (reported when reports are on).
@@ -122,6 +151,8 @@ bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, IS
   // Sizes are 64-bit: a file above 2 GiB must not wrap round and pass.
   if (size > SizeLimitBytes(c.sizeLimitKb)) return false;
 
+  if (measure && *measure)
+    return Measured((*measure)(fileName, uint64_t(size), wait ? wait : [] {}), c, fail);
   const std::string ext = tk::AsciiLower(tk::ExtractFileExt(fileName));
   tk::TStringList types;
   types.SetCommaText(c.typeExtensions);
@@ -170,7 +201,11 @@ void SearchFolder(const std::string& folder, const SearchConditions& c, ISearchU
       for (int i = 0; i < candidates.Count(); ++i) {
         ui.SetProgressMessage(candidates[i]);
         const EntryFacts* entry = facts.empty() ? nullptr : &facts[static_cast<size_t>(i)];
-        if (CheckPictureFile(candidates[i], c, ui, services.plugins, entry))
+        // Waiting on a decoder lets the progress window's messages through
+        // (and a Cancel out) as the step between candidates does.
+        const std::function<void()> wait = [&ui, i] { ui.UpdateProgress(i); };
+        if (CheckPictureFile(candidates[i], c, ui, services.plugins, entry, &services.measure,
+                             wait))
           result.Add(candidates[i]);
         ui.UpdateProgress(i);
       }

@@ -58,6 +58,27 @@ class ISearchUi {
   virtual void EnterHistory(const std::string& folder) = 0;
 };
 
+// What a decoder outside the dialog's process found of one candidate.
+struct MeasureResult {
+  enum Kind {
+    kSized,   // width and height are the picture's upright size
+    kFailed,  // not decoded; `message` says why, empty: nothing took it
+    kLost,    // the decoder died or ran over its time on this file
+  } kind = kFailed;
+  int width = 0, height = 0;
+  std::string message;
+};
+
+// Measures `file` (its entry's size `bytes`, 0 when not known) in a
+// decoder of its own, calling `wait` while it waits: `wait` lets the
+// dialog's messages through and throws tk::EAbort for Cancel.
+using MeasureFunction = std::function<MeasureResult(
+    const std::string& file, uint64_t bytes, const std::function<void()>& wait)>;
+
+// Reported for a candidate during which the decoder died or ran over its
+// time.
+constexpr char kDecoderLostMessage[] = "画像のデコーダーが異常終了しました";
+
 struct SearchServices {
   // FindFilesRecursive when `recursive`, else FindFiles; entries whose name
   // the program cannot use go to `unnamed`; `facts` gets what each listed
@@ -71,6 +92,9 @@ struct SearchServices {
   std::function<std::string(const tk::TStringList& files)> loadPlugIns;
   // The dialog's host, for files of no built-in type; may be null.
   IPluginDecoder* plugins = nullptr;
+  // When set, every candidate is measured through it and the run opens no
+  // picture itself (`plugins` is then not asked).
+  MeasureFunction measure;
 };
 
 // The extensions a PFilter text claims: "*.pic;*.mag;" gives ".pic" and
@@ -95,8 +119,14 @@ int HistoryIndexOf(const tk::TStringList& history, const std::string& folder);
 // placeholder) is never opened, since opening it would download it: it
 // passes by extension and the size its entry gives. The show decodes it in
 // its turn and passes over it when it cannot.
+//
+// With `measure`, the picture is measured through it (`wait` is what it
+// calls while it waits); a candidate during which the decoder was lost
+// fails with kDecoderLostMessage, and the search goes on.
 bool CheckPictureFile(const std::string& fileName, const SearchConditions& c, ISearchUi& ui,
-                      IPluginDecoder* plugins, const EntryFacts* facts = nullptr);
+                      IPluginDecoder* plugins, const EntryFacts* facts = nullptr,
+                      const MeasureFunction* measure = nullptr,
+                      const std::function<void()>& wait = nullptr);
 
 // Reported for an entry whose name cannot be written in the code page and
 // that has no short name, so that no program here could open it.

@@ -330,3 +330,75 @@ TEST_F(SearchRunTest, FilesKeptInTheCloudAreTakenWithoutBeingOpened) {
 }
 
 }  // namespace
+
+// Measured in a decoder of its own: what it answers decides, a candidate
+// whose decoder was lost is reported and the run goes on, the run waits
+// through the progress window (so Cancel works while a decoder works), and
+// nothing is opened here when the walk gave the entry's size.
+TEST_F(SearchRunTest, ADecoderOfItsOwnMeasuresEveryCandidate) {
+  using R = orv::MeasureResult;
+  struct Case {
+    const char* name;
+    R answer;
+    bool accepted;
+    bool reported;
+  };
+  const Case cases[] = {
+      {"a.heic", {R::kSized, 60, 50, ""}, true, false},
+      {"b.bmp", {R::kSized, 49, 80, ""}, false, false},
+      {"c.jpg", {R::kFailed, 0, 0, "JPEG datastream contains no image"}, false, true},
+      {"d.pic", {R::kFailed, 0, 0, ""}, false, false},
+      {"e.heic", {R::kLost, 0, 0, ""}, false, true},
+      {"f.png", {R::kSized, 800, 600, ""}, true, false},
+  };
+  c_.minWidth = c_.minHeight = 50;
+  c_.reportErrors = true;
+  c_.typeExtensions = ".bmp,.jpg,.jpeg,.png";
+  Names candidates;
+  std::vector<orv::EntryFacts> facts;
+  for (const Case& k : cases) {
+    // Names only: nothing may open them.
+    candidates.push_back(testing::TempDir() + "never_made_" + k.name);
+    facts.push_back(orv::EntryFacts{0, 1234});
+  }
+  orv::SearchServices s;
+  s.walk = [&](tk::TStringList& list, const std::string&, const tk::TStringList&, bool,
+               tk::TStringList&, std::vector<orv::EntryFacts>& f) {
+    for (const std::string& c : candidates) list.Add(c);
+    f = facts;
+  };
+  Names asked;
+  std::vector<uint64_t> sizes;
+  s.measure = [&](const std::string& file, uint64_t bytes, const std::function<void()>& wait) {
+    asked.push_back(file);
+    sizes.push_back(bytes);
+    wait();  // as a decoder that takes a moment
+    wait();
+    for (size_t i = 0; i < candidates.size(); ++i)
+      if (candidates[i] == file) return cases[i].answer;
+    return R{};
+  };
+  orv::SearchFolder("Pictures", c_, ui_, s);
+  EXPECT_EQ(asked, candidates);
+  EXPECT_EQ(sizes, std::vector<uint64_t>(candidates.size(), 1234));
+  Names accepted, reported;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    if (cases[i].accepted) accepted.push_back(candidates[i]);
+    if (cases[i].reported) reported.push_back(candidates[i]);
+  }
+  EXPECT_EQ(ui_.files, accepted);
+  ASSERT_EQ(ui_.errors.size(), reported.size());
+  EXPECT_EQ(ui_.errors[0], "JPEG datastream contains no image : " + reported[0]);
+  EXPECT_EQ(ui_.errors[1], std::string(orv::kDecoderLostMessage) + " : " + reported[1]);
+  // Every wait is a step of the progress window at that candidate.
+  EXPECT_EQ(std::count(ui_.positions.begin(), ui_.positions.end(), 4), 3);
+
+  // Cancel pressed while the third candidate is measured: the run ends at
+  // once with what it had.
+  FakeUi ui2;
+  ui2.cancelAt = 2;
+  asked.clear();
+  orv::SearchFolder("Pictures", c_, ui2, s);
+  EXPECT_EQ(asked.size(), 3u);
+  EXPECT_EQ(ui2.files, (Names{candidates[0]}));
+}
