@@ -10,6 +10,7 @@
 #include "config/ConfigDlgParts.h"
 #include "config/ConfigDlgRes.h"
 #include "config/SearchUi.h"
+#include "decoder/DecoderClientWin32.h"
 #include "search/Dirsearch.h"
 #include "toolkit/Convert.h"
 
@@ -136,7 +137,18 @@ void TConfigDlg::SearchFolder(const std::string& Folder) {
     return SpiLib321.PFilter();
   };
   services.plugins = &SpiLib321;
-  orv::SearchFolder(Folder, ConditionsFromControls(), ui, services);
+  // Every candidate is read and measured in a decoder process: a picture
+  // or plug-in that crashes, hangs or eats memory costs one report, never
+  // the dialog with the user's unsaved edits.
+  const SearchConditions conditions = ConditionsFromControls();
+  DecodeSetup setup;
+  setup.extensions = conditions.typeExtensions;
+  if (conditions.usePlugins)
+    for (const std::string& name : conditions.pluginFiles)
+      setup.pluginFiles.push_back(conditions.pluginFolder + "\\" + name);
+  TDecoderClient decoder(DecoderModulePath(), setup);
+  services.measure = MeasureThrough(decoder);
+  orv::SearchFolder(Folder, conditions, ui, services);
 }
 
 void TConfigDlg::SetFileNameList(const tk::TStringList& list) {

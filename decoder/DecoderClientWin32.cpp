@@ -163,6 +163,8 @@ bool TDecoderClient::Ask(DecodeMessage kind, const std::string& path, int fitWid
                          uint32_t flags, uint64_t fileBytes) {
   if (pending_) return false;
   if (kind == DecodeMessage::kDecode && (fitWidth <= 0 || fitHeight <= 0)) return false;
+  // A decoder that ended after its last answer is replaced.
+  if (process_ && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) Abandon();
   if (!process_ && !Start()) return false;
   DecodeRequest q;
   q.kind = kind;
@@ -272,6 +274,60 @@ void TDecoderClient::Abandon() {
   CloseIf(toDecoder_);
   CloseIf(fromDecoder_);
   pending_ = false;
+}
+
+std::string& ModuleOverride() {
+  static std::string path;
+  return path;
+}
+
+std::string DecoderModulePath() {
+  if (!ModuleOverride().empty()) return ModuleOverride();
+  char path[MAX_PATH * 2];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  return n && n < sizeof path ? std::string(path, n) : std::string();
+}
+
+void UseDecoderModule(std::string path) { ModuleOverride() = std::move(path); }
+
+MeasureFunction MeasureThrough(TDecoderClient& client) {
+  return [&client](const std::string& file, uint64_t bytes, const std::function<void()>& wait) {
+    MeasureResult r;
+    if (!client.Ask(DecodeMessage::kMeasure, file, 0, 0, 0, bytes)) {
+      r.kind = MeasureResult::kLost;
+      return r;
+    }
+    try {
+      for (;;) {
+        DecodeAnswer a;
+        std::unique_ptr<DecodedDib> dib;
+        switch (client.Check(a, dib)) {
+          case TDecoderClient::Result::kAnswered:
+            if (a.status == DecodeStatus::kDecoded) {
+              r.kind = MeasureResult::kSized;
+              r.width = a.ownWidth;
+              r.height = a.ownHeight;
+            } else {
+              r.kind = MeasureResult::kFailed;
+              r.message = a.message;
+            }
+            return r;
+          case TDecoderClient::Result::kLost:
+          case TDecoderClient::Result::kIdle:
+            r.kind = MeasureResult::kLost;
+            return r;
+          case TDecoderClient::Result::kPending:
+            break;
+        }
+        wait();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+      }
+    } catch (...) {
+      // Cancel: the decoder may still be at it; a fresh one takes the next.
+      client.Stop();
+      throw;
+    }
+  };
 }
 
 void TDecoderClient::Stop() {

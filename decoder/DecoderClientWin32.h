@@ -15,6 +15,7 @@
 #include <string>
 
 #include "decoder/DecodeProtocol.h"
+#include "search/SearchRun.h"
 
 namespace orv {
 
@@ -104,5 +105,16 @@ class TDecoderClient {
   HANDLE section_ = nullptr;
   DWORD askedAt_ = 0, bound_ = 0;
 };
+
+// The module a decoder is started from: this process's own (the saver's
+// and the dialog's module), or what a test program says.
+std::string DecoderModulePath();
+void UseDecoderModule(std::string path);
+
+// The search's measure through `client`, one candidate at a time: it asks,
+// then checks every few milliseconds or at once when a message arrives,
+// calling `wait` in between (the progress window's step, which throws
+// EAbort for Cancel: the request is then abandoned with its decoder).
+MeasureFunction MeasureThrough(TDecoderClient& client);
 
 }  // namespace orv

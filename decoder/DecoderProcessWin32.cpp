@@ -18,6 +18,7 @@
 #include "decoder/DecodedPixels.h"
 #include "imaging/PictureLoader.h"
 #include "imaging/SPILib.h"
+#include "search/SearchRun.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/CommandLine.h"
 #include "toolkit/Exceptions.h"
@@ -54,6 +55,7 @@ class Decoder {
   void Setup(const DecodeSetup& setup) {
     extensions_.Clear();
     FillPictureExtensions(extensions_, setup.extensions);
+    types_.SetCommaText(setup.extensions);
     tk::TStringList plugins;
     for (const std::string& f : setup.pluginFiles) plugins.Add(f);
     if (plugins.Count() > 0) spi_.LoadPlugInFromList(plugins);
@@ -70,6 +72,13 @@ class Decoder {
     try {
       if (q.kind == DecodeMessage::kMeasure) return Measure(q, a);
       return DecodeInto(q, a);
+    } catch (const EPlugInFault& e) {
+      // The guard left the plug-in marked broken, and the fault may have
+      // left its state broken too: this decoder answers, then ends, and a
+      // fresh one with the plug-in whole takes the next picture.
+      a.status = DecodeStatus::kNotDecoded;
+      a.message = e.Message();
+      spent_ = true;
     } catch (const std::exception& e) {
       a.status = DecodeStatus::kNotDecoded;
       a.message = e.what();
@@ -78,22 +87,18 @@ class Decoder {
   }
 
  private:
+  // As the search measures in its own process, so that what it reports
+  // and accepts does not change with where it runs.
   DecodeAnswer& Measure(const DecodeRequest& q, DecodeAnswer& a) {
-    PictureSize size;
-    if (!PluginHeaderSize(q.path, extensions_, &spi_, size)) {
-      // The smallest box: a JPEG is decoded at an eighth of its size.
-      tk::TBitmap b;
-      LoadPictureOptions o;
-      o.fitWidth = o.fitHeight = 1;
-      LoadPicture(q.path, b, extensions_, &spi_, o, &size);
-      if (b.Width() <= 0 || b.Height() <= 0) {
-        a.status = DecodeStatus::kNotDecoded;
-        return a;
-      }
+    int w = 0, h = 0;
+    MeasurePictureFile(q.path, types_, &spi_, w, h);
+    if (w <= 0 || h <= 0) {
+      a.status = DecodeStatus::kNotDecoded;
+      return a;
     }
     a.status = DecodeStatus::kDecoded;
-    a.ownWidth = size.width;
-    a.ownHeight = size.height;
+    a.ownWidth = w;
+    a.ownHeight = h;
     return a;
   }
 
@@ -142,7 +147,13 @@ class Decoder {
     return a;
   }
 
-  tk::TStringList extensions_;
+ public:
+  // A plug-in faulted: no more requests here.
+  bool Spent() const { return spent_; }
+
+ private:
+  tk::TStringList extensions_, types_;
+  bool spent_ = false;
   TSpiLib32 spi_;
 };
 
@@ -178,6 +189,7 @@ int RunDecoderProcess(const std::string& commandLine) {
       DecodeRequest request;
       if (!ParseRequest(payload, request)) return 3;
       if (!WriteAll(out, EncodeAnswer(decoder.Serve(request)))) return 0;
+      if (decoder.Spent()) return 0;
     }
     if (reader.Broken()) return 3;
   }

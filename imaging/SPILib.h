@@ -13,10 +13,19 @@
 
 #include "imaging/PictureLoader.h"
 #include "toolkit/Bitmap.h"
+#include "toolkit/Exceptions.h"
 #include "toolkit/StringList.h"
 #include "toolkit/Streams.h"
 
 namespace orv {
+
+// A plug-in that faulted in one of our calls: the call counts as failed and
+// the plug-in is not called again.
+class EPlugInFault : public tk::Exception {
+ public:
+  explicit EPlugInFault(const std::string& name)
+      : tk::Exception("Susie Plugin " + name + " が異常終了しました") {}
+};
 
 class TSpiLib32 : public IPluginDecoder {
  public:

@@ -86,14 +86,6 @@ class FloatingPointStateGuard {
   unsigned short x87_ = 0;
 };
 
-// A plug-in that faulted in one of our calls: the call counts as failed and
-// the plug-in is not called again.
-class EPlugInFault : public tk::Exception {
- public:
-  explicit EPlugInFault(const std::string& name)
-      : tk::Exception("Susie Plugin " + name + " が異常終了しました") {}
-};
-
 // The buffer is cleared before every call and terminated after it, so a
 // plug-in that writes no zero byte cannot make us read past it. False when
 // the plug-in faulted.

@@ -74,6 +74,12 @@ void MeasurePicture(const std::string& fileName, const std::string& ext,
 
 }  // namespace
 
+void MeasurePictureFile(const std::string& fileName, const tk::TStringList& types,
+                        IPluginDecoder* plugins, int& width, int& height) {
+  MeasurePicture(fileName, tk::AsciiLower(tk::ExtractFileExt(fileName)), types, plugins, width,
+                 height);
+}
+
 tk::TStringList PlugInFilterExtensions(const std::string& pfilter) {
   std::string commas = pfilter;
   std::replace(commas.begin(), commas.end(), ';', ',');

@@ -75,6 +75,14 @@ struct MeasureResult {
 using MeasureFunction = std::function<MeasureResult(
     const std::string& file, uint64_t bytes, const std::function<void()>& wait)>;
 
+// The upright size of a picture as the search measures it: BMP and PNG
+// decoded, a JPEG by its header, a plug-in's file by the size its plug-in
+// reads from the header, decoded only without one. `types` is the type
+// rows' extension list (".bmp,.jpg,.jpeg,.png"). Throws what the readers
+// throw; 0 x 0 when nothing takes the file.
+void MeasurePictureFile(const std::string& fileName, const tk::TStringList& types,
+                        IPluginDecoder* plugins, int& width, int& height);
+
 // Reported for a candidate during which the decoder died or ran over its
 // time.
 constexpr char kDecoderLostMessage[] = "画像のデコーダーが異常終了しました";

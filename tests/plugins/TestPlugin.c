@@ -21,6 +21,8 @@
  * plug-ins that cannot tell a size without decoding. */
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include <stddef.h>
 #include <string.h>
 
@@ -196,6 +198,13 @@ ORV_HELPER void NoteGetPicture(LONG_PTR len, unsigned flag, FARPROC progress, LO
 
 #if defined(ORV_VARIANT_GREEDY)
 
+/* A fault no guard of the caller's thread can see. */
+static DWORD WINAPI FaultingThread(LPVOID unused) {
+  (void)unused;
+  *(volatile int*)(uintptr_t)0 = 1;
+  return 0;
+}
+
 int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
                          FARPROC progress, LONG_PTR data) {
   (void)buf;
@@ -304,6 +313,13 @@ int __stdcall GetPictureInfo(LPSTR buf, LONG_PTR len, unsigned flag, struct Pict
   return 0;
 }
 
+/* A fault no guard of the caller's thread can see. */
+static DWORD WINAPI FaultingThread(LPVOID unused) {
+  (void)unused;
+  *(volatile int*)(uintptr_t)0 = 1;
+  return 0;
+}
+
 int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo, HANDLE* pHBm,
                          FARPROC progress, LONG_PTR data) {
   const unsigned char* p = (const unsigned char*)buf;
@@ -326,6 +342,14 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   if (mode == kModeNoHandles) return 0;
   if (mode == kModeDataBroken) return 3;
   if (mode == kModeSlow) Sleep(60000);
+  if (mode == kModeAbort) abort();
+  if (mode == kModeThreadFault) {
+    HANDLE t = CreateThread(NULL, 0, FaultingThread, NULL, 0, NULL);
+    if (t) {
+      WaitForSingleObject(t, 10000);
+      CloseHandle(t);
+    }
+  }
   if (mode == kModeFaultWrite) {
     *pHBInfo = (HANDLE)(uintptr_t)0x1234; /* half-done work the host must not touch */
     *(volatile int*)(uintptr_t)0 = 1;

@@ -53,8 +53,11 @@ enum OrvTestMode {
   kModeInfoNegative = 26,  /* GetPictureInfo succeeds with height -height */
   kModeInfoText = 27,      /* GetPictureInfo answers with every field set and
                               a text block in hInfo, which the host frees */
-  kModeSlow = 28           /* GetPicture sleeps a minute, then decodes as
+  kModeSlow = 28,          /* GetPicture sleeps a minute, then decodes as
                               kModeBottomUp: a decode that outlives its bound */
+  kModeAbort = 29,         /* GetPicture calls abort() */
+  kModeThreadFault = 30    /* GetPicture starts a thread that writes through a
+                              null pointer, and waits for it */
 };
 
 /* Archive modes. */

@@ -20,6 +20,7 @@
 
 #include "config/ConfigDlg.h"
 #include "config/ConfigDlgRes.h"
+#include "decoder/DecoderClientWin32.h"
 #include "toolkit/IniFileWin32.h"
 #include "toolkit/Win32Handles.h"
 
@@ -168,6 +169,12 @@ class DialogTest : public testing::Test {
     tk::Application.Initialize();
     tk::Application.ClearTerminated();
     dir_ = NewTempFolder("orv_dialog");
+    // The dialog's search starts its decoder from the module, not from
+    // this test program.
+    std::string module = ORV_SCR_PATH;
+    for (char& c : module)
+      if (c == '/') c = '\\';
+    orv::UseDecoderModule(module);
   }
   void TearDown() override { CloseDialog(); }
 

@@ -13,6 +13,7 @@
 #include "imaging/Gldpng.h"
 #include "search/Dirsearch.h"
 #include "tests/core/jpeg_test_encoder.h"
+#include "tests/plugins/TestPlugin.h"
 #include "tests/settings_dialog/dialog_harness.h"
 #include "toolkit/Bitmap.h"
 
@@ -86,7 +87,8 @@ class FileListPage : public dlgtest::DialogTest {
   }
   // The walk's own order of the files under `root` with `mask`, kept to
   // those in `pass`.
-  static Names WalkOrder(const std::string& root, const char* mask, const std::set<std::string>& pass) {
+  static Names WalkOrder(const std::string& root, const char* mask,
+                         const std::set<std::string>& pass) {
     tk::TStringList walked, m;
     m.SetCommaText(mask);
     orv::FindFilesRecursive(walked, root, m);
@@ -129,10 +131,9 @@ TEST_F(FileListPage, BothSearchesListExactlyTheAcceptedFilesAndOkSavesThem) {
   Open();
   ASSERT_EQ(HistoryIndex(), 0);
 
-  const std::set<std::string> pass = {root + "\\ok.bmp",   root + "\\exact.bmp",
-                                      root + "\\c.jpg",    root + "\\D.JPG",
-                                      root + "\\e.jpeg",   root + "\\g.png",
-                                      root + "\\sub\\deep.bmp"};
+  const std::set<std::string> pass = {
+      root + "\\ok.bmp", root + "\\exact.bmp", root + "\\c.jpg",        root + "\\D.JPG",
+      root + "\\e.jpeg", root + "\\g.png",     root + "\\sub\\deep.bmp"};
   const Names walkOrder = WalkOrder(root, ".bmp,.jpg,.jpeg,.png", pass);
   ASSERT_EQ(walkOrder.size(), pass.size());
   {
@@ -200,8 +201,7 @@ TEST_F(FileListPage, AHistoryReadThroughOverstatedLengthsKeepsEveryFolderOnce) {
   const std::string root = MakeRoot();
   WriteBmp(root + "\\a.bmp", 50, 50);
   const std::string other = dir_ + "\x8B\x8E\x93\x73";  // 京都
-  WriteSettings("[Search]\r\nSubFolder=0\r\n", {other, Upper(root), "C:\\\x8E\xCA\x90\x5E"},
-                {});
+  WriteSettings("[Search]\r\nSubFolder=0\r\n", {other, Upper(root), "C:\\\x8E\xCA\x90\x5E"}, {});
   Open();
   HWND cb = Item(IDC_FOLDERNAMECOMBOBOX);
   g_comboProc = reinterpret_cast<WNDPROC>(
@@ -222,8 +222,7 @@ TEST_F(FileListPage, AHistoryReadThroughOverstatedLengthsKeepsEveryFolderOnce) {
   SetWindowLongPtrA(cb, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_comboProc));
   // Every folder survives as its own line, without NUL bytes; the chosen
   // one first.
-  EXPECT_EQ(ReadBytes(DirListPath()),
-            dlgtest::Lines({Upper(root), other, "C:\\\x8E\xCA\x90\x5E"}));
+  EXPECT_EQ(ReadBytes(DirListPath()), dlgtest::Lines({Upper(root), other, "C:\\\x8E\xCA\x90\x5E"}));
 }
 
 TEST_F(FileListPage, TheTypeRowsAndTheLimitsAreReadFromTheLiveControls) {
@@ -365,3 +364,71 @@ TEST_F(FileListPage, HintsFollowTheSelectionAndDeleteRemovesOnlySelectedEntries)
 }
 
 }  // namespace
+
+namespace {
+
+std::string TestPicture(uint32_t w, uint32_t h, uint32_t mode) {
+  std::string v(ORV_TEST_MAGIC, 8);
+  for (uint32_t x : {w, h, mode})
+    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+  v.append(size_t(w) * h * 3, '\x40');
+  return v;
+}
+
+}  // namespace
+
+// Pictures whose plug-in ends its decoder (abort(), a fault on a thread of
+// its own), takes a minute or faults where the host's guard sees it: each
+// costs the search one report, the good pictures are listed, and the
+// dialog lives on to save them.
+TEST_F(FileListPage, PicturesThatBreakTheirDecoderCostOneReportEach) {
+  const std::string root = dir_ + "bad";
+  CreateDirectoryA(root.c_str(), nullptr);
+  // A plug-in that can tell no size without decoding, so every file of it
+  // is decoded.
+  const std::string plugins = dir_ + "spi";
+  CreateDirectoryA(plugins.c_str(), nullptr);
+  std::string nosize = std::string(ORV_TEST_PLUGIN_DIR) + "/nosize/orvnosize.spi";
+  if (nosize[0] == '/') nosize = "Z:" + nosize;
+  std::replace(nosize.begin(), nosize.end(), '/', '\\');
+  ASSERT_TRUE(CopyFileA(nosize.c_str(), (plugins + "\\orvnosize.spi").c_str(), FALSE));
+  WriteBmp(root + "\\ok.bmp", 60, 60);
+  WriteBytes(root + "\\fine.orv", TestPicture(60, 60, kModeBottomUp));
+  const Names bad = {"aborts.orv", "faults.orv", "slow.orv", "thread.orv"};
+  WriteBytes(root + "\\aborts.orv", TestPicture(60, 60, kModeAbort));
+  WriteBytes(root + "\\faults.orv", TestPicture(60, 60, kModeFaultWrite));
+  WriteBytes(root + "\\slow.orv", TestPicture(60, 60, kModeSlow));
+  WriteBytes(root + "\\thread.orv", TestPicture(60, 60, kModeThreadFault));
+  WriteSettings(
+      "[Search]\r\nSubFolder=0\r\nReportError=1\r\nUseSusiePlugin=1\r\nPluginFolder=" + plugins +
+          "\r\nCheckWidth=50\r\nCheckHeight=50\r\n"
+          "[Extend]\r\nMaxIndex=4\r\nExtend0=1\r\nExtend1=1\r\nExtend2=1\r\nExtend3=1\r\n",
+      {root}, {});
+  Open();
+  Names reports;
+  {
+    dlgtest::DialogBoxWatcher boxes;
+    Click(IDC_VIEWUPDATEBUTTON);
+    reports = boxes.Texts();
+  }
+  Names listed = ListItems();
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (Names{root + "\\fine.orv", root + "\\ok.bmp"}));
+  ASSERT_EQ(reports.size(), bad.size()) << ::testing::PrintToString(reports);
+  std::sort(reports.begin(), reports.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(a.rfind('\\')) < b.substr(b.rfind('\\'));
+  });
+  for (size_t i = 0; i < bad.size(); ++i) {
+    SCOPED_TRACE(bad[i]);
+    EXPECT_NE(reports[i].find(" : " + root + "\\" + bad[i]), std::string::npos) << reports[i];
+    // A decoder that ended or ran over its time says so; the fault the
+    // host's guard caught in the decoder is that guard's report.
+    if (bad[i] != "faults.orv")
+      EXPECT_EQ(reports[i].rfind(orv::kDecoderLostMessage, 0), 0u) << reports[i];
+  }
+  EXPECT_TRUE(IsWindowEnabled(dlg_->Handle()));
+  const Names inOrder = ListItems();
+  Click(IDOK);
+  ASSERT_TRUE(Ended());
+  EXPECT_EQ(ReadBytes(FileListPath()), dlgtest::Lines(inOrder));
+}
