@@ -34,6 +34,13 @@ bool Guarded(F&& f, GuardKind kind = GuardKind::kAbandon) noexcept {
   return CallGuarded([](void* c) { (*static_cast<Fn*>(c))(); }, &f, kind);
 }
 
+// From here on every guard just runs its body, and no vectored handler is
+// installed: for the decoder process, which its saver may lose. A plug-in
+// that provokes and catches a fault of its own (IsBadReadPtr, its own
+// exception handling) then gets to catch it; one that does not ends the
+// process, and its saver reports the picture.
+void TurnFaultGuardsOff() noexcept;
+
 // How many faults the guards of this process have caught (diagnostics and
 // tests).
 int GuardedFaultCount() noexcept;

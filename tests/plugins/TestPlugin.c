@@ -343,6 +343,7 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   if (mode == kModeDataBroken) return 3;
   if (mode == kModeSlow) Sleep(60000);
   if (mode == kModeAbort) abort();
+  if (mode == kModeCatchesOwnFault && !IsBadReadPtr((const void*)(uintptr_t)16, 4)) return 2;
   if (mode == kModeThreadFault) {
     HANDLE t = CreateThread(NULL, 0, FaultingThread, NULL, 0, NULL);
     if (t) {

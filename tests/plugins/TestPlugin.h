@@ -56,8 +56,11 @@ enum OrvTestMode {
   kModeSlow = 28,          /* GetPicture sleeps a minute, then decodes as
                               kModeBottomUp: a decode that outlives its bound */
   kModeAbort = 29,         /* GetPicture calls abort() */
-  kModeThreadFault = 30    /* GetPicture starts a thread that writes through a
+  kModeThreadFault = 30,   /* GetPicture starts a thread that writes through a
                               null pointer, and waits for it */
+  kModeCatchesOwnFault = 31 /* GetPicture probes a bad address with
+                              IsBadReadPtr (which faults and catches it), then
+                              decodes as kModeBottomUp */
 };
 
 /* Archive modes. */
