@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "bench/bench_support.h"
+#include "bench/quiet_search_ui.h"
 #include "bench/synthetic_photo.h"
 #include "plugins/common/ByteSource.h"
 #include "plugins/heif/HeifFormat.h"
@@ -32,23 +33,6 @@ namespace {
 
 constexpr int kWidth = 4032, kHeight = 3024;
 constexpr int kFiles = 20;
-
-class QuietUi : public orv::ISearchUi {
- public:
-  void RejectFolderName() override {}
-  void BeginWait() override {}
-  void EndWait() override {}
-  void ShowProgress() override {}
-  void SetProgressRange(int) override {}
-  void SetProgressMessage(const std::string&) override {}
-  void UpdateProgress(int) override {}
-  void DisableCancel() override {}
-  void HideProgress() override {}
-  void ReportError(const std::string&) override {}
-  void SetFileNameList(const tk::TStringList& files) override { accepted = files.Count(); }
-  void EnterHistory(const std::string&) override {}
-  int accepted = 0;
-};
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::vector<uint8_t> out;
@@ -168,7 +152,7 @@ void Search(benchmark::State& state, const tk::TStringList& files, orv::IPluginD
   conditions.minWidth = kWidth;
   conditions.minHeight = kHeight;
   for (auto _ : state) {
-    QuietUi ui;
+    benchsupport::QuietUi ui;
     orv::SearchFolder(Photos().folder, conditions, ui, s);
     if (ui.accepted != files.Count()) state.SkipWithError("not every photo was accepted");
   }

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "bench/bench_support.h"
+#include "bench/quiet_search_ui.h"
 #include "imaging/Gldpng.h"
 #include "imaging/JpegImage.h"
 #include "search/SearchRun.h"
@@ -27,24 +28,6 @@
 namespace {
 
 constexpr int kFiles = 2000;
-
-// A run whose dialog side does nothing, as when nobody watches.
-class QuietUi : public orv::ISearchUi {
- public:
-  void RejectFolderName() override {}
-  void BeginWait() override {}
-  void EndWait() override {}
-  void ShowProgress() override {}
-  void SetProgressRange(int) override {}
-  void SetProgressMessage(const std::string&) override {}
-  void UpdateProgress(int) override {}
-  void DisableCancel() override {}
-  void HideProgress() override {}
-  void ReportError(const std::string&) override {}
-  void SetFileNameList(const tk::TStringList& files) override { accepted = files.Count(); }
-  void EnterHistory(const std::string&) override {}
-  int accepted = 0;
-};
 
 struct Corpus {
   std::string folder;
@@ -128,7 +111,7 @@ void BM_SearchRun(benchmark::State& state) {
   orv::SearchConditions conditions;
   conditions.minWidth = conditions.minHeight = 1;
   for (auto _ : state) {
-    QuietUi ui;
+    benchsupport::QuietUi ui;
     orv::SearchFolder(c.folder, conditions, ui, s);
     if (ui.accepted != kFiles) state.SkipWithError("not every picture was accepted");
   }

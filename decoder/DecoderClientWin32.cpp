@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "decoder/PipeWin32.h"
+
 namespace orv {
 
 namespace {
@@ -45,17 +47,6 @@ HANDLE DecoderToken(DecoderLaunch& launch) {
     LocalFree(low);
   }
   return restricted;
-}
-
-bool WriteAll(HANDLE out, const std::vector<uint8_t>& bytes) {
-  size_t at = 0;
-  while (at < bytes.size()) {
-    DWORD wrote = 0;
-    if (!WriteFile(out, bytes.data() + at, DWORD(bytes.size() - at), &wrote, nullptr) || !wrote)
-      return false;
-    at += wrote;
-  }
-  return true;
 }
 
 bool CreateDecoderProcess(HANDLE token, std::string& cmd, DWORD flags, PROCESS_INFORMATION& pi) {

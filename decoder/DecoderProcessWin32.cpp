@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "decoder/DecodeProtocol.h"
+#include "decoder/PipeWin32.h"
 #include "decoder/DecodedPixels.h"
 #include "imaging/PictureLoader.h"
 #include "imaging/PlugInGuardWin32.h"
@@ -39,17 +40,6 @@ HANDLE HandleArgument(const std::string& commandLine, int index) {
 }
 
 bool IsPipe(HANDLE h) { return h && GetFileType(h) == FILE_TYPE_PIPE; }
-
-bool WriteAll(HANDLE out, const std::vector<uint8_t>& bytes) {
-  size_t at = 0;
-  while (at < bytes.size()) {
-    DWORD wrote = 0;
-    if (!WriteFile(out, bytes.data() + at, DWORD(bytes.size() - at), &wrote, nullptr) || !wrote)
-      return false;
-    at += wrote;
-  }
-  return true;
-}
 
 class Decoder {
  public:

@@ -68,7 +68,17 @@ struct ImageFree {
   void operator()(heif_image* i) const { api->imageRelease(i); }
 };
 
-SpiResult CheckStructure(ByteSource& src, const HeifHeader& header) {
+// Reads the file's items and checks what it derives, as the decode and
+// GetPictureInfo both must before they say anything of a file.
+SpiResult ReadSoundHeader(ByteSource& src, HeifHeader& header) {
+  switch (ReadHeifHeader(src, header)) {
+    case HeifHeaderStatus::kOk:
+      break;
+    case HeifHeaderStatus::kNotHeif:
+      return SpiResult::kUnknownFormat;
+    case HeifHeaderStatus::kBroken:
+      return SpiResult::kBrokenData;
+  }
   if (header.items.size() > kMaxItems) return SpiResult::kBrokenData;
   return CheckHeifDerivation(src, header, kMaxPixels);
 }
@@ -78,15 +88,7 @@ SpiResult CheckStructure(ByteSource& src, const HeifHeader& header) {
 SpiResult CheckHeader(const uint8_t* data, size_t size) {
   MemorySource src(data, size);
   HeifHeader header;
-  switch (ReadHeifHeader(src, header)) {
-    case HeifHeaderStatus::kOk:
-      break;
-    case HeifHeaderStatus::kNotHeif:
-      return SpiResult::kUnknownFormat;
-    case HeifHeaderStatus::kBroken:
-      return SpiResult::kBrokenData;
-  }
-  return CheckStructure(src, header);
+  return ReadSoundHeader(src, header);
 }
 
 SpiResult Decode(const uint8_t* data, size_t size, DibTarget& target) {
@@ -169,19 +171,11 @@ SpiResult DecodeHeif(const uint8_t* data, size_t size, DibTarget& target) {
 
 SpiResult HeifPictureInfo(ByteSource& src, PictureFacts& facts) {
   return WithoutExceptions([&] {
-    HeifHeader header;
-    switch (ReadHeifHeader(src, header)) {
-      case HeifHeaderStatus::kOk:
-        break;
-      case HeifHeaderStatus::kNotHeif:
-        return SpiResult::kUnknownFormat;
-      case HeifHeaderStatus::kBroken:
-        return SpiResult::kBrokenData;
-    }
     // A file the decode refuses for its structure has no size either: the
     // search must not take a picture the show cannot show.
-    const SpiResult structure = CheckStructure(src, header);
-    if (structure != SpiResult::kOk) return structure;
+    HeifHeader header;
+    const SpiResult sound = ReadSoundHeader(src, header);
+    if (sound != SpiResult::kOk) return sound;
     int width = 0, height = 0;
     if (!HeifPrimarySize(header, width, height)) return SpiResult::kBrokenData;
     DibLayout layout;
