@@ -87,26 +87,6 @@ HGLOBAL MakeInfoBlock(const orvspi::DibLayout& layout) {
   return block;
 }
 
-// The bytes of file `name` from `offset` on, or false when it cannot be
-// read or is too large.
-bool ReadFileFrom(const char* name, LONGLONG offset, std::vector<uint8_t>& out) {
-  HANDLE f = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  bool ok = false;
-  LARGE_INTEGER size, at;
-  at.QuadPart = offset;
-  if (GetFileSizeEx(f, &size) && offset >= 0 && size.QuadPart >= offset &&
-      size.QuadPart - offset <= kMaxFileBytes && SetFilePointerEx(f, at, nullptr, FILE_BEGIN)) {
-    out.resize(static_cast<size_t>(size.QuadPart - offset));
-    DWORD got = 0;
-    ok = out.empty() || (ReadFile(f, out.data(), static_cast<DWORD>(out.size()), &got, nullptr) &&
-                         got == out.size());
-  }
-  CloseHandle(f);
-  return ok;
-}
-
 // The open file `name` as a ByteSource, from `offset` on (where the host
 // says the picture begins).
 class FileSource : public orvspi::ByteSource {
@@ -115,14 +95,15 @@ class FileSource : public orvspi::ByteSource {
     file_ = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size;
-    if (file_ != INVALID_HANDLE_VALUE && offset >= 0 && GetFileSizeEx(file_, &size) &&
-        size.QuadPart >= offset)
-      size_ = uint64_t(size.QuadPart - offset);
+    sized_ = file_ != INVALID_HANDLE_VALUE && offset >= 0 && GetFileSizeEx(file_, &size) &&
+             size.QuadPart >= offset;
+    if (sized_) size_ = uint64_t(size.QuadPart - offset);
   }
   ~FileSource() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
   }
-  bool Opened() const { return file_ != INVALID_HANDLE_VALUE && offset_ >= 0; }
+  // The file is open and the picture's offset lies within it.
+  bool Opened() const { return sized_; }
   uint64_t Size() const override { return size_; }
   bool Read(uint64_t offset, size_t n, uint8_t* out) override {
     if (!Opened() || offset > size_ || n > size_ - offset || n > 0x7FFFFFFF) return false;
@@ -136,8 +117,29 @@ class FileSource : public orvspi::ByteSource {
  private:
   HANDLE file_ = INVALID_HANDLE_VALUE;
   LONGLONG offset_;
+  bool sized_ = false;
   uint64_t size_ = 0;
 };
+
+// The picture's bytes, the whole file from its offset on; false when it
+// cannot be read or is too large.
+bool ReadWhole(FileSource& file, std::vector<uint8_t>& out) {
+  if (!file.Opened() || file.Size() > uint64_t(kMaxFileBytes)) return false;
+  out.resize(size_t(file.Size()));
+  return file.Read(0, out.size(), out.data());
+}
+
+// Runs an entry point's body: nothing it throws leaves the plug-in.
+template <typename Body>
+int Caught(Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return Code(SpiResult::kNoMemory);
+  } catch (...) {
+    return Code(SpiResult::kInternalError);
+  }
+}
 
 #pragma pack(push, 1)
 // The interface's picture facts, as every Susie host lays them out.
@@ -210,7 +212,7 @@ __declspec(dllexport) int __stdcall IsSupported(LPCSTR filename, ULONG_PTR dw) {
 __declspec(dllexport) int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag,
                                                    PictureInfo* lpInfo) {
   if (!buf || !lpInfo) return Code(SpiResult::kInternalError);
-  try {
+  return Caught([&] {
     switch (flag & 7) {
       case 0: {
         FileSource file(buf, len);
@@ -225,11 +227,7 @@ __declspec(dllexport) int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, uns
       default:
         return Code(SpiResult::kNotImplemented);
     }
-  } catch (const std::bad_alloc&) {
-    return Code(SpiResult::kNoMemory);
-  } catch (...) {
-    return Code(SpiResult::kInternalError);
-  }
+  });
 }
 
 // flag bits 0-2: 0 `buf` names a file and `len` is the offset of the
@@ -241,11 +239,12 @@ __declspec(dllexport) int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigne
   const Progress stop = {progress, lData};
   *pHBInfo = nullptr;
   *pHBm = nullptr;
-  try {
+  return Caught([&] {
     switch (flag & 7) {
       case 0: {
+        FileSource source(buf, len);
         std::vector<uint8_t> file;
-        if (!ReadFileFrom(buf, len, file)) return Code(SpiResult::kFileReadError);
+        if (!ReadWhole(source, file)) return Code(SpiResult::kFileReadError);
         return DecodeToHandles(file.data(), file.size(), stop, pHBInfo, pHBm);
       }
       case 1:
@@ -255,11 +254,7 @@ __declspec(dllexport) int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigne
       default:
         return Code(SpiResult::kNotImplemented);
     }
-  } catch (const std::bad_alloc&) {
-    return Code(SpiResult::kNoMemory);
-  } catch (...) {
-    return Code(SpiResult::kInternalError);
-  }
+  });
 }
 
 __declspec(dllexport) int __stdcall GetPreview(LPCSTR buf, LONG_PTR len, unsigned flag,

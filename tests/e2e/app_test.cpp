@@ -517,54 +517,74 @@ TEST_F(TwoMonitorsTest, APictureWithAValidHeaderAndBrokenDataIsPassedOverAndTheS
 }
 
 #ifdef ORV_PLUGIN_DIR
+// What a show over photos of the samples did: whether the red and the
+// green photo (640 x 480 each) were on screen, its peak working set and
+// how it ended after a key.
+struct PhotoShow {
+  bool red = false, green = false;
+  size_t peak = 0;
+  int exit = -1;
+};
+
+std::string WindowsPath(std::string p) {
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return p;
+}
+
+class PhotoShowTest : public AppTest {
+ protected:
+  const std::string plugins_ = WindowsPath(ORV_PLUGIN_DIR);
+  const std::string samples_ = WindowsPath(ORV_PHOTO_SAMPLES);
+
+  // Shows `list` through our plug-ins until both photos were seen (two
+  // minutes at most), then presses a key.
+  PhotoShow Show(const std::vector<std::string>& list) {
+    Settings("[Search]\r\nPluginFolder=" + plugins_ +
+                 "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\n"
+                 "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clNavy\r\n[Event]\r\nMouseMove=0\r\n",
+             list);
+    PhotoShow r;
+    Process p;
+    Launch(p, "/s");
+    HWND w = WaitWindow(p, "TPrimaryWindow");
+    EXPECT_NE(w, nullptr) << "no slideshow window";
+    if (!w) return r;
+    Screen s;
+    const RECT all = {0, 0, s.w, s.h};
+    WaitFor(
+        [&] {
+          s.Grab();
+          // The 640 x 480 photo, shrunk at most to the screen's margin.
+          const int least = std::min(640 * 480, (s.w * 9 / 10) * (s.h * 9 / 10)) / 2;
+          r.red = r.red || s.Count(all, RGB(230, 20, 20), 12) > least;
+          r.green = r.green || s.Count(all, RGB(20, 230, 20), 12) > least;
+          return r.red && r.green;
+        },
+        120000);
+    PROCESS_MEMORY_COUNTERS m = {};
+    GetProcessMemoryInfo(p.pi.hProcess, &m, sizeof m);
+    r.peak = m.PeakWorkingSetSize;
+    PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
+    r.exit = p.WaitExit(30000);
+    return r;
+  }
+};
+
 // Phone photos through our own plug-ins: a HEIC and an AVIF picture of the
 // picture list (tests/photo/make-photo-samples.sh) are shown in turn. The
 // slideshow loads the plug-ins of PluginFolder whatever UseSusiePlugin says.
-TEST_F(AppTest, RunModeShowsHeicAndAvifPhotosThroughOurPlugins) {
-  std::string plugins = ORV_PLUGIN_DIR, samples = ORV_PHOTO_SAMPLES;
-  for (std::string* p : {&plugins, &samples}) {
-    for (char& c : *p) {
-      if (c == '/') c = '\\';
-    }
-  }
-  Settings("[Search]\r\nPluginFolder=" + plugins +
-               "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\n"
-               "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clNavy\r\n[Event]\r\nMouseMove=0\r\n",
-           {samples + "\\show-red.heic", samples + "\\show-green.avif"});
-  Process p;
-  Launch(p, "/s");
-  HWND w = WaitWindow(p, "TPrimaryWindow");
-  ASSERT_NE(w, nullptr) << "no slideshow window";
-  Screen s;
-  const RECT all = {0, 0, s.w, s.h};
-  bool red = false, green = false;
-  WaitFor(
-      [&] {
-        s.Grab();
-        // The 640 x 480 photo, shrunk at most to the screen's margin.
-        const int least = std::min(640 * 480, (s.w * 9 / 10) * (s.h * 9 / 10)) / 2;
-        red = red || s.Count(all, RGB(230, 20, 20), 12) > least;
-        green = green || s.Count(all, RGB(20, 230, 20), 12) > least;
-        return red && green;
-      },
-      120000);
-  EXPECT_TRUE(red) << "the HEIC photo was never shown";
-  EXPECT_TRUE(green) << "the AVIF photo was never shown";
-  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
-  EXPECT_EQ(p.WaitExit(30000), 0);
+TEST_F(PhotoShowTest, RunModeShowsHeicAndAvifPhotosThroughOurPlugins) {
+  const PhotoShow r = Show({samples_ + "\\show-red.heic", samples_ + "\\show-green.avif"});
+  EXPECT_TRUE(r.red) << "the HEIC photo was never shown";
+  EXPECT_TRUE(r.green) << "the AVIF photo was never shown";
+  EXPECT_EQ(r.exit, 0);
 }
 
 // Hostile HEIF files among the photos: an identity item that derives from
 // itself (it once made libheif recurse until the stack ran out) and grids
 // of a few kilobytes that paint 8192 x 8192 while declaring 64 x 64. The
 // show passes over them, shows the photos between, and a key still ends it.
-TEST_F(AppTest, RunModePassesOverHostileHeifFilesAndShowsThePhotos) {
-  std::string plugins = ORV_PLUGIN_DIR, samples = ORV_PHOTO_SAMPLES;
-  for (std::string* p : {&plugins, &samples}) {
-    for (char& c : *p) {
-      if (c == '/') c = '\\';
-    }
-  }
+TEST_F(PhotoShowTest, RunModePassesOverHostileHeifFilesAndShowsThePhotos) {
   std::vector<std::string> list;
   auto write = [&](const char* name, const orvtest::Bytes& bytes) {
     orvtest::WriteFile(dir_ + name, std::string(bytes.begin(), bytes.end()));
@@ -572,42 +592,20 @@ TEST_F(AppTest, RunModePassesOverHostileHeifFilesAndShowsThePhotos) {
   };
   write("self.heic", orvtest::SelfDerivedIdentity());
   for (const char* tile : {"tile512.heic", "tile512.avif"}) {
-    std::ifstream in(samples + "\\" + tile, std::ios::binary);
+    std::ifstream in(samples_ + "\\" + tile, std::ios::binary);
     const orvtest::Bytes bytes((std::istreambuf_iterator<char>(in)), {});
     orvtest::LiftedPicture lifted;
     ASSERT_TRUE(orvtest::LiftPrimary(bytes, lifted)) << tile;
     write(lifted.type == "av01" ? "bomb.avif" : "bomb.heic", orvtest::GridBomb(lifted, 64, 8192));
-    if (list.size() == 2) list.push_back(samples + "\\show-red.heic");
+    if (list.size() == 2) list.push_back(samples_ + "\\show-red.heic");
   }
-  list.push_back(samples + "\\show-green.avif");
-  Settings("[Search]\r\nPluginFolder=" + plugins +
-               "\r\n[Screen]\r\nRandamDisplay=0\r\nInterval=2\r\nBlankScreenInterval=0\r\n"
-               "WindowBorder=10\r\nShowTextKind=0\r\nBGColor=clNavy\r\n[Event]\r\nMouseMove=0\r\n",
-           list);
-  Process p;
-  Launch(p, "/s");
-  HWND w = WaitWindow(p, "TPrimaryWindow");
-  ASSERT_NE(w, nullptr) << "no slideshow window";
-  Screen s;
-  const RECT all = {0, 0, s.w, s.h};
-  bool red = false, green = false;
-  WaitFor(
-      [&] {
-        s.Grab();
-        const int least = std::min(640 * 480, (s.w * 9 / 10) * (s.h * 9 / 10)) / 2;
-        red = red || s.Count(all, RGB(230, 20, 20), 12) > least;
-        green = green || s.Count(all, RGB(20, 230, 20), 12) > least;
-        return red && green;
-      },
-      120000);
-  EXPECT_TRUE(red) << "the HEIC photo after the hostile files was never shown";
-  EXPECT_TRUE(green) << "the AVIF photo after the hostile files was never shown";
-  PROCESS_MEMORY_COUNTERS m = {};
-  GetProcessMemoryInfo(p.pi.hProcess, &m, sizeof m);
+  list.push_back(samples_ + "\\show-green.avif");
+  const PhotoShow r = Show(list);
+  EXPECT_TRUE(r.red) << "the HEIC photo after the hostile files was never shown";
+  EXPECT_TRUE(r.green) << "the AVIF photo after the hostile files was never shown";
   // A bomb's canvas alone would be 192 MB.
-  EXPECT_LT(m.PeakWorkingSetSize, size_t(150) << 20);
-  PostMessageA(w, WM_KEYDOWN, VK_SPACE, 0);
-  EXPECT_EQ(p.WaitExit(30000), 0);
+  EXPECT_LT(r.peak, size_t(150) << 20);
+  EXPECT_EQ(r.exit, 0);
 }
 #endif
 
