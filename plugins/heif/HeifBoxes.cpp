@@ -288,8 +288,8 @@ bool ParseIprp(Reader r, HeifHeader& h) {
           HeifTransform t;
           t.kind = HeifTransform::kCrop;
           // The aperture is measured on the picture as the transformations
-          // before it left it: kept as raw bytes and sized later.
-          t.cropWidth = int(index);
+          // before it left it: its box is sized once every `ispe` is read.
+          t.property = index;
           item.transforms.push_back(t);
         } else if (p.type == FourCC("auxC")) {
           ReadFull(pr);
@@ -306,7 +306,7 @@ bool ParseIprp(Reader r, HeifHeader& h) {
     for (HeifTransform& t : item.transforms) {
       if (t.kind == HeifTransform::kRotate && (t.quarterTurns & 1)) std::swap(w, hgt);
       if (t.kind != HeifTransform::kCrop) continue;
-      const Box& p = props[size_t(t.cropWidth) - 1];
+      const Box& p = props[size_t(t.property) - 1];
       int cw = 0, ch = 0;
       if (!item.hasSize || !CleanApertureSize(Reader(p.body, p.size), w, hgt, cw, ch)) {
         // libheif refuses to decode such a picture: it has no size.

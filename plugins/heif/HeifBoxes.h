@@ -28,6 +28,7 @@ struct HeifTransform {
   enum Kind { kRotate, kMirror, kCrop } kind = kRotate;
   int quarterTurns = 0;          // kRotate: anticlockwise, 0..3
   int cropWidth = 0, cropHeight = 0;  // kCrop: the clean aperture, rounded
+  uint32_t property = 0;              // kCrop: its `clap` box, 1-based in `ipco`
 };
 
 struct HeifExtent {
