@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "imaging/AreaShrink.h"
-#include "imaging/JpegImage.h"
+#include "slideshow/LayoutMath.h"
 
 namespace orv {
 
@@ -61,10 +61,11 @@ void MakeBgr24(tk::TBitmap& picture) {
 void ShrinkIntoBox(tk::TBitmap& picture, int fitWidth, int fitHeight) {
   const int w = picture.Width(), h = picture.Height();
   if (fitWidth <= 0 || fitHeight <= 0 || (w <= fitWidth && h <= fitHeight)) return;
-  int fw = 0, fh = 0;
-  TJPEGImage::FitInto(w, h, fitWidth, fitHeight, fw, fh);
-  fw = std::clamp(fw, 1, w);
-  fh = std::clamp(fh, 1, h);
+  // The show's own fit, so that without a caption the picture arrives at
+  // exactly the size of its place and is drawn without another stretch.
+  const IntRect fitted = FitRect(IntRect{0, 0, w, h}, fitWidth, fitHeight);
+  const int fw = std::clamp(fitted.Width(), 1, w);
+  const int fh = std::clamp(fitted.Height(), 1, h);
   MakeBgr24(picture);
   TAreaShrink shrink(w, h, fw, fh);
   tk::TBitmap out;

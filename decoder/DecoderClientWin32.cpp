@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "decoder/PipeWin32.h"
+#include "toolkit/Win32Handles.h"
 
 namespace orv {
 
@@ -72,9 +73,16 @@ bool Create(HANDLE token, std::string& cmd, DWORD flags, PROCESS_INFORMATION& pi
 
 void UseDecoderProcessCreator(DecoderProcessCreator creator) { Creator() = std::move(creator); }
 
+DecodedDib::DecodedDib(HBITMAP bitmap, HANDLE section, void* bits)
+    : bitmap_(bitmap), section_(section) {
+  bits_ = static_cast<uint8_t*>(bits);
+  tk::CountGdiObject(1);
+}
+
 DecodedDib::~DecodedDib() {
   if (bitmap_) DeleteObject(bitmap_);
   if (section_) CloseHandle(section_);
+  tk::CountGdiObject(-1);
 }
 
 TDecoderClient::TDecoderClient(std::string module, DecodeSetup setup)
@@ -228,7 +236,7 @@ TDecoderClient::Result TDecoderClient::Check(DecodeAnswer& answer,
             a.status = DecodeStatus::kNotDecoded;
             CloseIf(section_);
           } else {
-            dib = std::make_unique<DecodedDib>(b, section_);
+            dib = std::make_unique<DecodedDib>(b, section_, bits);
             section_ = nullptr;
           }
         } else {

@@ -16,6 +16,7 @@
 
 #include "decoder/DecodeProtocol.h"
 #include "search/SearchRun.h"
+#include "toolkit/Bitmap.h"
 
 namespace orv {
 
@@ -43,15 +44,17 @@ using DecoderProcessCreator = std::function<bool(HANDLE token, std::string& comm
 void UseDecoderProcessCreator(DecoderProcessCreator creator);
 
 // The picture a decode gave: a DIB section over the section the decoder
-// wrote. Deleting it deletes the bitmap, then closes the section, in the
-// order CreateDIBSection asks.
-class DecodedDib {
+// wrote, which a tk::TBitmap can adopt as its pixels. Deleting it deletes
+// the bitmap, then closes the section, in the order CreateDIBSection asks.
+class DecodedDib : public tk::PixelStore {
  public:
-  DecodedDib(HBITMAP bitmap, HANDLE section) : bitmap_(bitmap), section_(section) {}
-  ~DecodedDib();
+  DecodedDib(HBITMAP bitmap, HANDLE section, void* bits);
+  ~DecodedDib() override;
   DecodedDib(const DecodedDib&) = delete;
   DecodedDib& operator=(const DecodedDib&) = delete;
   HBITMAP Bitmap() const { return bitmap_; }
+  void* Handle() const override { return bitmap_; }
+  void Flush() const override { GdiFlush(); }
 
  private:
   HBITMAP bitmap_;

@@ -21,6 +21,7 @@
 #include "imaging/PlugInGuardWin32.h"
 #include "imaging/SPILib.h"
 #include "search/SearchRun.h"
+#include "slideshow/LayoutMath.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/CommandLine.h"
 #include "toolkit/Exceptions.h"
@@ -41,6 +42,16 @@ HANDLE HandleArgument(const std::string& commandLine, int index) {
 
 bool IsPipe(HANDLE h) { return h && GetFileType(h) == FILE_TYPE_PIPE; }
 
+// Missing only when Windows says so: a file it cannot tell about (a share
+// that does not answer, a device) is opened and read like any other, within
+// the request's time bound.
+bool Missing(const std::string& path) {
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD e = GetLastError();
+  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME ||
+         e == ERROR_BAD_NETPATH || e == ERROR_BAD_NET_NAME || e == ERROR_INVALID_DRIVE;
+}
+
 class Decoder {
  public:
   void Setup(const DecodeSetup& setup) {
@@ -55,8 +66,7 @@ class Decoder {
   DecodeAnswer Serve(const DecodeRequest& q) {
     DecodeAnswer a;
     a.id = q.id;
-    if ((q.flags & kDecodeSkipMissingFile) &&
-        GetFileAttributesA(q.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if ((q.flags & kDecodeSkipMissingFile) && Missing(q.path)) {
       a.status = DecodeStatus::kMissing;
       return a;
     }
@@ -92,6 +102,14 @@ class Decoder {
     LoadPictureOptions o;
     o.fitWidth = q.fitWidth;
     o.fitHeight = q.fitHeight;
+    // The show's own fit: without a caption a JPEG is born exactly the
+    // size of its place, and is drawn without another stretch.
+    const int boxWidth = q.fitWidth, boxHeight = q.fitHeight;
+    o.fit = [boxWidth, boxHeight](int w, int h, int& fitWidth, int& fitHeight) {
+      const IntRect r = FitRect(IntRect{0, 0, w, h}, boxWidth, boxHeight);
+      fitWidth = r.Width();
+      fitHeight = r.Height();
+    };
     LoadPicture(q.path, picture, extensions_, &spi_, o, &own);
     if (picture.Width() <= 0 || picture.Height() <= 0) {
       a.status = DecodeStatus::kNotDecoded;

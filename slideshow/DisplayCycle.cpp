@@ -27,7 +27,8 @@ uint32_t DisplayCycle::Step(const CycleTiming& timing, uint32_t current) {
       state_ = CycleState::Load;
       return SecondsToDelay(timing.BlankScreenInterval, 500);
     case CycleState::Load:
-      actions_.LoadNextPicture();
+      // A picture still in the decoder is waited for by ticks, never here.
+      if (!actions_.LoadNextPicture()) return kWaitInterval;
       state_ = CycleState::Backdrop;
       return 0;
     case CycleState::Backdrop: {
@@ -45,6 +46,7 @@ uint32_t DisplayCycle::Step(const CycleTiming& timing, uint32_t current) {
       state_ = CycleState::End;
       return SecondsToDelay(timing.Interval, 1000);
     case CycleState::End: {
+      if (!actions_.NextPictureReady()) return kWaitInterval;
       actions_.HideLayout();
       const int r = random_.Next() % 100;
       state_ = (r < 15 && timing.BlankScreenInterval > 0) ? CycleState::Blank : CycleState::Load;

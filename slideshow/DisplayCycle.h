@@ -20,7 +20,12 @@ class ICycleActions {
   virtual void ShowLayout() = 0;                        // layout Show(true), errors swallowed
   virtual void SetBackgroundVisible(bool visible) = 0;  // only called with true when enabled
   virtual bool BackgroundEnabled() const = 0;           // UseBGImageCheck
-  virtual void LoadNextPicture() = 0;  // NextPicture + SetPicture/SetText + Arrange
+  // Takes the next picture (NextPicture + SetPicture/SetText + Arrange);
+  // false when it is not decoded yet: nothing changed, ask again soon.
+  virtual bool LoadNextPicture() = 0;
+  // Whether the next picture is decoded (or known not to be): until it is,
+  // the one on screen stays up.
+  virtual bool NextPictureReady() = 0;
   virtual void ArmExit() = 0;          // ExitArmed := true
 };
 
@@ -32,6 +37,8 @@ struct CycleTiming {
 class DisplayCycle {
  public:
   static constexpr uint32_t kStartInterval = 100;  // ms, first tick and start step
+  // ms between looks at a next picture that is still being decoded.
+  static constexpr uint32_t kWaitInterval = 40;
 
   DisplayCycle(ICycleActions& actions, TRandom& random) : actions_(actions), random_(random) {}
 

@@ -60,19 +60,6 @@ PictureShape ShapeOf(int width, int height) {
   return height > width ? PictureShape::Portrait : PictureShape::Landscape;
 }
 
-PictureShape ProbeShape(const std::string& fileName, const tk::TStringList& extensions,
-                        IPluginDecoder* plugins, const std::function<PictureSize()>& decode) {
-  try {
-    PictureSize header;
-    if (PluginHeaderSize(fileName, extensions, plugins, header))
-      return ShapeOf(header.width, header.height);
-  } catch (const std::exception&) {
-    return PictureShape::Undecodable;
-  }
-  const PictureSize own = decode ? decode() : PictureSize{};
-  return ShapeOf(own.width, own.height);
-}
-
 std::vector<ShapeWish> WishesFor(const std::vector<IntRect>& monitors) {
   bool portrait = false, landscape = false;
   for (const IntRect& r : monitors) (r.Height() > r.Width() ? portrait : landscape) = true;
@@ -91,11 +78,21 @@ PictureRouter::PictureRouter(int count, int monitors, int probeLimit)
       probe_limit_(std::max(probeLimit, 0)),
       shapes_(static_cast<size_t>(count_), PictureShape::Unknown),
       is_waiting_(static_cast<size_t>(count_), false),
-      showing_(static_cast<size_t>(std::max(monitors, 1)), -1) {}
+      showing_(static_cast<size_t>(std::max(monitors, 1)), -1),
+      leaving_(showing_.size(), -1),
+      pick_probes_(showing_.size(), 0) {}
 
 void PictureRouter::SetMonitorCount(int monitors) {
-  showing_.resize(static_cast<size_t>(std::max(monitors, 1)), -1);
-  for (size_t m = 1; m < showing_.size(); ++m) showing_[m] = -1;
+  const size_t n = static_cast<size_t>(std::max(monitors, 1));
+  showing_.resize(n, -1);
+  leaving_.resize(n, -1);
+  pick_probes_.resize(n, 0);
+  for (size_t m = 1; m < n; ++m) showing_[m] = leaving_[m] = -1;
+}
+
+void PictureRouter::Shown(int monitor) {
+  if (monitor >= 0 && monitor < static_cast<int>(leaving_.size()))
+    leaving_[static_cast<size_t>(monitor)] = -1;
 }
 
 int PictureRouter::Showing(int monitor) const {
@@ -110,7 +107,8 @@ PictureShape PictureRouter::KnownShape(int index) const {
 
 bool PictureRouter::OnOtherMonitor(int index, int monitor) const {
   for (size_t m = 0; m < showing_.size(); ++m)
-    if (static_cast<int>(m) != monitor && showing_[m] == index) return true;
+    if (static_cast<int>(m) != monitor && (showing_[m] == index || leaving_[m] == index))
+      return true;
   return false;
 }
 
@@ -126,29 +124,14 @@ bool PictureRouter::Suits(PictureShape shape, ShapeWish wish) const {
   return false;
 }
 
-int PictureRouter::Peek(int monitor, ShapeWish wish) const {
-  if (count_ == 0) return -1;
-  int fallback = -1;
-  auto suits = [&](int index) {
-    if (OnOtherMonitor(index, monitor)) return false;
-    if (fallback < 0) fallback = index;
-    const PictureShape shape = shapes_[static_cast<size_t>(index)];
-    return wish == ShapeWish::Any || shape == PictureShape::Unknown || Suits(shape, wish);
-  };
-  for (int index : waiting_)
-    if (suits(index)) return index;
-  for (int step = 0; step < count_; ++step) {
-    const int index = (cursor_ + step) % count_;
-    if (!is_waiting_[static_cast<size_t>(index)] && suits(index)) return index;
-  }
-  return fallback >= 0 ? fallback : 0;
-}
-
 int PictureRouter::Take(int monitor, ShapeWish wish, const Probe& probe) {
   if (count_ == 0) return -1;
   if (monitor < 0) monitor = 0;
-  if (monitor >= static_cast<int>(showing_.size()))
+  if (monitor >= static_cast<int>(showing_.size())) {
     showing_.resize(static_cast<size_t>(monitor) + 1, -1);
+    leaving_.resize(showing_.size(), -1);
+    pick_probes_.resize(showing_.size(), 0);
+  }
 
   // The candidates in order: the waiting entries, then the round from the
   // cursor on. Nothing changes until one is chosen.
@@ -157,8 +140,9 @@ int PictureRouter::Take(int monitor, ShapeWish wish, const Probe& probe) {
     bool waiting;
   };
   std::vector<Candidate> seen;
-  int chosen = -1, fallback = -1, probes = 0;
-  bool stopped = false;
+  int chosen = -1, fallback = -1;
+  int probes = pick_probes_[static_cast<size_t>(monitor)];
+  bool stopped = false, pending = false;
   auto consider = [&](int index, bool waiting) {
     seen.push_back({index, waiting});
     const int at = static_cast<int>(seen.size()) - 1;
@@ -170,9 +154,13 @@ int PictureRouter::Take(int monitor, ShapeWish wish, const Probe& probe) {
         stopped = true;
         return;
       }
+      const PictureShape told = probe(index);
+      if (told == PictureShape::Pending) {
+        pending = stopped = true;
+        return;
+      }
       ++probes;
-      shape = probe(index);
-      if (shape == PictureShape::Unknown) shape = PictureShape::Undecodable;
+      shape = told == PictureShape::Unknown ? PictureShape::Undecodable : told;
     }
     if (Suits(shape, wish)) chosen = at;
   };
@@ -185,6 +173,11 @@ int PictureRouter::Take(int monitor, ShapeWish wish, const Probe& probe) {
     if (is_waiting_[static_cast<size_t>(index)]) continue;
     consider(index, false);
   }
+  if (pending) {
+    pick_probes_[static_cast<size_t>(monitor)] = probes;
+    return kPending;
+  }
+  pick_probes_[static_cast<size_t>(monitor)] = 0;
   if (chosen < 0) chosen = fallback >= 0 ? fallback : 0;
 
   const Candidate pick = seen[static_cast<size_t>(chosen)];
@@ -201,6 +194,7 @@ int PictureRouter::Take(int monitor, ShapeWish wish, const Probe& probe) {
     }
     cursor_ = (pick.index + 1) % count_;
   }
+  leaving_[static_cast<size_t>(monitor)] = showing_[static_cast<size_t>(monitor)];
   showing_[static_cast<size_t>(monitor)] = pick.index;
   return pick.index;
 }

@@ -50,19 +50,11 @@ MonitorLayout PlanMonitor(const MonitorInfo& monitor, int windowBorder);
 // change at the same instant.
 uint32_t FirstTickDelay(int index, int count, int intervalSeconds, uint32_t startDelay);
 
-enum class PictureShape : uint8_t { Unknown, Landscape, Portrait, Undecodable };
+// Pending is no shape: a probe's answer that the shape is being learnt
+// (measured in the decoder process) and not known yet.
+enum class PictureShape : uint8_t { Unknown, Landscape, Portrait, Undecodable, Pending };
 // Portrait when taller than wide; a picture without pixels is undecodable.
 PictureShape ShapeOf(int width, int height);
-
-// How the show learns a picture's shape for the router. A file that goes
-// to the plug-ins is sized from its header when its plug-in can tell
-// (PluginHeaderSize), so pictures on their way to another monitor are not
-// decoded; any other file is decoded by `decode`, which returns the
-// picture's own size (0 x 0 when it does not decode). A header that cannot
-// be read (a file that cannot be opened, a plug-in that faulted) makes the
-// picture undecodable, as its decode would.
-PictureShape ProbeShape(const std::string& fileName, const tk::TStringList& extensions,
-                        IPluginDecoder* plugins, const std::function<PictureSize()>& decode);
 
 // What a monitor asks the list for.
 enum class ShapeWish : uint8_t { Any, Landscape, Portrait };
@@ -79,9 +71,11 @@ std::vector<ShapeWish> WishesFor(const std::vector<IntRect>& monitors);
 // monitor takes the first free entry of any shape.
 class PictureRouter {
  public:
-  // Decodes entry i (or reads enough of it) and tells its shape; called
-  // once per entry at most, the answer is kept.
+  // Tells entry i's shape (from its header or a decode); called once per
+  // entry at most, the answer is kept. It may answer Pending: Take then
+  // gives kPending, and the pick is tried again once the shape is known.
   using Probe = std::function<PictureShape(int index)>;
+  static constexpr int kPending = -2;
   // At most this many entries of unknown shape are probed for one pick,
   // so a monitor never stalls the show decoding a long run of pictures of
   // the other shape; their shapes are remembered for later picks.
@@ -89,12 +83,14 @@ class PictureRouter {
 
   PictureRouter(int count, int monitors, int probeLimit = kProbeLimit);
 
-  // The entry monitor `monitor` shows next, or -1 for an empty list.
+  // The entry monitor `monitor` shows next, or -1 for an empty list, or
+  // kPending when the probe is still learning a shape (nothing is taken;
+  // the shapes told so far count toward this pick's probe limit). Taken
+  // ahead of its turn: what the monitor still shows stays its own until
+  // Shown, so no other monitor takes it meanwhile.
   int Take(int monitor, ShapeWish wish, const Probe& probe);
-  // The entry Take would most likely give the monitor next, with nothing
-  // probed: an entry of unknown shape counts as suiting. -1 for an empty
-  // list. What the read-ahead reads while the current picture is shown.
-  int Peek(int monitor, ShapeWish wish) const;
+  // The monitor put up the entry it took last: the one before is free.
+  void Shown(int monitor);
   // The monitor set changed: `monitors` now, and what every monitor but the
   // first (the primary, whose window stays) showed is no longer on screen.
   void SetMonitorCount(int monitors);
@@ -115,6 +111,10 @@ class PictureRouter {
   std::vector<bool> is_waiting_;
   std::deque<int> waiting_;
   std::vector<int> showing_;
+  // What each monitor still shows while its next entry is taken.
+  std::vector<int> leaving_;
+  // Probes answered so far for each monitor's pick under way.
+  std::vector<int> pick_probes_;
 };
 
 }  // namespace orv

@@ -4,7 +4,6 @@
 
 #include <ctime>
 
-#include "imaging/PictureLoader.h"
 #include "search/PlugInListWin32.h"
 #include "slideshow/CaptionText.h"
 #include "slideshow/LayoutMath.h"
@@ -19,6 +18,13 @@ constexpr int kDesignWidth = 413, kDesignHeight = 144;
 constexpr UINT kImcCloseStatusWindow = 0x21;
 // Declared by the SDK headers only for newer targets than the module's.
 constexpr UINT kWmDpiChanged = 0x02E0;
+// The window timer that looks at the decoder while a request is out: often
+// enough that an answer is taken within a frame or two, and only then.
+constexpr UINT_PTR kDecoderPollTimer = 0x4F52;
+constexpr UINT kDecoderPollMs = 10;
+// A picture shown at its own size is decoded no larger than this: beyond
+// it a screen shows a small part of it anyway.
+constexpr int kLargestOwnSizeBox = 8192;
 
 // Runs a layout or drawing step whose failure must not stop the cycle; an
 // allocation failure of the standard library is such a failure too.
@@ -72,7 +78,6 @@ void TPrimaryWindow::Init() {
   TextLabel.Highlight().SetShadowVisible(false);
   TextLabel.SetEllipsis(elNone);
 
-  decode_cancel_.Poll = [this] { return ExitInputPending(); };
   DrawIntervalTimer.ChangeEnabled(false);
   DrawIntervalTimer.ChangeInterval(DisplayCycle::kStartInterval);
   DrawIntervalTimer.OnTimer = [this](TMMTimer* sender) { DrawIntervalTimerTimer(sender); };
@@ -256,7 +261,9 @@ void TPrimaryWindow::DpiChanged(int dpi) {
 }
 
 void TPrimaryWindow::FormDestroy() {
-  decode_cancel_.Raise();
+  // Whatever the decoder is doing ends with its job, not waited for.
+  SetPolling(false);
+  decoder_.reset();
   // The other monitors' windows first: their ticks use what the lead owns.
   others_.clear();
   // No tick may run while what it uses is released.
@@ -265,12 +272,9 @@ void TPrimaryWindow::FormDestroy() {
   layout_.SetPicture(nullptr);
   layout_.SetPictureBox(nullptr);
   picture_bitmap_.reset();
-  probed_.reset();
-  // A read still under way is dropped, not waited for.
-  read_ahead_->Abandon();
+  next_bitmap_.reset();
   router_.reset();
   text_rows_.Clear();
-  picture_extensions_.Clear();
   settings_.reset();
 }
 
@@ -283,7 +287,6 @@ void TPrimaryWindow::FormPaint() {
 }
 
 bool TPrimaryWindow::FormClose() {
-  decode_cancel_.Raise();
   if (lead_) {
     // Closing one monitor's window closes the show.
     PostMessageA(lead_->Handle(), WM_CLOSE, 0, 0);
@@ -302,27 +305,11 @@ bool TPrimaryWindow::FormClose() {
 }
 
 void TPrimaryWindow::EndShow() {
-  // Any decode still running, on whichever monitor's tick, stops at once.
+  // No decode is waited for: each decoder ends with its job, at once.
   TPrimaryWindow& lead = Lead();
-  lead.decode_cancel_.Raise();
-  for (auto& w : lead.others_) w->decode_cancel_.Raise();
+  for (auto& w : lead.others_) w->decoder_.reset();
+  lead.decoder_.reset();
   tk::Application.Terminate();
-}
-
-bool TPrimaryWindow::ExitInputPending() const {
-  const TPrimaryWindow& lead = Lead();
-  if (!lead.ExitArmed) return false;
-  // Only a look at what is queued: nothing is taken out or dispatched, so
-  // no handler runs inside the decode. The queue is the thread's, so input
-  // on any monitor's window shows here.
-  const DWORD queued = HIWORD(GetQueueStatus(QS_KEY | QS_MOUSEBUTTON | QS_MOUSEMOVE));
-  if (lead.KeyDownExit && (queued & QS_KEY)) return true;
-  if (lead.MouseClickExit && (queued & QS_MOUSEBUTTON)) return true;
-  if (lead.MouseMoveExit && (queued & QS_MOUSEMOVE) && lead.armed_cursor_known_) {
-    POINT p = {};
-    return GetCursorPos(&p) && (p.x != lead.armed_cursor_.x || p.y != lead.armed_cursor_.y);
-  }
-  return false;
 }
 
 void TPrimaryWindow::FormKeyDown(WORD) {
@@ -389,6 +376,13 @@ LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMonitorsChangedMessage:
       MonitorsChanged();
       return 0;
+    case WM_TIMER:
+      if (wParam == kDecoderPollTimer) {
+        // A tick must never end in an exception through the system.
+        Quietly([&] { PumpDecoder(); });
+        return 0;
+      }
+      break;
     default:
       break;
   }
@@ -454,10 +448,8 @@ void TPrimaryWindow::PrepareShow() {
     text_row_index_ =
         ResumeRow(s.ShowTextKind, s.AlwaysFirstRowCheck, s.PreviousRowNumber, text_rows_.Count());
   if (s.FileList.Count() == 0) return;
-  FillPictureExtensions(picture_extensions_,
-                        tk::LoadResString(kExtensionListResource, kDefaultExtensions));
   if (!seeded_) random_.Seed(static_cast<uint32_t>(std::time(nullptr)));
-  LoadPlugIns();
+  MakeDecoderSetup();
   if (s.RandamDisplay) {
     const int count = s.FileList.Count();
     for (int i = 0; i < count; ++i) s.FileList.Exchange(i, random_.Next() % count);
@@ -498,7 +490,6 @@ void TPrimaryWindow::StartShow() {
     layout_.SetCaptionLabel(&TextLabel);
     layout_.SetShrink(s.StretchDraw);
   }
-  LoadBackground();
   TextLabel.SetLayout(s.TextLayout == 1   ? tk::tlCenter
                       : s.TextLayout == 2 ? tk::tlBottom
                                           : tk::tlTop);
@@ -508,28 +499,38 @@ void TPrimaryWindow::StartShow() {
   TextLabel.SetWordWrap(s.TextWrap);
   TextLabel.SetEllipsis(s.TextWrap ? elNone : elEnd);
   show_started_ = true;
+  // Asks the decoder for the background, and for the first picture while
+  // the cycle's first blank runs.
+  LoadBackground();
 }
 
-void TPrimaryWindow::LoadPlugIns() {
+void TPrimaryWindow::MakeDecoderSetup() {
   TApplicationIniFile& s = *settings_;
+  decoder_setup_.extensions = tk::LoadResString(kExtensionListResource, kDefaultExtensions);
+  decoder_setup_.pluginFiles.clear();
+  // The plug-ins are loaded in the decoder, never here: the listing only
+  // reads the folder.
   Quietly([&] {
     const tk::TStringList list =
         PlugInLoadList(s.PluginFolder, [&s](size_t flag) { return s.ExtendEnabled(flag); });
-    SpiLib321.LoadPlugInFromList(list);
+    for (const std::string& f : list.Items()) decoder_setup_.pluginFiles.push_back(f);
   });
 }
 
 void TPrimaryWindow::LoadBackground() {
-  TPrimaryWindow& lead = Lead();
-  TApplicationIniFile& s = *lead.settings_;
+  background_wanted_ = true;
+  PumpDecoder();
+}
+
+void TPrimaryWindow::PutBackground(std::unique_ptr<DecodedDib> dib, const DecodeAnswer& answer) {
   tk::TBitmap b1;
-  LoadPicture(s.BGImagePath, b1, lead.picture_extensions_, &lead.SpiLib321,
-              LoadPictureOptions{true, &decode_cancel_});
+  if (dib)
+    b1.Adopt(std::move(dib), answer.width, answer.height,
+             answer.bitCount == 32 ? tk::TPixelFormat::pf32bit : tk::TPixelFormat::pf24bit);
   tk::TBitmap b2;
   Quietly([&] {
     if (b1.Empty() || ClientWidth() <= 0 || ClientHeight() <= 0) return;
-    b2.SetPalette(b1.Palette());
-    b2.Allocate(b1.PixelFormat(), ClientWidth(), ClientHeight());
+    b2.Allocate(tk::TPixelFormat::pf24bit, ClientWidth(), ClientHeight());
     tk::TBitmapCanvas canvas(b2);
     canvas.Canvas().SetCopyMode(SRCCOPY);
     canvas.Canvas().StretchDraw(RECT{0, 0, ClientWidth(), ClientHeight()}, b1);
@@ -538,89 +539,178 @@ void TPrimaryWindow::LoadBackground() {
   PrimaryBGImage.PictureChanged();
 }
 
-// Decodes entry `index` into `bitmap` the way this window shows it: from
-// the bytes read ahead when they are of this file, and, when pictures are
-// shrunk to fit, only as large as this window's area needs (a JPEG). The
-// picture's own size comes back in `own`.
-void TPrimaryWindow::DecodeEntry(int index, tk::TBitmap& bitmap, PictureSize& own) {
-  TPrimaryWindow& lead = Lead();
-  TApplicationIniFile& s = *lead.settings_;
-  const std::string& path = s.FileList[index];
-  LoadPictureOptions options{true, &decode_cancel_};
-  if (s.StretchDraw) {
-    const int boxWidth = ClientWidth() - LeftShape.Width() - RightShape.Width();
-    const int boxHeight = ClientHeight() - TopShape.Height() - BottomShape.Height();
-    options.fitWidth = boxWidth;
-    options.fitHeight = boxHeight;
-    // The layout's own fit: without a caption the bitmap is then exactly
-    // the size of its place. A caption takes its share after the load, and
-    // the layout shrinks the picture a little further, as it would anyway.
-    options.fit = [boxWidth, boxHeight](int w, int h, int& fitWidth, int& fitHeight) {
-      const IntRect r = FitRect(IntRect{0, 0, w, h}, boxWidth, boxHeight);
-      fitWidth = r.Width();
-      fitHeight = r.Height();
-    };
+void TPrimaryWindow::SetPolling(bool on) {
+  if (on == polling_ || !Handle()) return;
+  polling_ = on && SetTimer(Handle(), kDecoderPollTimer, kDecoderPollMs, nullptr) != 0;
+  if (!on) KillTimer(Handle(), kDecoderPollTimer);
+}
+
+void TPrimaryWindow::PumpDecoder() {
+  // A few rounds at most: an answer that is there at once (a missing file,
+  // a shape already told) leads straight to the next request.
+  for (int round = 0; round < 8; ++round) {
+    if (asked_ != Asked::kNothing) {
+      if (!decoder_) {
+        TakeAnswer(nullptr, nullptr);
+      } else {
+        DecodeAnswer a;
+        std::unique_ptr<DecodedDib> dib;
+        const TDecoderClient::Result r = decoder_->Check(a, dib);
+        if (r == TDecoderClient::Result::kPending) {
+          SetPolling(true);
+          return;
+        }
+        TakeAnswer(r == TDecoderClient::Result::kAnswered ? &a : nullptr, std::move(dib));
+      }
+    }
+    if (!AskNext()) break;
   }
-  std::vector<uint8_t> bytes;
-  if (read_ahead_ && read_ahead_->Take(path, bytes)) options.bytes = &bytes;
-  LoadPicture(path, bitmap, lead.picture_extensions_, &lead.SpiLib321, options, &own);
+  SetPolling(asked_ != Asked::kNothing);
 }
 
-// Which entry of the list this window shows next: the next one in list
-// order, or on a desktop of both shapes the next one of this monitor's
-// shape. Probing a shape reads a plug-in's header where the plug-in can
-// tell, and otherwise decodes the picture; the last one decoded is kept so
-// the entry taken is not decoded twice. One sized by its header is decoded
-// when it is taken, and passed over like any picture when that fails.
-int TPrimaryWindow::TakeNextEntry() {
+bool TPrimaryWindow::AskNext() {
+  const TApplicationIniFile* s = Lead().settings_.get();
+  if (!s || !show_started_) return false;
+  // The next picture first: the background is not seen before it is.
+  if (!Preview() && pictures_ && next_index_ < 0 && s->FileList.Count() > 0 && Lead().router_)
+    return AskPicture();
+  if (background_wanted_) {
+    background_wanted_ = false;
+    if (s->BGImagePath.empty() || ClientWidth() <= 0 || ClientHeight() <= 0) {
+      PutBackground(nullptr, DecodeAnswer());
+      return false;
+    }
+    return Ask(DecodeMessage::kDecode, -1, s->BGImagePath, ClientWidth(), ClientHeight());
+  }
+  return false;
+}
+
+// The next entry of this window: chosen by the router (whose probe asks
+// the decoder for the shapes it does not know yet, one at a time),
+// measured when it is shown at its own size, then decoded into its box.
+bool TPrimaryWindow::AskPicture() {
   TPrimaryWindow& lead = Lead();
-  if (!lead.router_) return -1;
-  const tk::TStringList& files = lead.settings_->FileList;
-  auto probe = [&](int index) {
-    return ProbeShape(files[index], lead.picture_extensions_, &lead.SpiLib321, [&] {
-      probed_ = std::make_unique<tk::TBitmap>();
-      probed_index_ = index;
-      DecodeEntry(index, *probed_, probed_size_);
-      return probed_size_;
-    });
-  };
-  return lead.router_->Take(slot_, wish_, probe);
+  const TApplicationIniFile& s = *lead.settings_;
+  const int count = s.FileList.Count();
+  if (chosen_index_ < 0) {
+    int wanted = -1;
+    const PictureRouter::Probe probe = [&](int index) {
+      if (index == measured_index_)
+        return measured_ok_ ? ShapeOf(measured_size_.width, measured_size_.height)
+                            : PictureShape::Undecodable;
+      wanted = index;
+      return PictureShape::Pending;
+    };
+    const int taken = lead.router_->Take(slot_, wish_, probe);
+    if (taken == PictureRouter::kPending && wanted >= 0 && wanted < count)
+      return Ask(DecodeMessage::kMeasure, wanted, s.FileList[wanted], 0, 0);
+    chosen_index_ = taken >= 0 && taken < count ? taken : 0;
+  }
+  const std::string& path = s.FileList[chosen_index_];
+  int width = ClientWidth() - LeftShape.Width() - RightShape.Width();
+  int height = ClientHeight() - TopShape.Height() - BottomShape.Height();
+  if (!s.StretchDraw) {
+    // Shown at its own size: the box is the picture's own.
+    if (measured_index_ != chosen_index_)
+      return Ask(DecodeMessage::kMeasure, chosen_index_, path, 0, 0);
+    width = measured_ok_ ? std::min(measured_size_.width, kLargestOwnSizeBox) : 0;
+    height = measured_ok_ ? std::min(measured_size_.height, kLargestOwnSizeBox) : 0;
+  }
+  if (width <= 0 || height <= 0) {
+    // Nothing to decode into: the entry counts as not decoded.
+    next_bitmap_ = std::make_unique<tk::TBitmap>();
+    next_size_ = PictureSize{};
+    next_index_ = chosen_index_;
+    chosen_index_ = -1;
+    return false;
+  }
+  return Ask(DecodeMessage::kDecode, chosen_index_, path, width, height);
 }
 
-void TPrimaryWindow::NextPicture() {
+bool TPrimaryWindow::Ask(DecodeMessage kind, int index, const std::string& path, int width,
+                         int height) {
+  if (!decoder_)
+    decoder_ = std::make_unique<TDecoderClient>(DecoderModulePath(), Lead().decoder_setup_);
+  if (kind == DecodeMessage::kMeasure)
+    asked_ = index == chosen_index_ ? Asked::kOwnSize : Asked::kShape;
+  else
+    asked_ = index < 0 ? Asked::kBackground : Asked::kPicture;
+  asked_index_ = index;
+  // The file's size only sets the decoder's time bound: the saver opens
+  // no picture file.
+  uint64_t bytes = 0;
+  WIN32_FILE_ATTRIBUTE_DATA facts = {};
+  if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &facts))
+    bytes = (uint64_t(facts.nFileSizeHigh) << 32) | facts.nFileSizeLow;
+  // No decoder could take it: as if it had not decoded.
+  if (!decoder_->Ask(kind, path, width, height, kDecodeSkipMissingFile, bytes))
+    TakeAnswer(nullptr, nullptr);
+  return true;
+}
+
+// `answer` null: the decoder died, ran over its time or could not be
+// started; the request counts as not decoded.
+void TPrimaryWindow::TakeAnswer(const DecodeAnswer* answer, std::unique_ptr<DecodedDib> dib) {
+  const bool decoded = answer && answer->status == DecodeStatus::kDecoded;
+  const Asked asked = asked_;
+  asked_ = Asked::kNothing;
+  switch (asked) {
+    case Asked::kNothing:
+      break;
+    case Asked::kShape:
+    case Asked::kOwnSize:
+      measured_index_ = asked_index_;
+      measured_ok_ = decoded && answer->ownWidth > 0 && answer->ownHeight > 0;
+      measured_size_ =
+          measured_ok_ ? PictureSize{answer->ownWidth, answer->ownHeight} : PictureSize{};
+      break;
+    case Asked::kPicture: {
+      auto bitmap = std::make_unique<tk::TBitmap>();
+      PictureSize own;
+      if (decoded && dib) {
+        bitmap->Adopt(std::move(dib), answer->width, answer->height,
+                      answer->bitCount == 32 ? tk::TPixelFormat::pf32bit
+                                             : tk::TPixelFormat::pf24bit);
+        own = PictureSize{answer->ownWidth, answer->ownHeight};
+      }
+      next_bitmap_ = std::move(bitmap);
+      next_size_ = own;
+      next_index_ = asked_index_;
+      chosen_index_ = -1;
+      break;
+    }
+    case Asked::kBackground:
+      if (decoded && dib)
+        PutBackground(std::move(dib), *answer);
+      else
+        PutBackground(nullptr, DecodeAnswer());
+      break;
+  }
+}
+
+bool TPrimaryWindow::NextPicture() {
   TPrimaryWindow& lead = Lead();
   TApplicationIniFile& s = *lead.settings_;
+  PumpDecoder();
+  if (next_index_ < 0) return false;
   // The layout must never hold the bitmap about to be freed.
   layout_.SetPicture(nullptr);
-  picture_bitmap_.reset();
-  probed_.reset();
-  probed_index_ = -1;
-  int index = TakeNextEntry();
-  if (index < 0 || index >= s.FileList.Count()) index = 0;
-  const std::string path = s.FileList[index];
-  if (probed_ && probed_index_ == index) {
-    picture_bitmap_ = std::move(probed_);
-    picture_size_ = probed_size_;
-  } else {
-    picture_bitmap_ = std::make_unique<tk::TBitmap>();
-    DecodeEntry(index, *picture_bitmap_, picture_size_);
-  }
-  probed_.reset();
-  probed_index_ = -1;
+  picture_bitmap_ = std::move(next_bitmap_);
+  if (!picture_bitmap_) picture_bitmap_ = std::make_unique<tk::TBitmap>();
+  picture_size_ = next_size_;
+  const int index = next_index_ < s.FileList.Count() ? next_index_ : 0;
+  next_index_ = -1;
+  if (lead.router_) lead.router_->Shown(slot_);
   shown_index_ = index;
   ++pictures_loaded_;
   ++lead.all_loaded_;
-  NextCaption(s.ShowTextKind, path, lead.text_rows_, lead.text_row_index_, caption_text_);
+  NextCaption(s.ShowTextKind, s.FileList[index], lead.text_rows_, lead.text_row_index_,
+              caption_text_);
   lead.picture_index_ = index + 1 < s.FileList.Count() ? index + 1 : 0;
-  // While this picture is up, the file this window will most likely show
-  // next is read on a thread of its own.
-  const int next = lead.router_ ? lead.router_->Peek(slot_, wish_) : -1;
-  if (read_ahead_ && next >= 0 && next < s.FileList.Count()) read_ahead_->Start(s.FileList[next]);
+  // While this picture is up, the decoder works on the next.
+  PumpDecoder();
   if (lead.OnPictureLoaded) lead.OnPictureLoaded(this);
-}
-
-void TPrimaryWindow::SetReadAheadReader(TReadAhead::Reader reader) {
-  read_ahead_ = std::make_unique<TReadAhead>(TReadAhead::kDefaultMaxBytes, std::move(reader));
+  return true;
 }
 
 void TPrimaryWindow::ArrangeForPicture() {
@@ -663,16 +753,26 @@ bool TPrimaryWindow::BackgroundEnabled() const {
   return s && s->UseBGImageCheck;
 }
 
-void TPrimaryWindow::LoadNextPicture() {
+bool TPrimaryWindow::LoadNextPicture() {
   const TApplicationIniFile* s = Lead().settings_.get();
   // An empty list leaves the blank background up; input still ends the show.
-  if (!s || !show_started_ || !pictures_ || s->FileList.Count() == 0) return;
+  if (!s || !show_started_ || !pictures_ || s->FileList.Count() == 0) return true;
+  bool taken = true;
   Quietly([&] {
-    NextPicture();
+    taken = NextPicture();
+    if (!taken) return;
     layout_.SetPicture(picture_bitmap_.get(), picture_size_.width, picture_size_.height);
     layout_.SetText(caption_text_);
     ArrangeForPicture();
   });
+  return taken;
+}
+
+bool TPrimaryWindow::NextPictureReady() {
+  const TApplicationIniFile* s = Lead().settings_.get();
+  if (!s || !show_started_ || !pictures_ || s->FileList.Count() == 0) return true;
+  Quietly([&] { PumpDecoder(); });
+  return next_index_ >= 0;
 }
 
 void TPrimaryWindow::ArmExit() {

@@ -5,7 +5,8 @@
 // picture list, caption rows, plug-ins and exit rules, and each has its own
 // layout, caption, picture surface and cycle. In preview mode it fills the
 // small window of the display-properties page with the background and the
-// name.
+// name. Every picture comes from a decoder process of the window's own,
+// asked ahead of its turn; the window never waits for it.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/PictureLoader.h"
-#include "imaging/SPILib.h"
+#include "decoder/DecoderClientWin32.h"
 #include "settings/ApplicationIniFile.h"
 #include "slideshow/DisplayCycle.h"
 #include "slideshow/Layout.h"
@@ -23,9 +23,7 @@
 #include "slideshow/MonitorPlan.h"
 #include "slideshow/Pboxex.h"
 #include "slideshow/Random.h"
-#include "slideshow/ReadAhead.h"
 #include "slideshow/ShadoLbl.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/Forms.h"
 
 namespace orv {
@@ -48,7 +46,6 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   tk::TShape RightShape{this};
   TPaintBoxEx PicturePaintBoxEx{this};
   TShadowLabel TextLabel{this};
-  TSpiLib32 SpiLib321;
   TMMTimer DrawIntervalTimer;
 
   bool ExitArmed = false;
@@ -91,15 +88,19 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // Message the lead posts itself when the monitors changed.
   static constexpr UINT kMonitorsChangedMessage = WM_APP + 18;
 
-  // Replaces how this window reads files ahead (tests stand in a slow
-  // share with it).
-  void SetReadAheadReader(TReadAhead::Reader reader);
-  // The file being read ahead for this window, "" when none.
-  const std::string& ReadingAhead() const { return read_ahead_->Pending(); }
+  // What every window's decoder is told: the extension list and the
+  // plug-in files of the show, in the order they are asked.
+  const DecodeSetup& DecoderSetup() const { return Lead().decoder_setup_; }
+  // This window's decoder, null before the show asked it anything.
+  const TDecoderClient* Decoder() const { return decoder_.get(); }
+  // The list entry decoded and waiting for its turn, -1 when none.
+  int NextReadyIndex() const { return next_index_; }
 
   void DrawIntervalTimerTimer(TMMTimer* sender);
   void StartShow();
-  void NextPicture();
+  // Puts the next picture in place when the decoder has it; false when
+  // it has not yet (nothing changes).
+  bool NextPicture();
 
  protected:
   const char* ClassName() const override { return "TPrimaryWindow"; }
@@ -123,25 +124,34 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   void PlaceOnMonitor();
   void ApplyMargin();
   void ApplyCaptionFont();
-  int TakeNextEntry();
-  void DecodeEntry(int index, tk::TBitmap& bitmap, PictureSize& own);
   void FormMouseMove(int screenX, int screenY);
   void FormClick();
   void ArrangeForPicture();
-  // Input waiting in the queue that will end the show once the loop sees
-  // it; asked while a picture decodes, when the loop cannot run.
-  bool ExitInputPending() const;
-  // Ends the show: any decode still running stops at once.
+  // Ends the show at once: every window's decoder is ended with its job,
+  // whatever it is doing.
   void EndShow();
-  void LoadPlugIns();
+  void MakeDecoderSetup();
+  // Asks for the background at this window's size; it is put up when the
+  // decoder has it.
   void LoadBackground();
+  // Takes what the decoder answered and asks the next thing this window
+  // needs; never waits. Runs on every tick and, while a request is out, on
+  // a short window timer.
+  void PumpDecoder();
+  bool AskNext();
+  bool AskPicture();
+  bool Ask(DecodeMessage kind, int index, const std::string& path, int width, int height);
+  void TakeAnswer(const DecodeAnswer* answer, std::unique_ptr<DecodedDib> dib);
+  void PutBackground(std::unique_ptr<DecodedDib> dib, const DecodeAnswer& answer);
+  void SetPolling(bool on);
 
   // ICycleActions
   void HideLayout() override;
   void ShowLayout() override;
   void SetBackgroundVisible(bool visible) override;
   bool BackgroundEnabled() const override;
-  void LoadNextPicture() override;
+  bool LoadNextPicture() override;
+  bool NextPictureReady() override;
   void ArmExit() override;
 
   HWND parent_handle_;
@@ -157,17 +167,31 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   bool prepared_ = false;
   std::unique_ptr<PictureRouter> router_;
   int all_loaded_ = 0;
-  // The entry last decoded to learn its shape, kept for when it is taken.
-  std::unique_ptr<tk::TBitmap> probed_;
-  int probed_index_ = -1;
-  PictureSize probed_size_;
   // The own size of the picture shown (its bitmap may be smaller).
   PictureSize picture_size_;
-  // The next file this window will show, read while the current one is up.
-  std::unique_ptr<TReadAhead> read_ahead_ = std::make_unique<TReadAhead>();
+  // Lead only: what every window's decoder is set up with.
+  DecodeSetup decoder_setup_;
+  // This window's decoder and the one request it has out.
+  std::unique_ptr<TDecoderClient> decoder_;
+  enum class Asked { kNothing, kShape, kOwnSize, kPicture, kBackground };
+  Asked asked_ = Asked::kNothing;
+  int asked_index_ = -1;
+  // The entry chosen to show next, while it is measured or decoded.
+  int chosen_index_ = -1;
+  // The last size learnt by a measure, for the entry it was of: the
+  // router's probe, and the box of a picture shown at its own size.
+  int measured_index_ = -1;
+  PictureSize measured_size_;
+  bool measured_ok_ = false;
+  // The next picture, decoded ahead of its turn (an empty bitmap when it
+  // did not decode); next_index_ is -1 while there is none.
+  std::unique_ptr<tk::TBitmap> next_bitmap_;
+  PictureSize next_size_;
+  int next_index_ = -1;
+  bool background_wanted_ = false;
+  bool polling_ = false;
   SettingsFactory settings_factory_;
   std::unique_ptr<TApplicationIniFile> settings_;
-  tk::TStringList picture_extensions_;
   tk::TStringList text_rows_;
   std::string caption_text_;
   std::unique_ptr<tk::TBitmap> picture_bitmap_;
@@ -186,9 +210,6 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // show, not the moves the system synthesises when windows change.
   POINT armed_cursor_ = {-1, -1};
   bool armed_cursor_known_ = false;
-  // Decodes run on this thread inside a tick; this stops them when the
-  // show ends.
-  tk::TDecodeCancel decode_cancel_;
 };
 
 }  // namespace orv

@@ -56,6 +56,15 @@ void TBitmap::Clear() {
   transparent_color_ = 0;
 }
 
+void TBitmap::Adopt(std::unique_ptr<PixelStore> store, int width, int height, TPixelFormat pf) {
+  Clear();
+  if (!store || !store->Bits() || width <= 0 || height <= 0) return;
+  store_ = std::move(store);
+  width_ = width;
+  height_ = height;
+  format_ = pf;
+}
+
 void TBitmap::SetPalette(std::vector<TPalEntry> palette) {
   if (palette.size() > 256) palette.resize(256);
   palette_ = std::move(palette);

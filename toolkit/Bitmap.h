@@ -79,6 +79,10 @@ class TBitmap {
   void Allocate(TPixelFormat pf, int width, int height);
   // Back to the empty state (no pixels, no palette, not transparent).
   void Clear();
+  // Takes pixels made elsewhere (`width` x `height` at `pf`, bottom-up rows
+  // of Stride bytes: a picture another process wrote into a shared
+  // section) as this bitmap's own, without a copy.
+  void Adopt(std::unique_ptr<PixelStore> store, int width, int height, TPixelFormat pf);
 
   const std::vector<TPalEntry>& Palette() const { return palette_; }
   void SetPalette(std::vector<TPalEntry> palette);

@@ -3,9 +3,11 @@
 // than its box shrunk into it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "decoder/DecodedPixels.h"
+#include "slideshow/LayoutMath.h"
 #include "toolkit/Bitmap.h"
 
 namespace orv {
@@ -77,8 +79,15 @@ TEST(DecodedPixels, OnlyWhatIsLargerThanItsBoxIsShrunk) {
       {300, 200, 150, 150, 150, 100},   {300, 200, 300, 200, 300, 200},
       {300, 200, 1000, 1000, 300, 200}, {300, 200, 0, 0, 300, 200},
       {4000, 10, 100, 100, 100, 1},  // a sliver keeps a row
+      // The layout's place truncates (2000 x 0.461 as a float is 921.99):
+      // the picture comes at that size, not a pixel larger.
+      {2000, 1500, 922, 692, 921, 691},
   };
   for (const Case& c : cases) {
+    if (c.boxW > 0) {
+      const IntRect place = FitRect(IntRect{0, 0, c.w, c.h}, c.boxW, c.boxH);
+      EXPECT_EQ(std::max(place.Width(), 1), c.wantW) << "the layout places it otherwise";
+    }
     tk::TBitmap b;
     b.Allocate(tk::TPixelFormat::pf32bit, c.w, c.h);
     for (int y = 0; y < c.h; ++y)

@@ -14,12 +14,28 @@ class RecordingActions : public ICycleActions {
  public:
   std::vector<std::string> calls;
   bool backgroundEnabled = false;
+  // How many more looks the next picture takes before it is decoded.
+  int loadsUntilReady = 0;
   void StartShow() override { calls.push_back("start"); }
   void HideLayout() override { calls.push_back("hide"); }
   void ShowLayout() override { calls.push_back("show"); }
   void SetBackgroundVisible(bool v) override { calls.push_back(v ? "bg+" : "bg-"); }
   bool BackgroundEnabled() const override { return backgroundEnabled; }
-  void LoadNextPicture() override { calls.push_back("load"); }
+  bool LoadNextPicture() override {
+    if (loadsUntilReady > 0) {
+      --loadsUntilReady;
+      calls.push_back("not yet");
+      return false;
+    }
+    calls.push_back("load");
+    return true;
+  }
+  bool NextPictureReady() override {
+    if (loadsUntilReady == 0) return true;
+    --loadsUntilReady;
+    calls.push_back("still up");
+    return false;
+  }
   void ArmExit() override { calls.push_back("arm"); }
 };
 
@@ -125,6 +141,42 @@ TEST(DisplayCycle, FullBlankOnlyBelowFifteenAndWithAPause) {
   EXPECT_EQ(ticks[5].state, CycleState::Load);
   EXPECT_EQ(ticks[1].delay, 0u);  // blank and backdrop last the minimum
   EXPECT_EQ(ticks[3].delay, 0u);
+}
+
+// A next picture still in the decoder: the cycle looks again every few
+// ticks, keeping the one on screen (at the end step) or the blank (at the
+// load step), and goes on where it was once the picture is there.
+TEST(DisplayCycle, APictureNotDecodedYetIsWaitedForByTicksWhereTheCycleStands) {
+  struct Case {
+    const char* name;
+    int waitFrom;  // tick at which the decode is found still running
+    CycleState waitingIn;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {"first picture, at its load", 2, CycleState::Load,
+       {"start", "hide", "bg-", "arm", "not yet", "not yet", "load", "hide", "show"}},
+      {"next picture, at the end of the one up", 5, CycleState::End,
+       {"start", "hide", "bg-", "arm", "load", "hide", "show", "still up", "still up", "hide"}},
+  };
+  for (const Case& c : cases) {
+    RecordingActions actions;
+    ScriptedRandom random({99});
+    DisplayCycle cycle(actions, random);
+    uint32_t delay = DisplayCycle::kStartInterval;
+    for (int tick = 0; tick < c.waitFrom; ++tick) delay = cycle.Step(CycleTiming{5, 2}, delay);
+    actions.loadsUntilReady = 2;
+    for (int look = 0; look < 2; ++look) {
+      EXPECT_EQ(cycle.Step(CycleTiming{5, 2}, delay), DisplayCycle::kWaitInterval) << c.name;
+      EXPECT_EQ(cycle.State(), c.waitingIn) << c.name;
+    }
+    cycle.Step(CycleTiming{5, 2}, delay);
+    EXPECT_NE(cycle.State(), c.waitingIn) << c.name;
+    // From the load on to the picture shown.
+    if (c.waitingIn == CycleState::Load)
+      for (int tick = 0; tick < 2; ++tick) cycle.Step(CycleTiming{5, 2}, 0);
+    EXPECT_EQ(actions.calls, c.calls) << c.name;
+  }
 }
 
 TEST(DisplayCycle, AfterAFullBlankTheBackdropIsHalved) {

@@ -174,6 +174,7 @@ void RunPicks(const char* name, const std::string& shapes, int monitors,
   for (const Pick& p : picks) {
     EXPECT_EQ(router.Take(p.monitor, p.wish, list.Probe()), p.expected)
         << name << ", pick " << n << " by monitor " << p.monitor;
+    router.Shown(p.monitor);
     ++n;
   }
   for (const auto& [index, times] : list.probes)
@@ -268,105 +269,64 @@ TEST(PictureRouting, AChangedMonitorSetFreesWhatTheOldWindowsShowed) {
   EXPECT_EQ(router.Take(1, Any, list.Probe()), 2);
 }
 
-// Stands in for the plug-in host: the files whose header tells a size,
-// and those whose plug-in faults reading it.
-struct FakeHeaders : IPluginDecoder {
-  std::map<std::string, PictureSize> told;
-  std::string faulting;
-  std::vector<std::string> asked;
-  void LoadFromFile(const std::string&, tk::TBitmap&) override {
-    ADD_FAILURE() << "the probe decodes through its own callback";
-  }
-  bool SizeFromHeader(const std::string& fileName, PictureSize& size) override {
-    asked.push_back(fileName);
-    if (fileName == faulting) throw tk::Exception("Susie Plugin fake が異常終了しました");
-    const auto f = told.find(fileName);
-    if (f == told.end()) return false;
-    size = f->second;
-    return true;
-  }
-};
 
-tk::TStringList ShowExtensions() {
-  tk::TStringList extensions;
-  FillPictureExtensions(extensions, ".bmp,.jpg,.jpeg,.png");
-  return extensions;
+// The show learns shapes in its decoder process, one answer at a time: a
+// probe that answers Pending takes nothing, and the pick goes on where it
+// stopped once the shape is told, within one probe limit for the pick.
+TEST(PictureRouting, APickWaitsForShapesBeingLearntAndKeepsItsProbeLimit) {
+  const std::string shapes = "LLLLLLP";
+  PictureRouter router(static_cast<int>(shapes.size()), 2, 4);
+  std::map<int, PictureShape> told;
+  std::vector<int> asked;
+  const PictureRouter::Probe probe = [&](int i) {
+    const auto f = told.find(i);
+    if (f != told.end()) return f->second;
+    asked.push_back(i);
+    return PictureShape::Pending;
+  };
+  auto learn = [&](int i) {
+    told[i] = shapes[size_t(i)] == 'P' ? PictureShape::Portrait : PictureShape::Landscape;
+  };
+  std::vector<int> results;
+  for (int round = 0; round < 6; ++round) {
+    const int r = router.Take(1, Port, probe);
+    results.push_back(r);
+    if (r != PictureRouter::kPending) break;
+    EXPECT_TRUE(router.Waiting().empty()) << "a pending pick passed entries over";
+    EXPECT_EQ(router.Showing(1), -1) << "a pending pick took an entry";
+    learn(asked.back());
+  }
+  // Four shapes learnt (the limit), then the first free entry.
+  const int P = PictureRouter::kPending;
+  EXPECT_EQ(results, (std::vector<int>{P, P, P, P, 0}));
+  EXPECT_EQ(asked, (std::vector<int>{0, 1, 2, 3}));
+  // The next pick has a limit of its own: 4, 5 and then the portrait.
+  results.clear();
+  for (int round = 0; round < 6; ++round) {
+    const int r = router.Take(1, Port, probe);
+    results.push_back(r);
+    if (r != P) break;
+    learn(asked.back());
+  }
+  EXPECT_EQ(results, (std::vector<int>{P, P, P, 6}));
+  EXPECT_EQ(router.Waiting(), (std::deque<int>{1, 2, 3, 4, 5}));
 }
 
-// Each row: a file, what its header tells (nothing when 0 x 0), what its
-// decode gives, and the shape the probe must find with or without a decode.
-TEST(PictureProbe, APlugInsHeaderSparesTheDecodeWhereItTellsTheSize) {
-  using S = PictureShape;
-  struct Case {
-    const char* file;
-    PictureSize header, decoded;
-    S shape;
-    bool decodes, asksHeader;
-  };
-  const Case cases[] = {
-      {"tall.heic", {30, 90}, {90, 30}, S::Portrait, false, true},
-      {"wide.HEIC", {90, 30}, {30, 90}, S::Landscape, false, true},
-      {"broken.webp", {30, 90}, {0, 0}, S::Portrait, false, true},
-      {"untold.heic", {0, 0}, {30, 90}, S::Portrait, true, true},
-      {"untold-broken.avif", {0, 0}, {0, 0}, S::Undecodable, true, true},
-      {"faults.heic", {0, 0}, {30, 90}, S::Undecodable, false, true},
-      // The program's own types never go to the plug-ins first.
-      {"own.bmp", {30, 90}, {90, 30}, S::Landscape, true, false},
-      {"own.JPG", {30, 90}, {90, 30}, S::Landscape, true, false},
-      {"own.png", {30, 90}, {90, 30}, S::Landscape, true, false},
-  };
-  const tk::TStringList extensions = ShowExtensions();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    FakeHeaders plugins;
-    if (c.header.width > 0) plugins.told[c.file] = c.header;
-    plugins.faulting = "faults.heic";
-    int decodes = 0;
-    const PictureShape shape = ProbeShape(c.file, extensions, &plugins, [&] {
-      ++decodes;
-      return c.decoded;
-    });
-    EXPECT_EQ(shape, c.shape);
-    EXPECT_EQ(decodes, c.decodes ? 1 : 0);
-    EXPECT_EQ(plugins.asked.size(), c.asksHeader ? 1u : 0u);
-  }
-  // Without a plug-in host only a decode tells.
-  const auto decodeTall = [] { return PictureSize{30, 90}; };
-  EXPECT_EQ(ProbeShape("tall.heic", extensions, nullptr, decodeTall), PictureShape::Portrait);
-}
-
-// The router with the show's probe: entries whose header tells their
-// shape go to their monitor undecoded, a header over broken data included
-// (its decode, when its turn comes, is the show's affair); the others are
-// decoded once.
-TEST(PictureProbe, TheRouterSendsHeaderSizedPicturesToTheirMonitorWithoutDecoding) {
-  const std::vector<std::string> files = {"wide0.heic", "broken-tall1.heic", "wide2.bmp",
-                                          "untold-tall3.heic", "wide4.heic"};
-  FakeHeaders plugins;
-  plugins.told = {
-      {"wide0.heic", {90, 30}}, {"broken-tall1.heic", {30, 90}}, {"wide4.heic", {90, 30}}};
-  const std::map<std::string, PictureSize> decoded = {{"wide0.heic", {90, 30}},
-                                                      {"wide2.bmp", {90, 30}},
-                                                      {"untold-tall3.heic", {30, 90}},
-                                                      {"wide4.heic", {90, 30}}};
-  const tk::TStringList extensions = ShowExtensions();
-  std::map<int, int> decodes;
-  const PictureRouter::Probe probe = [&](int index) {
-    const std::string& file = files[static_cast<size_t>(index)];
-    return ProbeShape(file, extensions, &plugins, [&] {
-      ++decodes[index];
-      const auto d = decoded.find(file);
-      return d == decoded.end() ? PictureSize{} : d->second;
-    });
-  };
-  PictureRouter router(static_cast<int>(files.size()), 2);
-  EXPECT_EQ(router.Take(1, Port, probe), 1);
-  EXPECT_EQ(router.Take(0, Land, probe), 0);
-  EXPECT_EQ(router.Take(1, Port, probe), 3);
-  EXPECT_EQ(router.Take(0, Land, probe), 2);
-  EXPECT_EQ(router.Take(0, Land, probe), 4);
-  EXPECT_EQ(router.Take(1, Port, probe), 1);
-  EXPECT_EQ(decodes, (std::map<int, int>{{2, 1}, {3, 1}}));
+// Monitors take their next entry ahead of its turn, while the one before
+// is still up: that one is not free for another monitor until the next
+// is shown.
+TEST(PictureRouting, WhatAMonitorStillShowsIsNotTakenWhileItsNextWaits) {
+  FakeList list{"LLL", {}};
+  PictureRouter router(3, 2);
+  EXPECT_EQ(router.Take(0, Any, list.Probe()), 0);
+  router.Shown(0);
+  EXPECT_EQ(router.Take(1, Any, list.Probe()), 1);
+  router.Shown(1);
+  EXPECT_EQ(router.Take(0, Any, list.Probe()), 2);  // monitor 0 still shows 0
+  // Monitor 1's next: 0 is still up on monitor 0, 2 is its next.
+  EXPECT_EQ(router.Take(1, Any, list.Probe()), 1);
+  router.Shown(0);  // 2 is up on monitor 0 now; 0 is free
+  EXPECT_EQ(router.Take(1, Any, list.Probe()), 0);
 }
 
 TEST(PictureRouting, EmptyListGivesNothing) {

@@ -147,8 +147,8 @@ void WriteOrvPicture(const std::string& path, uint32_t w, uint32_t h, OrvTestMod
 // Pictures a plug-in reads are routed by the size it reads from their
 // header: a tall one whose data are broken goes to the portrait monitor,
 // which passes over it as over any picture that does not decode, and the
-// show goes on. No plug-in picture is decoded to learn its shape, so each
-// is decoded once per showing.
+// show goes on. The plug-in runs in the windows' decoders, never in the
+// saver.
 TEST_F(MonitorsTest, PlugInPicturesAreRoutedByTheirHeaderAndABrokenOneIsPassedOver) {
   const std::string plugins = dir_ + "spi";
   CreateDirectoryA(plugins.c_str(), nullptr);
@@ -170,11 +170,10 @@ TEST_F(MonitorsTest, PlugInPicturesAreRoutedByTheirHeaderAndABrokenOneIsPassedOv
   ASSERT_EQ(w.MonitorWindowCount(), 1u);
   TPrimaryWindow& other = w.MonitorWindow(0);
   std::set<int> onPrimary, onPortrait;
-  int pluginLoads = 0, brokenShownEmpty = 0, brokenShownFull = 0;
+  int brokenShownEmpty = 0, brokenShownFull = 0;
   w.OnPictureLoaded = [&](TPrimaryWindow* sender) {
     const int index = sender->ShownIndex();
     (sender == &w ? onPrimary : onPortrait).insert(index);
-    if (index == 1 || index == 3 || index == 5) ++pluginLoads;
     if (index == 1) ++(sender->PictureBitmap()->Empty() ? brokenShownEmpty : brokenShownFull);
   };
   ASSERT_TRUE(
@@ -185,13 +184,8 @@ TEST_F(MonitorsTest, PlugInPicturesAreRoutedByTheirHeaderAndABrokenOneIsPassedOv
   EXPECT_EQ(brokenShownFull, 0);
   EXPECT_FALSE(tk::Application.Terminated());
 
-  HMODULE plugin = GetModuleHandleA((plugins + "\\orvtest.spi").c_str());
-  ASSERT_NE(plugin, nullptr);
-  OrvTestProbeData probe = {};
-  reinterpret_cast<void(__stdcall*)(OrvTestProbeData*)>(
-      reinterpret_cast<void*>(GetProcAddress(plugin, "OrvTestProbe")))(&probe);
-  EXPECT_EQ(probe.getPictureCalls, pluginLoads);
-  EXPECT_GE(probe.getPictureInfoCalls, 3);
+  // The plug-in reads headers and pictures in the decoders, never here.
+  EXPECT_EQ(GetModuleHandleA((plugins + "\\orvtest.spi").c_str()), nullptr);
 }
 
 TEST_F(MonitorsTest, CaptionRowsAdvanceInOneSequenceAcrossMonitors) {

@@ -29,6 +29,11 @@ class ShowWindowTest : public ::testing::Test {
 
   void SetUp() override {
     dir_ = MakeTempFolder(folder_);
+    // The show's decoder is the module itself, not this test program.
+    std::string module = ORV_SCR_PATH;
+    for (char& c : module)
+      if (c == '/') c = '\\';
+    orv::UseDecoderModule(module);
     tk::Application.Title = "Orvanelle";
     tk::Application.Initialize();
     tk::Application.ClearTerminated();
