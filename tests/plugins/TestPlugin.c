@@ -313,6 +313,24 @@ int __stdcall GetPictureInfo(LPSTR buf, LONG_PTR len, unsigned flag, struct Pict
   return 0;
 }
 
+/* Each frame keeps a page of its own, so the stack runs out soon. */
+static int Recurse(volatile char* up) {
+  volatile char page[4096];
+  page[0] = up ? up[0] : 1;
+  return Recurse(page) + page[1];
+}
+
+/* Takes memory as a decoder of a huge picture would: committed and
+   written, never given back before the picture is done. */
+static void TakeMemory(void) {
+  const SIZE_T block = (SIZE_T)64 << 20;
+  for (int i = 0; i < 24; ++i) {
+    char* p = (char*)VirtualAlloc(NULL, block, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!p) return;
+    for (SIZE_T at = 0; at < block; at += 4096) p[at] = 1;
+  }
+}
+
 /* A fault no guard of the caller's thread can see. */
 static DWORD WINAPI FaultingThread(LPVOID unused) {
   (void)unused;
@@ -343,6 +361,8 @@ int __stdcall GetPicture(LPSTR buf, LONG_PTR len, unsigned flag, HANDLE* pHBInfo
   if (mode == kModeDataBroken) return 3;
   if (mode == kModeSlow) Sleep(60000);
   if (mode == kModeAbort) abort();
+  if (mode == kModeStackOverflow) return Recurse(NULL);
+  if (mode == kModeMemoryHog) TakeMemory();
   if (mode == kModeCatchesOwnFault && !IsBadReadPtr((const void*)(uintptr_t)16, 4)) return 2;
   if (mode == kModeThreadFault) {
     HANDLE t = CreateThread(NULL, 0, FaultingThread, NULL, 0, NULL);

@@ -58,9 +58,13 @@ enum OrvTestMode {
   kModeAbort = 29,         /* GetPicture calls abort() */
   kModeThreadFault = 30,   /* GetPicture starts a thread that writes through a
                               null pointer, and waits for it */
-  kModeCatchesOwnFault = 31 /* GetPicture probes a bad address with
+  kModeCatchesOwnFault = 31, /* GetPicture probes a bad address with
                               IsBadReadPtr (which faults and catches it), then
                               decodes as kModeBottomUp */
+  kModeStackOverflow = 32, /* GetPicture recurses until its stack runs out */
+  kModeMemoryHog = 33      /* GetPicture commits and touches 1.5 GB (in 64 MB
+                              blocks, as far as it gets), then decodes as
+                              kModeBottomUp */
 };
 
 /* Archive modes. */

@@ -109,7 +109,6 @@ class ShowWindowTest : public ::testing::Test {
   std::string dir_;
   std::unique_ptr<orv::TPrimaryWindow> window_;
 
- private:
   static SIZE_T PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof pmc;
@@ -118,6 +117,7 @@ class ShowWindowTest : public ::testing::Test {
     return pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage;
   }
 
+ private:
   const char* folder_;
   uint32_t seed_;
 };
