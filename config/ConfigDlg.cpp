@@ -147,10 +147,7 @@ void TConfigDlg::FormCreate() {
   FolderNameComboBoxChange();
   ExtendNameEasyListView.SetReadOnlyEx(true);
   CoolOpenDialog2.FileName = settings_->BGImagePath;
-  if (settings_->BGImagePath.size() > 3) {
-    LoadPicture(settings_->BGImagePath, sample_->BGImage.Picture());
-    sample_->BGImage.Invalidate();
-  }
+  if (settings_->BGImagePath.size() > 3) LoadSampleBackground(settings_->BGImagePath);
   SetSampleBorder(UpDownPosition(Item(IDC_WINDOWBORDERUPDOWN)));
 
   ShowPage(0);
@@ -161,6 +158,8 @@ void TConfigDlg::FormCreate() {
 
 void TConfigDlg::FormDestroy() {
   ReleaseOwner();
+  KillTimer(Handle(), kSampleDecoderTimer);
+  sample_decoder_.reset();
   sample_.reset();
   settings_.reset();
 }
@@ -428,6 +427,10 @@ bool TConfigDlg::PreProcessMessage(MSG& msg) {
 }
 
 LRESULT TConfigDlg::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_TIMER && wParam == kSampleDecoderTimer) {
+    TakeSampleBackground();
+    return 0;
+  }
   if (msg == WM_CONTEXTMENU && reinterpret_cast<HWND>(wParam) == FileNameListView.Handle()) {
     ShowFileListMenu(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
     return 0;

@@ -18,13 +18,16 @@
 #include "config/CooldlgWin32.h"
 #include "config/EasyControlsWin32.h"
 #include "config/LayoutSampleWin32.h"
-#include "imaging/SPILib.h"
+#include "decoder/DecoderClientWin32.h"
 #include "search/SearchRun.h"
 #include "settings/ApplicationIniFile.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Win32Handles.h"
 
 namespace orv {
+
+// The window timer that looks at the sample's background decoder.
+constexpr UINT_PTR kSampleDecoderTimer = 0x5342;
 
 class TConfigDlg : public tk::TForm {
  public:
@@ -67,9 +70,11 @@ class TConfigDlg : public tk::TForm {
   void UpdateExtendNameList();
   void SetFileNameList(const tk::TStringList& list);
   void SetSampleBorder(int margin);
-  // The dialog's own picture loader for the sample: no existence test, a
-  // fresh extension list per call, the dialog's plug-in host.
-  void LoadPicture(const std::string& fileName, tk::TBitmap& target);
+  // Asks a decoder process for the sample's background picture; it is put
+  // in the sample when it comes (a window timer looks), so a picture that
+  // hangs or crashes its decoder costs the sample its background only.
+  void LoadSampleBackground(const std::string& fileName);
+  void TakeSampleBackground();
 
   // The tooltip text a control shows now.
   std::string Hint(HWND control) const;
@@ -79,7 +84,6 @@ class TConfigDlg : public tk::TForm {
   ConfigValues ReadControls() const;
   void WriteControls(const ConfigValues& v);
 
-  TSpiLib32 SpiLib321;
   TSelectFolderDialog SelectFolderDialog1;
   TSelectFolderDialog SelectFolderDialog2;
   TCoolOpenDialog CoolOpenDialog1;
@@ -139,6 +143,8 @@ class TConfigDlg : public tk::TForm {
   TNumberFilterEdit IntervalEdit;
   TNumberFilterEdit BlankScreenIntervalNumberFilterEdit;
   std::unique_ptr<TLayoutSample> sample_;
+  // The decoder of the sample's background while it is asked.
+  std::unique_ptr<TDecoderClient> sample_decoder_;
   tk::ScopedGdiObject bold_font_;
   tk::ScopedMenu file_list_menu_;
   COLORREF custom_colors_[16] = {};

@@ -129,17 +129,10 @@ void TConfigDlg::SearchFolder(const std::string& Folder) {
     else
       FindFiles(list, folder, mask, &unnamed, &facts);
   };
-  services.loadPlugIns = [this](const tk::TStringList& files) {
-    // The table holds exactly the plug-ins checked for this run, so one
-    // unchecked since the last run decodes nothing now.
-    SpiLib321.FreePlugIn();
-    SpiLib321.LoadPlugInFromList(files);
-    return SpiLib321.PFilter();
-  };
-  services.plugins = &SpiLib321;
-  // Every candidate is read and measured in a decoder process: a picture
-  // or plug-in that crashes, hangs or eats memory costs one report, never
-  // the dialog with the user's unsaved edits.
+  // Every candidate is read and measured in a decoder process, which also
+  // loads the plug-ins checked for this run and tells their patterns: a
+  // picture or plug-in that crashes, hangs or eats memory costs one
+  // report, never the dialog with the user's unsaved edits.
   const SearchConditions conditions = ConditionsFromControls();
   DecodeSetup setup;
   setup.extensions = conditions.typeExtensions;
@@ -147,6 +140,9 @@ void TConfigDlg::SearchFolder(const std::string& Folder) {
     for (const std::string& name : conditions.pluginFiles)
       setup.pluginFiles.push_back(conditions.pluginFolder + "\\" + name);
   TDecoderClient decoder(DecoderModulePath(), setup);
+  services.loadPlugIns = [&decoder](const tk::TStringList&) {
+    return PlugInFilterThrough(decoder);
+  };
   services.measure = MeasureThrough(decoder);
   orv::SearchFolder(Folder, conditions, ui, services);
 }

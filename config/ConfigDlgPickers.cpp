@@ -5,6 +5,8 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
+
 #include "config/ConfigDlgParts.h"
 #include "config/ConfigDlgRes.h"
 #include "imaging/PictureLoader.h"
@@ -49,14 +51,44 @@ void TConfigDlg::UseBGImageCheckBoxClick() { ApplyEnableRules(); }
 
 void TConfigDlg::BGImageButtonClick() {
   if (!CoolOpenDialog2.Execute(Handle())) return;
-  LoadPicture(CoolOpenDialog2.FileName, sample_->BGImage.Picture());
-  sample_->BGImage.Invalidate();
+  LoadSampleBackground(CoolOpenDialog2.FileName);
 }
 
-void TConfigDlg::LoadPicture(const std::string& fileName, tk::TBitmap& target) {
-  tk::TStringList extensions;
-  FillPictureExtensions(extensions, tk::LoadResString(kExtensionsResource, ".bmp,.jpg,.jpeg,.png"));
-  orv::LoadPicture(fileName, target, extensions, &SpiLib321);
+void TConfigDlg::LoadSampleBackground(const std::string& fileName) {
+  // A new choice replaces one still being decoded, with its decoder.
+  KillTimer(Handle(), kSampleDecoderTimer);
+  DecodeSetup setup;
+  setup.extensions = tk::LoadResString(kExtensionsResource, ".bmp,.jpg,.jpeg,.png");
+  sample_decoder_ = std::make_unique<TDecoderClient>(DecoderModulePath(), setup);
+  // The sample stands for the screen: no more of the picture is needed.
+  const int w = std::max(GetSystemMetrics(SM_CXSCREEN), 1);
+  const int h = std::max(GetSystemMetrics(SM_CYSCREEN), 1);
+  if (!sample_decoder_->Ask(DecodeMessage::kDecode, fileName, w, h, 0, 0)) {
+    sample_decoder_.reset();
+    sample_->BGImage.Picture().Clear();
+    sample_->BGImage.Invalidate();
+    return;
+  }
+  SetTimer(Handle(), kSampleDecoderTimer, 20, nullptr);
+}
+
+void TConfigDlg::TakeSampleBackground() {
+  if (!sample_decoder_) {
+    KillTimer(Handle(), kSampleDecoderTimer);
+    return;
+  }
+  DecodeAnswer a;
+  std::unique_ptr<DecodedDib> dib;
+  const TDecoderClient::Result r = sample_decoder_->Check(a, dib);
+  if (r == TDecoderClient::Result::kPending) return;
+  KillTimer(Handle(), kSampleDecoderTimer);
+  sample_decoder_.reset();
+  tk::TBitmap& picture = sample_->BGImage.Picture();
+  picture.Clear();
+  if (r == TDecoderClient::Result::kAnswered && a.status == DecodeStatus::kDecoded && dib)
+    picture.Adopt(std::move(dib), a.width, a.height,
+                  a.bitCount == 32 ? tk::TPixelFormat::pf32bit : tk::TPixelFormat::pf24bit);
+  sample_->BGImage.Invalidate();
 }
 
 void TConfigDlg::FontSelectButtonClick() {

@@ -132,7 +132,8 @@ bool ParseSetup(const std::vector<uint8_t>& payload, DecodeSetup& setup) {
 bool ParseRequest(const std::vector<uint8_t>& payload, DecodeRequest& request) {
   Reader r(payload);
   const uint32_t kind = r.U32();
-  if (kind != uint32_t(DecodeMessage::kDecode) && kind != uint32_t(DecodeMessage::kMeasure))
+  if (kind != uint32_t(DecodeMessage::kDecode) && kind != uint32_t(DecodeMessage::kMeasure) &&
+      kind != uint32_t(DecodeMessage::kFilter))
     return false;
   DecodeRequest q;
   q.kind = DecodeMessage(kind);
@@ -143,7 +144,9 @@ bool ParseRequest(const std::vector<uint8_t>& payload, DecodeRequest& request) {
   q.flags = r.U32();
   q.section = r.U64();
   q.sectionBytes = r.U64();
-  if (!r.Whole() || q.path.empty() || q.fitWidth < 0 || q.fitHeight < 0) return false;
+  if (!r.Whole() || q.fitWidth < 0 || q.fitHeight < 0) return false;
+  // Only the filter text is asked of no file.
+  if (q.path.empty() && q.kind != DecodeMessage::kFilter) return false;
   if (q.kind == DecodeMessage::kDecode && (q.section == 0 || q.sectionBytes == 0)) return false;
   request = std::move(q);
   return true;
@@ -161,7 +164,7 @@ bool ParseAnswer(const std::vector<uint8_t>& payload, DecodeAnswer& answer) {
   a.height = r.I32();
   a.bitCount = r.I32();
   a.rowBytes = r.U32();
-  a.message = r.Text(4096);
+  a.message = r.Text(kMaxFilterText);
   if (!r.Whole() || status > uint32_t(DecodeStatus::kTooLarge)) return false;
   a.status = DecodeStatus(status);
   answer = std::move(a);
@@ -200,6 +203,7 @@ uint32_t DecodeTimeBoundMs(uint64_t fileBytes) {
 
 bool AnswerFits(const DecodeRequest& request, const DecodeAnswer& answer) {
   if (answer.id != request.id) return false;
+  if (request.kind == DecodeMessage::kFilter) return answer.message.size() <= kMaxFilterText;
   if (answer.status != DecodeStatus::kDecoded) return true;
   if (answer.ownWidth <= 0 || answer.ownHeight <= 0) return false;
   if (request.kind == DecodeMessage::kMeasure) return true;

@@ -18,6 +18,7 @@ enum class DecodeMessage : uint32_t {
   kDecode = 2,   // saver -> decoder: a picture into the section
   kMeasure = 3,  // saver -> decoder: a picture's upright size only (the search)
   kAnswer = 4,   // decoder -> saver
+  kFilter = 5,   // saver -> decoder: the file patterns of its plug-ins (the search's mask)
 };
 
 // How the decoder tells files apart and which plug-ins it loads.
@@ -57,11 +58,14 @@ struct DecodeAnswer {
   // kDecode: the DIB in the section, bottom-up rows of rowBytes bytes.
   int32_t width = 0, height = 0, bitCount = 0;
   uint32_t rowBytes = 0;
-  std::string message;  // why it was not decoded, for the search's report
+  std::string message;  // why it was not decoded, for the search's report;
+                        // kFilter: the plug-ins' patterns ("*.heic;*.heif;...")
 };
 
 // Longest path a request carries (a Windows path is shorter).
 constexpr size_t kMaxDecodePath = 32768;
+// Longest filter text an answer to kFilter may carry.
+constexpr size_t kMaxFilterText = 64 * 1024;
 // Largest frame either side accepts; a longer one ends the conversation.
 constexpr uint32_t kMaxDecodeFrame = 1u << 20;
 

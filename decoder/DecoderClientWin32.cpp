@@ -289,44 +289,59 @@ std::string DecoderModulePath() {
 
 void UseDecoderModule(std::string path) { ModuleOverride() = std::move(path); }
 
+namespace {
+
+// Asks, then checks every few milliseconds or at once when a message
+// arrives, calling `wait` in between; whatever `wait` throws (Cancel)
+// abandons the request with its decoder. kIdle when it could not be asked.
+TDecoderClient::Result AskAndAwait(TDecoderClient& client, DecodeMessage kind,
+                                   const std::string& path, uint64_t bytes,
+                                   const std::function<void()>& wait, DecodeAnswer& answer) {
+  if (!client.Ask(kind, path, 0, 0, 0, bytes)) return TDecoderClient::Result::kIdle;
+  try {
+    for (;;) {
+      std::unique_ptr<DecodedDib> dib;
+      const TDecoderClient::Result r = client.Check(answer, dib);
+      if (r != TDecoderClient::Result::kPending) return r;
+      if (wait) wait();
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+  } catch (...) {
+    // Cancel: the decoder may still be at it; a fresh one takes the next.
+    client.Stop();
+    throw;
+  }
+}
+
+}  // namespace
+
 MeasureFunction MeasureThrough(TDecoderClient& client) {
   return [&client](const std::string& file, uint64_t bytes, const std::function<void()>& wait) {
     MeasureResult r;
-    if (!client.Ask(DecodeMessage::kMeasure, file, 0, 0, 0, bytes)) {
+    DecodeAnswer a;
+    if (AskAndAwait(client, DecodeMessage::kMeasure, file, bytes, wait, a) !=
+        TDecoderClient::Result::kAnswered) {
       r.kind = MeasureResult::kLost;
-      return r;
+    } else if (a.status == DecodeStatus::kDecoded) {
+      r.kind = MeasureResult::kSized;
+      r.width = a.ownWidth;
+      r.height = a.ownHeight;
+    } else {
+      r.kind = MeasureResult::kFailed;
+      r.message = a.message;
     }
-    try {
-      for (;;) {
-        DecodeAnswer a;
-        std::unique_ptr<DecodedDib> dib;
-        switch (client.Check(a, dib)) {
-          case TDecoderClient::Result::kAnswered:
-            if (a.status == DecodeStatus::kDecoded) {
-              r.kind = MeasureResult::kSized;
-              r.width = a.ownWidth;
-              r.height = a.ownHeight;
-            } else {
-              r.kind = MeasureResult::kFailed;
-              r.message = a.message;
-            }
-            return r;
-          case TDecoderClient::Result::kLost:
-          case TDecoderClient::Result::kIdle:
-            r.kind = MeasureResult::kLost;
-            return r;
-          case TDecoderClient::Result::kPending:
-            break;
-        }
-        wait();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-      }
-    } catch (...) {
-      // Cancel: the decoder may still be at it; a fresh one takes the next.
-      client.Stop();
-      throw;
-    }
+    return r;
   };
+}
+
+std::string PlugInFilterThrough(TDecoderClient& client) {
+  DecodeAnswer a;
+  // A size of one byte: the bound of the smallest file, a few seconds.
+  if (AskAndAwait(client, DecodeMessage::kFilter, std::string(), 1, nullptr, a) !=
+          TDecoderClient::Result::kAnswered ||
+      a.status != DecodeStatus::kDecoded)
+    return std::string();
+  return a.message;
 }
 
 void TDecoderClient::Stop() {

@@ -120,4 +120,9 @@ void UseDecoderModule(std::string path);
 // EAbort for Cancel: the request is then abandoned with its decoder).
 MeasureFunction MeasureThrough(TDecoderClient& client);
 
+// The file patterns of the plug-ins `client`'s decoder loaded, as
+// TSpiLib32::PFilter gives them ("" when it died or has none): what the
+// search adds to its mask, read without loading a plug-in here.
+std::string PlugInFilterThrough(TDecoderClient& client);
+
 }  // namespace orv

@@ -66,6 +66,11 @@ class Decoder {
   DecodeAnswer Serve(const DecodeRequest& q) {
     DecodeAnswer a;
     a.id = q.id;
+    if (q.kind == DecodeMessage::kFilter) {
+      a.status = DecodeStatus::kDecoded;
+      a.message = spi_.PFilter().substr(0, kMaxFilterText);
+      return a;
+    }
     if ((q.flags & kDecodeSkipMissingFile) && Missing(q.path)) {
       a.status = DecodeStatus::kMissing;
       return a;

@@ -123,6 +123,13 @@ TEST(DecodeProtocol, PayloadsThatAreNoSoundRecordAreRefused) {
   DecodeRequest noPath = Decode(1, 10, 10, 100);
   noPath.path.clear();
   EXPECT_FALSE(ParseRequest(Payload(EncodeRequest(noPath)), r)) << "no path";
+  // The plug-ins' patterns are asked of no file.
+  DecodeRequest filter;
+  filter.kind = DecodeMessage::kFilter;
+  filter.id = 3;
+  EXPECT_TRUE(ParseRequest(Payload(EncodeRequest(filter)), r));
+  EXPECT_EQ(r.kind, DecodeMessage::kFilter);
+  EXPECT_FALSE(ParseRequest(with(Payload(EncodeRequest(filter)), 0, 6), r)) << "a kind there is not";
   EXPECT_TRUE(ParseAnswer(answer, a));
   EXPECT_FALSE(ParseAnswer(cut(answer, 1), a));
   EXPECT_FALSE(ParseAnswer(with(answer, 8, 9), a)) << "a status there is not";
@@ -174,6 +181,19 @@ TEST(DecodeProtocol, OnlyAnAnswerThatFitsWhatWasAskedIsUsed) {
        true},
   };
   for (const Case& c : cases) EXPECT_EQ(AnswerFits(c.request, c.answer), c.fits) << c.what;
+  // The plug-ins' patterns: any text a host could use, none that floods it.
+  DecodeRequest filter;
+  filter.kind = DecodeMessage::kFilter;
+  filter.id = 4;
+  DecodeAnswer patterns;
+  patterns.id = 4;
+  patterns.message = "*.heic;*.heif;*.avif;";
+  EXPECT_TRUE(AnswerFits(filter, patterns));
+  patterns.message.assign(kMaxFilterText + 1, ';');
+  EXPECT_FALSE(AnswerFits(filter, patterns)) << "a filter text past its limit";
+  patterns.id = 5;
+  patterns.message = "*.heic;";
+  EXPECT_FALSE(AnswerFits(filter, patterns)) << "a filter answering another request";
   EXPECT_EQ(DibRowBytes(101, 24), 304u);
   const struct {
     uint64_t bytes;

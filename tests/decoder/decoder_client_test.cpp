@@ -247,3 +247,24 @@ TEST(DecoderSwitch, WithoutItsPipesTheDecoderEndsAtOnce) {
 
 }  // namespace
 }  // namespace orv
+
+namespace orv {
+namespace {
+
+// The search's mask takes the plug-ins' patterns from the decoder, which
+// loaded them; the dialog's process loads none. A decoder without
+// plug-ins has no patterns.
+TEST_F(DecoderClientTest, ThePlugInsPatternsComeFromTheDecoderThatLoadedThem) {
+  DecodeSetup setup = BuiltInTypes();
+  std::string plugin = std::string(ORV_TEST_PLUGIN_DIR) + "/orvtest.spi";
+  std::replace(plugin.begin(), plugin.end(), '/', '\\');
+  setup.pluginFiles = {"Z:" + plugin};
+  TDecoderClient withPlugin(ModulePath(), setup);
+  EXPECT_NE(PlugInFilterThrough(withPlugin).find("*.orv"), std::string::npos);
+  EXPECT_EQ(GetModuleHandleA("orvtest.spi"), nullptr) << "the plug-in was loaded here";
+  TDecoderClient without(ModulePath(), BuiltInTypes());
+  EXPECT_EQ(PlugInFilterThrough(without), "");
+}
+
+}  // namespace
+}  // namespace orv
