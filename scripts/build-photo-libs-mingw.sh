@@ -10,6 +10,10 @@
 #   libwebp   WebP (BSD-3-Clause): libwebp, libwebpdemux, libsharpyuv (which
 #             libwebp needs) and libwebpmux (the native benchmark writes an
 #             EXIF chunk with it; no plug-in links it)
+# and, from scripts/bench-libs.pins (ORV_PHOTO_PINS), what the Windows
+# benchmarks link and the release never ships:
+#   benchmark Google Benchmark (Apache-2.0), cmake
+# Every library a pins file names is built, in the file's order.
 # for one target:
 #   ORV_TARGET       i686-w64-mingw32 (default, the shipped plug-ins),
 #                    x86_64-w64-mingw32 (the 64-bit test build) or native
@@ -90,6 +94,7 @@ die() {
 # --- pins
 
 declare -A pin_version pin_path pin_sha
+libs=()
 while read -r name version path sha rest; do
   [[ -z $name || $name == \#* ]] && continue
   if [[ -z $sha || -n $rest || ! $sha =~ ^[0-9a-f]{64}$ || $path != pool/*.dsc ]]; then
@@ -98,10 +103,9 @@ while read -r name version path sha rest; do
   pin_version[$name]=$version
   pin_path[$name]=$path
   pin_sha[$name]=$sha
+  libs+=("$name")
 done <"$pins_file"
-for name in dav1d libde265 libheif libwebp; do
-  [[ -n ${pin_version[$name]:-} ]] || die "$pins_file pins no $name"
-done
+[[ ${#libs[@]} -gt 0 ]] || die "$pins_file pins nothing"
 pin_label() { echo "pin '$1 ${pin_version[$1]}' ($pins_file)"; }
 
 # --- downloading and verifying the sources
@@ -198,7 +202,7 @@ fetch_all() {
   mkdir -p "$sources"
   exec 8>"$sources/.lock"
   flock 8
-  for name in dav1d libde265 libheif libwebp; do
+  for name in "${libs[@]}"; do
     fetch_source "$name"
   done
   exec 8>&-
@@ -288,6 +292,15 @@ configure_args() {
         -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF
         -DWEBP_BUILD_LIBWEBPMUX=ON -DWEBP_BUILD_FUZZTEST=OFF)
       ;;
+    benchmark)
+      cmake_common_args
+      args+=(-DBENCHMARK_ENABLE_TESTING=OFF -DBENCHMARK_ENABLE_GTEST_TESTS=OFF
+        -DBENCHMARK_ENABLE_WERROR=OFF -DBENCHMARK_ENABLE_LTO=OFF -DBENCHMARK_INSTALL_DOCS=OFF
+        -DBENCHMARK_ENABLE_INSTALL=ON)
+      # Debian's patches take the version from the build, as its rules do.
+      args+=(-DGIT_VERSION="${pin_version[benchmark]%-*}")
+      ;;
+    *) die "no recipe for $1 ($pins_file)" ;;
   esac
 }
 
@@ -344,6 +357,8 @@ stale_paths() {
       lib/pkgconfig/libwebp.pc lib/pkgconfig/libwebpdemux.pc lib/pkgconfig/libwebpmux.pc \
       lib/pkgconfig/libwebpdecoder.pc lib/pkgconfig/libsharpyuv.pc lib/cmake/WebP share/WebP \
       share/licenses/libwebp ;;
+    benchmark) echo include/benchmark lib/libbenchmark.a lib/libbenchmark_main.a \
+      lib/pkgconfig/benchmark.pc lib/cmake/benchmark share/licenses/benchmark ;;
   esac
 }
 
@@ -431,6 +446,13 @@ build_libwebp() {
   install_licences libwebp "$src" COPYING PATENTS
 }
 
+build_benchmark() {
+  local src
+  src=$(unpack benchmark)
+  cmake_build benchmark "$src"
+  install_licences benchmark "$src" LICENSE
+}
+
 # The files a library must have installed for its stamp to count.
 key_files() {
   case $1 in
@@ -439,6 +461,7 @@ key_files() {
     libheif) echo lib/libheif.a include/libheif/heif.h ;;
     libwebp) echo lib/libwebp.a lib/libwebpdemux.a lib/libsharpyuv.a lib/libwebpmux.a \
       include/webp/decode.h include/webp/demux.h ;;
+    benchmark) echo lib/libbenchmark.a include/benchmark/benchmark.h ;;
   esac
 }
 
@@ -461,7 +484,7 @@ fi
 
 if [[ $mode == check ]]; then
   status=0
-  for name in dav1d libde265 libheif libwebp; do
+  for name in "${libs[@]}"; do
     if up_to_date "$name"; then
       log "$name ${pin_version[$name]}: up to date in $prefix"
     elif [[ -f $stamps/$name.pin ]]; then
@@ -484,7 +507,7 @@ export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_PATH=
 
 todo=()
 decoders_rebuilt=0
-for name in dav1d libde265 libheif libwebp; do
+for name in "${libs[@]}"; do
   # libheif is built on its decoders' headers: when one of them is built
   # anew, so is libheif.
   if [[ $name == libheif && $decoders_rebuilt == 1 ]] || ! up_to_date "$name"; then

@@ -228,6 +228,13 @@ for target in i686-w64-mingw32 x86_64-w64-mingw32 native; do
   as_root env ORV_TARGET="$target" ORV_DEPS_PREFIX=/var/cache/orvanelle/$target \
     ORV_JOBS="${ORV_JOBS:-2}" "$here/build-photo-libs-mingw.sh"
 done
+# Google Benchmark for the Windows benchmarks (the native ones use Debian's
+# libbenchmark-dev), from the Debian source pinned in bench-libs.pins.
+for target in i686-w64-mingw32 x86_64-w64-mingw32; do
+  as_root env ORV_TARGET="$target" ORV_DEPS_PREFIX=/var/cache/orvanelle/$target \
+    ORV_PHOTO_PINS="$here/bench-libs.pins" ORV_JOBS="${ORV_JOBS:-2}" \
+    "$here/build-photo-libs-mingw.sh"
+done
 
 if [[ -f $here/fetch-pngsuite.sh ]]; then
   log "PNG test images: $(as_root bash "$here/fetch-pngsuite.sh")"
