@@ -83,11 +83,8 @@ void TConfigDlg::TakeSampleBackground() {
   if (r == TDecoderClient::Result::kPending) return;
   KillTimer(Handle(), kSampleDecoderTimer);
   sample_decoder_.reset();
-  tk::TBitmap& picture = sample_->BGImage.Picture();
-  picture.Clear();
-  if (r == TDecoderClient::Result::kAnswered && a.status == DecodeStatus::kDecoded && dib)
-    picture.Adopt(std::move(dib), a.width, a.height,
-                  a.bitCount == 32 ? tk::TPixelFormat::pf32bit : tk::TPixelFormat::pf24bit);
+  AdoptDecoded(sample_->BGImage.Picture(),
+               r == TDecoderClient::Result::kAnswered ? std::move(dib) : nullptr, a);
   sample_->BGImage.Invalidate();
 }
 

@@ -85,6 +85,13 @@ DecodedDib::~DecodedDib() {
   tk::CountGdiObject(-1);
 }
 
+void AdoptDecoded(tk::TBitmap& picture, std::unique_ptr<DecodedDib> dib, const DecodeAnswer& answer) {
+  picture.Clear();
+  if (!dib || answer.status != DecodeStatus::kDecoded) return;
+  picture.Adopt(std::move(dib), answer.width, answer.height,
+                answer.bitCount == 32 ? tk::TPixelFormat::pf32bit : tk::TPixelFormat::pf24bit);
+}
+
 TDecoderClient::TDecoderClient(std::string module, DecodeSetup setup)
     : module_(std::move(module)), setup_(std::move(setup)) {}
 

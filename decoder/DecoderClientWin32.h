@@ -61,6 +61,10 @@ class DecodedDib : public tk::PixelStore {
   HANDLE section_;
 };
 
+// Makes `picture` the picture a kDecode answer brought, without a copy
+// (empty when there is none).
+void AdoptDecoded(tk::TBitmap& picture, std::unique_ptr<DecodedDib> dib, const DecodeAnswer& answer);
+
 class TDecoderClient {
  public:
   // `module`: the path of the module to start with "/decode".

@@ -524,9 +524,7 @@ void TPrimaryWindow::LoadBackground() {
 
 void TPrimaryWindow::PutBackground(std::unique_ptr<DecodedDib> dib, const DecodeAnswer& answer) {
   tk::TBitmap b1;
-  if (dib)
-    b1.Adopt(std::move(dib), answer.width, answer.height,
-             answer.bitCount == 32 ? tk::TPixelFormat::pf32bit : tk::TPixelFormat::pf24bit);
+  AdoptDecoded(b1, std::move(dib), answer);
   tk::TBitmap b2;
   Quietly([&] {
     if (b1.Empty() || ClientWidth() <= 0 || ClientHeight() <= 0) return;
@@ -668,9 +666,7 @@ void TPrimaryWindow::TakeAnswer(const DecodeAnswer* answer, std::unique_ptr<Deco
       auto bitmap = std::make_unique<tk::TBitmap>();
       PictureSize own;
       if (decoded && dib) {
-        bitmap->Adopt(std::move(dib), answer->width, answer->height,
-                      answer->bitCount == 32 ? tk::TPixelFormat::pf32bit
-                                             : tk::TPixelFormat::pf24bit);
+        AdoptDecoded(*bitmap, std::move(dib), *answer);
         own = PictureSize{answer->ownWidth, answer->ownHeight};
       }
       next_bitmap_ = std::move(bitmap);
@@ -680,10 +676,7 @@ void TPrimaryWindow::TakeAnswer(const DecodeAnswer* answer, std::unique_ptr<Deco
       break;
     }
     case Asked::kBackground:
-      if (decoded && dib)
-        PutBackground(std::move(dib), *answer);
-      else
-        PutBackground(nullptr, DecodeAnswer());
+      PutBackground(decoded ? std::move(dib) : nullptr, decoded ? *answer : DecodeAnswer());
       break;
   }
 }
