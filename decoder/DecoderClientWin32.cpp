@@ -303,12 +303,15 @@ namespace {
 // abandons the request with its decoder. kIdle when it could not be asked.
 TDecoderClient::Result AskAndAwait(TDecoderClient& client, DecodeMessage kind,
                                    const std::string& path, uint64_t bytes,
-                                   const std::function<void()>& wait, DecodeAnswer& answer) {
-  if (!client.Ask(kind, path, 0, 0, 0, bytes)) return TDecoderClient::Result::kIdle;
+                                   const std::function<void()>& wait, DecodeAnswer& answer,
+                                   int fitWidth = 0, int fitHeight = 0,
+                                   std::unique_ptr<DecodedDib>* picture = nullptr) {
+  if (!client.Ask(kind, path, fitWidth, fitHeight, 0, bytes)) return TDecoderClient::Result::kIdle;
   try {
     for (;;) {
       std::unique_ptr<DecodedDib> dib;
       const TDecoderClient::Result r = client.Check(answer, dib);
+      if (picture) *picture = std::move(dib);
       if (r != TDecoderClient::Result::kPending) return r;
       if (wait) wait();
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
@@ -349,6 +352,23 @@ std::string PlugInFilterThrough(TDecoderClient& client) {
       a.status != DecodeStatus::kDecoded)
     return std::string();
   return a.message;
+}
+
+bool DecodeOwnSizeThrough(TDecoderClient& client, const std::string& path, uint64_t fileBytes,
+                          tk::TBitmap& picture) {
+  picture.Clear();
+  DecodeAnswer size;
+  if (AskAndAwait(client, DecodeMessage::kMeasure, path, fileBytes, nullptr, size) !=
+          TDecoderClient::Result::kAnswered ||
+      size.status != DecodeStatus::kDecoded)
+    return false;
+  DecodeAnswer a;
+  std::unique_ptr<DecodedDib> dib;
+  if (AskAndAwait(client, DecodeMessage::kDecode, path, fileBytes, nullptr, a, size.ownWidth,
+                  size.ownHeight, &dib) != TDecoderClient::Result::kAnswered)
+    return false;
+  AdoptDecoded(picture, std::move(dib), a);
+  return !picture.Empty();
 }
 
 void TDecoderClient::Stop() {

@@ -129,4 +129,10 @@ MeasureFunction MeasureThrough(TDecoderClient& client);
 // search adds to its mask, read without loading a plug-in here.
 std::string PlugInFilterThrough(TDecoderClient& client);
 
+// `path` decoded at its own size through `client` (measured first), waited
+// for: the tools' way, which have no show to keep going. False when no
+// picture came, the decoder having refused it, died or run over its time.
+bool DecodeOwnSizeThrough(TDecoderClient& client, const std::string& path, uint64_t fileBytes,
+                          tk::TBitmap& picture);
+
 }  // namespace orv

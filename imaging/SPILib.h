@@ -115,8 +115,8 @@ class TSpiLib32 : public IPluginDecoder {
   tk::TStringList pic_plug_in_list_;
 };
 
-// The plug-in host of the tools: every picture plug-in of `folder` (with or
-// without a trailing delimiter).
-std::unique_ptr<IPluginDecoder> MakePluginDecoder(const std::string& folder);
+// The "*.SPI" files of `folder` (with or without a trailing delimiter), in
+// search order: what the tools hand their decoder.
+tk::TStringList PlugInFilesIn(const std::string& folder);
 
 }  // namespace orv

@@ -662,14 +662,12 @@ std::vector<TSpiLib32::PlugInfo> TSpiLib32::ArcPlugIns() const {
   return out;
 }
 
-std::unique_ptr<IPluginDecoder> MakePluginDecoder(const std::string& folder) {
-  auto host = std::make_unique<TSpiLib32>();
+tk::TStringList PlugInFilesIn(const std::string& folder) {
   // Byte tests would take the second byte of a Shift-JIS character such as
   // "表" for a backslash; ExtractFilePath walks the text by characters.
   std::string withDelimiter = folder;
   if (!folder.empty() && tk::ExtractFilePath(folder + "x") != folder) withDelimiter += '\\';
-  host->LoadPlugIn(withDelimiter);
-  return host;
+  return FindPlugInFiles(withDelimiter);
 }
 
 }  // namespace orv

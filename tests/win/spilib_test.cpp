@@ -581,12 +581,13 @@ TEST(SpiLib, LoadPictureFallsBackToPlugIns) {
   orv::LoadPicture(t.Write("w.gif", {'n', 'o', 'p', 'e'}), none, extensions, &host);
   EXPECT_TRUE(none.Empty());
 
-  // The tools' host: every plug-in of a folder given without a delimiter.
+  // The tools' list: every plug-in of a folder given without a delimiter.
   TempFolder only;
   only.Copy(Plugin("orvtest"), "only.spi");
-  auto decoder = orv::MakePluginDecoder(only.Root());
+  orv::TSpiLib32 tool;
+  tool.LoadPlugInFromList(orv::PlugInFilesIn(only.Root()));
   tk::TBitmap viaTool;
-  decoder->LoadFromFile(t.Path("y.orv"), viaTool);
+  tool.LoadFromFile(t.Path("y.orv"), viaTool);
   ExpectPicture(viaTool, 4, 1);
 }
 

@@ -1,21 +1,28 @@
-// picdump: decodes a picture the way the slideshow does and writes the
-// resulting bitmap as an uncompressed BMP in its own pixel format.
+// picdump: decodes a picture the way the slideshow does, in a decoder
+// process of its own (picdump started again with "/decode"), and writes
+// the bitmap it gets as an uncompressed BMP: 24-bit, or 32-bit for a
+// picture with alpha.
 //
 //   picdump [--plugins FOLDER] INPUT OUTPUT.bmp
 //
 // Exit status: 0 a picture was decoded and written, 1 nothing was decoded
-// (or the output could not be written), 2 usage error.
+// (the decoder refused the file, faulted or ran over its time, or the
+// output could not be written), 2 usage error.
 #include <cstdio>
-#include <memory>
 #include <string>
 
-#include "imaging/PictureLoader.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Exceptions.h"
-#include "toolkit/StringList.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
+#include "decoder/DecoderClientWin32.h"
+#include "decoder/DecoderProcessWin32.h"
 #include "imaging/SPILib.h"
+#else
+#include "imaging/PictureLoader.h"
+#include "toolkit/StringList.h"
 #endif
 
 namespace {
@@ -27,20 +34,39 @@ int Usage() {
   return 2;
 }
 
-// The plug-in host for FOLDER, or null when this build has none.
-std::unique_ptr<orv::IPluginDecoder> CreatePluginDecoder(const std::string& folder) {
 #ifdef _WIN32
-  return orv::MakePluginDecoder(folder);
-#else
-  (void)folder;
-  std::fprintf(stderr, "picdump: plug-ins not supported in this build\n");
-  return nullptr;
-#endif
+bool Decode(const std::string& input, const std::string* plugins, tk::TBitmap& picture) {
+  orv::DecodeSetup setup;
+  setup.extensions = kExtensionList;
+  if (plugins) setup.pluginFiles = orv::PlugInFilesIn(*plugins).Items();
+  orv::TDecoderClient decoder(orv::DecoderModulePath(), setup);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  const uint64_t bytes = GetFileAttributesExA(input.c_str(), GetFileExInfoStandard, &data)
+                             ? (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow
+                             : 0;
+  return orv::DecodeOwnSizeThrough(decoder, input, bytes, picture);
 }
+#else
+// Without Windows there is no decoder process and no plug-in: the picture
+// is decoded here.
+bool Decode(const std::string& input, const std::string* plugins, tk::TBitmap& picture) {
+  if (plugins) {
+    std::fprintf(stderr, "picdump: plug-ins not supported in this build\n");
+    return false;
+  }
+  tk::TStringList extensions;
+  orv::FillPictureExtensions(extensions, kExtensionList);
+  orv::LoadPicture(input, picture, extensions, nullptr);
+  return !picture.Empty();
+}
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  if (argc > 1 && orv::IsDecoderSwitch(argv[1])) return orv::RunDecoderProcess(GetCommandLineA());
+#endif
   std::string pluginFolder, input, output;
   bool havePlugins = false;
   int positional = 0;
@@ -64,14 +90,8 @@ int main(int argc, char** argv) {
   }
   if (positional != 2 || input.empty() || output.empty()) return Usage();
 
-  std::unique_ptr<orv::IPluginDecoder> plugins;
-  if (havePlugins) plugins = CreatePluginDecoder(pluginFolder);
-
-  tk::TStringList extensions;
-  orv::FillPictureExtensions(extensions, kExtensionList);
   tk::TBitmap picture;
-  orv::LoadPicture(input, picture, extensions, plugins.get());
-  if (picture.Empty()) {
+  if (!Decode(input, havePlugins ? &pluginFolder : nullptr, picture)) {
     std::fprintf(stderr, "picdump: %s: no picture decoded\n", input.c_str());
     return 1;
   }
