@@ -50,6 +50,8 @@ const std::vector<TApplicationIniFile::Key>& TApplicationIniFile::Keys() {
       {kScreen, "PreviousRowNumber", &T::PreviousRowNumber, 0},
       {kScreen, "AlwaysFirstRowCheck", &T::AlwaysFirstRowCheck, 0},
       {kScreen, "AllMonitors", &T::AllMonitors, 1},
+      {kScreen, "Transition", &T::Transition, kTransitionNone},
+      {kScreen, "TransitionTime", &T::TransitionTime, kTransitionTimeDefault},
       {kFont, "Name", FontGroup{}, 0},
       {kEvent, "MouseClick", &T::MouseClick, 1},
       {kEvent, "MouseMove", &T::MouseMove, 1},
@@ -165,8 +167,26 @@ void TApplicationIniFile::Load(MissingLists missing) {
   ApplyDefaults();
   LoadList(DirList, dir_list_path_, missing);
   LoadList(FileList, file_list_path_, missing);
-  for (const Key& k : Keys()) ReadKey(k);
+  try {
+    for (const Key& k : Keys()) ReadKey(k);
+  } catch (...) {
+    // The keys read before the error are used as they are: they keep to
+    // their limits all the same.
+    LimitValues();
+    throw;
+  }
+  LimitValues();
+}
+
+void TApplicationIniFile::LimitValues() {
   if (BlankScreenInterval < 0) BlankScreenInterval = 0;
+  // A kind this version does not know (a later one's, or a typing slip)
+  // shows pictures as they always were rather than guess at an effect.
+  if (Transition < kTransitionNone || Transition > kTransitionPanZoom) Transition = kTransitionNone;
+  // A fade too short to see is a flash; one too long keeps two pictures
+  // half-drawn for most of their time.
+  if (TransitionTime < kTransitionTimeMin) TransitionTime = kTransitionTimeMin;
+  if (TransitionTime > kTransitionTimeMax) TransitionTime = kTransitionTimeMax;
 }
 
 void TApplicationIniFile::Save() {

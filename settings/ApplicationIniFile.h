@@ -1,7 +1,8 @@
 // Every user setting of the screen saver with the folder history and the
 // picture list. The settings live in an INI file; the two lists in text
-// files beside it. The record validates nothing but BlankScreenInterval;
-// the windows that own it read and write the fields directly.
+// files beside it. The record validates nothing but BlankScreenInterval
+// and the two transition keys; the windows that own it read and write the
+// fields directly.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,17 @@
 #include "toolkit/StringList.h"
 
 namespace orv {
+
+// How one picture gives way to the next ([Screen] Transition).
+enum TransitionKind : int32_t {
+  kTransitionNone = 0,
+  kTransitionCrossFade = 1,
+  kTransitionPanZoom = 2,  // pan and zoom, with a cross-fade between pictures
+};
+// The length of the fade ([Screen] TransitionTime), in milliseconds.
+constexpr int32_t kTransitionTimeMin = 200;
+constexpr int32_t kTransitionTimeMax = 5000;
+constexpr int32_t kTransitionTimeDefault = 1000;
 
 class TApplicationIniFile {
  public:
@@ -80,6 +92,10 @@ class TApplicationIniFile {
   bool AlwaysFirstRowCheck = false;
   // Pictures on every monitor; otherwise the others show the background.
   bool AllMonitors = false;
+  // A TransitionKind; anything else read from the file is kTransitionNone.
+  int32_t Transition = 0;
+  // Within kTransitionTimeMin .. kTransitionTimeMax after loading.
+  int32_t TransitionTime = 0;
   bool MouseClick = false;
   bool MouseMove = false;
   bool TextWrap = false;
@@ -104,6 +120,8 @@ class TApplicationIniFile {
 
  private:
   void ApplyDefaults();
+  // The few limits Load keeps, also when it stops at an error.
+  void LimitValues();
   void ReadKey(const Key& k);
   void WriteKey(const Key& k);
   static void LoadList(tk::TStringList& list, const std::string& path, MissingLists missing);

@@ -110,6 +110,8 @@ TEST_F(SettingsStore, FirstStartGivesDefaultsAndEmptyListFiles) {
   EXPECT_EQ(s->WindowBorder, 0);
   EXPECT_FALSE(s->AlwaysFirstRowCheck);
   EXPECT_TRUE(s->AllMonitors);
+  EXPECT_EQ(s->Transition, orv::kTransitionNone);
+  EXPECT_EQ(s->TransitionTime, 1000);
   EXPECT_FALSE(s->TextWrap);
   EXPECT_TRUE(s->MouseClick);
   EXPECT_TRUE(s->MouseMove);
@@ -222,6 +224,71 @@ TEST_F(SettingsStore, AllMonitorsIsOnUnlessStoredAsZero) {
   }
 }
 
+// Settings files from before transitions have neither key: their show
+// stays as it was. What is stored outside the limits reads as the nearest
+// sound value and is written back so.
+TEST_F(SettingsStore, TransitionKeysReadWithinTheirLimits) {
+  struct Case {
+    const char* ini;
+    int32_t transition;
+    int32_t time;
+  };
+  const Case cases[] = {
+      {"", 0, 1000},
+      {"[Screen]\nInterval=9\n", 0, 1000},
+      {"[Screen]\nTransition=1\nTransitionTime=750\n", 1, 750},
+      {"[Screen]\nTransition=2\nTransitionTime=200\n", 2, 200},
+      {"[Screen]\nTransition=0\nTransitionTime=5000\n", 0, 5000},
+      {"[screen]\ntransition=2\ntransitiontime=0x400\n", 2, 1024},
+      // Outside the limits.
+      {"[Screen]\nTransition=3\nTransitionTime=199\n", 0, 200},
+      {"[Screen]\nTransition=-1\nTransitionTime=5001\n", 0, 5000},
+      {"[Screen]\nTransition=2147483647\nTransitionTime=-2147483648\n", 0, 200},
+      {"[Screen]\nTransition=$FFFFFFFF\nTransitionTime=2147483647\n", 0, 5000},
+      // Not numbers: the defaults.
+      {"[Screen]\nTransition=fade\nTransitionTime=1s\n", 0, 1000},
+      {"[Screen]\nTransition=\nTransitionTime=\n", 0, 1000},
+      {"[Screen]\nTransition=1.5\nTransitionTime=99999999999\n", 0, 1000},
+      {"[Screen]\nTransition=2\n[Font]\nTransitionTime=300\n", 2, 1000},  // wrong section
+  };
+  for (const Case& c : cases) {
+    auto s = LoadFrom(c.ini);
+    EXPECT_EQ(s->Transition, c.transition) << c.ini;
+    EXPECT_EQ(s->TransitionTime, c.time) << c.ini;
+    s->Save();
+    EXPECT_EQ(Value("Screen", "Transition"), std::to_string(c.transition)) << c.ini;
+    EXPECT_EQ(Value("Screen", "TransitionTime"), std::to_string(c.time)) << c.ini;
+  }
+}
+
+// Writing the two keys into a file of the user's own changes those lines
+// and nothing else the user had, in the file or in the show.
+TEST_F(SettingsStore, TransitionKeysRoundTripAndLeaveTheOtherKeysAlone) {
+  auto s = LoadFrom(
+      "[Screen]\nInterval=12\nTransition=1\nTransitionTime=400\nWindowBorder=20\n"
+      "[Font]\nName=Arial\n[Event]\nMouseMove=0\n");
+  s->Transition = orv::kTransitionPanZoom;
+  s->TransitionTime = 2500;
+  s->Save();
+  auto t = Make();
+  t->Load();
+  EXPECT_EQ(t->Transition, orv::kTransitionPanZoom);
+  EXPECT_EQ(t->TransitionTime, 2500);
+  EXPECT_EQ(t->Interval, 12);
+  EXPECT_EQ(t->WindowBorder, 20);
+  EXPECT_EQ(t->Font.Name, "Arial");
+  EXPECT_FALSE(t->MouseMove);
+  EXPECT_TRUE(t->MouseClick);
+  // Each key once, where it stood.
+  const std::vector<std::string> keys = KeyOrder(Read(IniPath()));
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "Transition"), 1);
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "TransitionTime"), 1);
+  const auto interval = std::find(keys.begin(), keys.end(), "Interval");
+  ASSERT_NE(interval, keys.end());
+  EXPECT_EQ(*(interval + 1), "Transition");
+  EXPECT_EQ(*(interval + 2), "TransitionTime");
+}
+
 TEST_F(SettingsStore, FontStylesAreWrittenOneByOneAndOnlyAdded) {
   auto s = Make();
   s->Load();
@@ -278,6 +345,8 @@ TEST_F(SettingsStore, SaveWritesEveryKeyInOrderAndLoadGetsThemBack) {
   s->PreviousRowNumber = 77;
   s->AlwaysFirstRowCheck = true;
   s->AllMonitors = false;
+  s->Transition = orv::kTransitionCrossFade;
+  s->TransitionTime = 3000;
   s->Font.Size = 14;
   s->Font.CharSet = 0;
   s->Font.Color = 0x123456;
@@ -318,6 +387,8 @@ TEST_F(SettingsStore, SaveWritesEveryKeyInOrderAndLoadGetsThemBack) {
                                           "PreviousRowNumber",
                                           "AlwaysFirstRowCheck",
                                           "AllMonitors",
+                                          "Transition",
+                                          "TransitionTime",
                                           "[Font]",
                                           "Name",
                                           "CharSet",
@@ -362,6 +433,8 @@ TEST_F(SettingsStore, SaveWritesEveryKeyInOrderAndLoadGetsThemBack) {
   EXPECT_EQ(t->PreviousRowNumber, 77);
   EXPECT_EQ(t->AlwaysFirstRowCheck, s->AlwaysFirstRowCheck);
   EXPECT_FALSE(t->AllMonitors);
+  EXPECT_EQ(t->Transition, orv::kTransitionCrossFade);
+  EXPECT_EQ(t->TransitionTime, 3000);
   EXPECT_EQ(t->Font, s->Font);
   EXPECT_EQ(t->MouseClick, s->MouseClick);
   EXPECT_EQ(t->MouseMove, s->MouseMove);
@@ -406,6 +479,15 @@ TEST_F(SettingsStore, BadColourTextStopsLoadAfterTheFieldsBeforeIt) {
   EXPECT_TRUE(s->MouseMove);
   EXPECT_EQ(s->BGColor, tk::clBlack);
 
+  // The limits hold for what was read before the error.
+  Write(IniPath(),
+        "[Screen]\nBlankScreenInterval=-4\nTransition=7\nTransitionTime=60000\n"
+        "[Font]\nColor=clPink\n");
+  EXPECT_THROW(s->Load(), tk::EConvertError);
+  EXPECT_EQ(s->BlankScreenInterval, 0);
+  EXPECT_EQ(s->Transition, orv::kTransitionNone);
+  EXPECT_EQ(s->TransitionTime, orv::kTransitionTimeMax);
+
   auto t = LoadFrom("[Screen]\nBGColor=clWhite\n");
   Write(IniPath(), "[Screen]\nInterval=8\n[Font]\nName=Arial\nSize=20\nColor=0x\nBold=1\n");
   EXPECT_THROW(t->Load(), tk::EConvertError);
@@ -444,7 +526,8 @@ TEST_F(SettingsStore, TheShowsLoadWritesNothing) {
   EXPECT_TRUE(s->FileList.Empty());
   EXPECT_FALSE(fs::exists(Path(kFileList)));
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder_)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(folder_))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Orvanelle.ini", kDirList}));
 }
