@@ -84,13 +84,18 @@ Section "Orvanelle"
   Delete "$INSTDIR\plugins\libde265.dll"
   File "${STAGE}/plugins/*.spi"
   File "${STAGE}/plugins/*.dll"
-  ; A new user sees HEIC, AVIF and WebP at once: plug-ins on, and their
-  ; folder set. Settings the user already has are never touched.
+!endif
+  ; A new user's first settings: pictures change with pan and zoom and a
+  ; cross-fade, and HEIC, AVIF and WebP show at once (plug-ins on, their
+  ; folder set). Settings the user already has are never touched: without
+  ; the key, a show keeps changing pictures as it always did.
   ${IfNot} ${FileExists} "$INSTDIR\Orvanelle.ini"
+!ifdef PLUGINS
     WriteINIStr "$INSTDIR\Orvanelle.ini" "Search" "UseSusiePlugin" "1"
     WriteINIStr "$INSTDIR\Orvanelle.ini" "Search" "PluginFolder" "$INSTDIR\plugins"
-  ${EndIf}
 !endif
+    WriteINIStr "$INSTDIR\Orvanelle.ini" "Screen" "Transition" "2"
+  ${EndIf}
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
 

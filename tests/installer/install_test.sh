@@ -5,7 +5,8 @@
 # 1. setup.exe /S puts every file of the release into
 #    %LOCALAPPDATA%\Programs\Orvanelle and registers the uninstaller for
 #    the current user only; for a new user (no Orvanelle.ini yet) it
-#    switches on the plug-ins it installed in plugins\;
+#    switches on pan and zoom with cross-fades, and the plug-ins it
+#    installed in plugins\;
 # 2. Uninstall.exe /S removes the module, the texts and itself and keeps
 #    the user's settings file (and so the folder);
 # 3. after a second install, Uninstall.exe /S /REMOVESETTINGS leaves
@@ -57,11 +58,15 @@ uninstall() {
 }
 
 install
+ini=$(tr -d '\r' <"$target/Orvanelle.ini" 2>/dev/null) || fail "no Orvanelle.ini for a new user"
+grep -qx 'Transition=2' <<<"$ini" || fail "pan and zoom not switched on: $ini"
+[[ $(grep -c '^\[Screen\]' <<<"$ini") -eq 1 ]] || fail "transition not in one [Screen]: $ini"
+[[ $(sed -n '/^\[Screen\]/,/^\[/p' <<<"$ini") == *$'\nTransition=2'* ]] ||
+  fail "transition outside [Screen]: $ini"
 if [[ -d $stage/plugins ]]; then
   for f in orvheif.spi orvavif.spi orvwebp.spi orvheifcodec.dll; do
     [[ -f $target/plugins/$f ]] || fail "plugins\\$f not installed"
   done
-  ini=$(tr -d '\r' <"$target/Orvanelle.ini" 2>/dev/null) || fail "no Orvanelle.ini for a new user"
   grep -qx 'UseSusiePlugin=1' <<<"$ini" || fail "plug-ins not switched on: $ini"
   grep -qxF "PluginFolder=$target_win\plugins" <<<"$ini" || fail "plug-in folder not set: $ini"
   [[ $(grep -c '^\[Search\]' <<<"$ini") -eq 1 ]] || fail "settings not in [Search]: $ini"
