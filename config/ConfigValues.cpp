@@ -53,6 +53,12 @@ ConfigValues OpenValues(const TApplicationIniFile& s, const tk::TStringList& plu
   v.BGImagePath = s.BGImagePath;
   v.Interval = kIntervalRange.Clamp(s.Interval);
   v.BlankScreenInterval = kBlankScreenIntervalRange.Clamp(s.BlankScreenInterval);
+  // Load keeps both within their limits; a record set by other means shows
+  // the same as it would after a save and a load.
+  v.Transition = s.Transition >= kTransitionNone && s.Transition <= kTransitionPanZoom
+                     ? s.Transition
+                     : kTransitionNone;
+  v.TransitionTime = kTransitionTimeRange.Clamp(s.TransitionTime);
   // An index outside the list selects nothing, as the combo box does.
   v.ShowTextKind = s.ShowTextKind >= 0 && s.ShowTextKind <= 3 ? s.ShowTextKind : -1;
   v.SelectTextCaption = s.SelectTextFileName;
@@ -107,6 +113,8 @@ void StoreValues(ConfigValues& v, TApplicationIniFile& s, int historyCapacity) {
   s.BGImagePath = v.BGImagePath;
   s.Interval = v.Interval;
   s.BlankScreenInterval = v.BlankScreenInterval;
+  s.Transition = v.Transition;
+  s.TransitionTime = v.TransitionTime;
   s.WindowBorder = v.WindowBorder;
   s.ShowTextKind = v.ShowTextKind;
   s.TextArrangement = v.TextArrangement;

@@ -29,6 +29,7 @@ constexpr UpDownRange kPixelRange{1, 10240};  // width and height
 constexpr UpDownRange kWindowBorderRange{5, 50};
 constexpr UpDownRange kIntervalRange{1, 59};
 constexpr UpDownRange kBlankScreenIntervalRange{1, 10};
+constexpr UpDownRange kTransitionTimeRange{kTransitionTimeMin, kTransitionTimeMax};
 
 // The three built-in file-type rows; plug-in rows follow them.
 constexpr int kBuiltInTypeRows = 3;
@@ -66,6 +67,8 @@ struct ConfigValues {
   int TextLayout = 1;
   int16_t Interval = 5;
   int16_t BlankScreenInterval = 2;
+  int Transition = kTransitionNone;  // TransitionEasyComboBox's index
+  int16_t TransitionTime = kTransitionTimeDefault;
   // Display 3.
   int ShowTextKind = -1;  // nothing selected as designed
   bool TextWrap = true;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 #include "config/ConfigValues.h"
@@ -96,6 +97,41 @@ TEST(ConfigValues, OpeningShowsEverySettingAndOkStoresItBack) {
   // Set directly by their buttons, never by OK.
   EXPECT_EQ(out->PluginFolder, "");
   EXPECT_EQ(out->SelectTextFileName, "");
+}
+
+// The transition controls show what Load would have made of the record:
+// a kind outside the list is none, a time outside the up-down's range its
+// nearer end, taken from the whole integer.
+TEST(ConfigValues, TransitionsOpenWithinTheControlsAndOkStoresThem) {
+  struct Case {
+    int32_t kind, time;
+    int shownKind;
+    int16_t shownTime;
+  } cases[] = {
+      {0, 1000, 0, 1000},
+      {1, 200, 1, 200},
+      {2, 5000, 2, 5000},
+      {3, 199, 0, 200},
+      {-1, 5001, 0, 5000},
+      {2, 70000, 2, 5000},
+      {2, 65736, 2, 5000},  // 200 after a cut to 16 bits
+      {INT32_MIN, INT32_MIN, 0, 200},
+  };
+  for (const Case& c : cases) {
+    auto s = Store();
+    s->Transition = c.kind;
+    s->TransitionTime = c.time;
+    ConfigValues v = OpenValues(*s, {});
+    EXPECT_EQ(v.Transition, c.shownKind) << c.kind;
+    EXPECT_EQ(v.TransitionTime, c.shownTime) << c.time;
+    auto out = Store();
+    StoreValues(v, *out, 32);
+    EXPECT_EQ(out->Transition, c.shownKind) << c.kind;
+    EXPECT_EQ(out->TransitionTime, c.shownTime) << c.time;
+  }
+  ConfigValues designed;
+  EXPECT_EQ(designed.Transition, kTransitionNone);
+  EXPECT_EQ(designed.TransitionTime, kTransitionTimeDefault);
 }
 
 TEST(ConfigValues, FormDefaultsAndEnableRules) {
