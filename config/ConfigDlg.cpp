@@ -30,6 +30,9 @@ const char* const kShowTextKinds[] = {"表示しない", "ファイル名を表�
                                       "ファイル名を表示する（拡張子なし）",
                                       "指定したテキストを表示する"};
 
+// Indexed by TransitionKind.
+const char* const kTransitions[] = {"なし", "クロスフェード", "パン・ズーム"};
+
 constexpr char kPropertiesTitle[] = "画面のプロパティ";
 constexpr char kTextWrapHint[] = "半角の空白を含むテキストは表示幅を超えると折り返されます";
 constexpr UINT kHistoryCapacityResource = 10;
@@ -261,6 +264,8 @@ void TConfigDlg::AttachControls() {
   ShowTextKindEasyComboBox.Attach(Item(IDC_SHOWTEXTKINDEASYCOMBOBOX), true);
   for (const char* kind : kShowTextKinds) ShowTextKindEasyComboBox.Add(kind);
   ShowTextKindEasyComboBox.SetItemIndex(-1);
+  TransitionEasyComboBox.Attach(Item(IDC_TRANSITIONEASYCOMBOBOX), true);
+  for (const char* kind : kTransitions) TransitionEasyComboBox.Add(kind);
 
   FileNameListView.Attach(Item(IDC_FILENAMELISTVIEW), false);
   FileNameListView.OnMouseMove = [this] { FileNameListViewMouseMove(); };
@@ -299,6 +304,9 @@ void TConfigDlg::AttachControls() {
       // stops at 10.
       {&BlankScreenIntervalNumberFilterEdit, IDC_BLANKSCREENINTERVALNUMBERFILTEREDIT,
        IDC_BLANKSCREENINTERVALUPDOWN, "#0", 2, 1, 59, kBlankScreenIntervalRange},
+      {&TransitionTimeNumberFilterEdit, IDC_TRANSITIONTIMENUMBERFILTEREDIT,
+       IDC_TRANSITIONTIMEUPDOWN, "###0", 4, kTransitionTimeMin, kTransitionTimeMax,
+       kTransitionTimeRange},
   };
   for (const NumberEdit& e : edits) {
     e.edit->SetNumberFilter(e.filter);
@@ -540,6 +548,8 @@ void TConfigDlg::WriteControls(const ConfigValues& v) {
   SetRadioIndex(IDC_TEXTLAYOUT0, 3, v.TextLayout);
   UpDownSetPosition(Item(IDC_INTERVALUPDOWN), v.Interval);
   UpDownSetPosition(Item(IDC_BLANKSCREENINTERVALUPDOWN), v.BlankScreenInterval);
+  TransitionEasyComboBox.SetItemIndex(v.Transition);
+  UpDownSetPosition(Item(IDC_TRANSITIONTIMEUPDOWN), v.TransitionTime);
 
   ShowTextKindEasyComboBox.SetItemIndex(v.ShowTextKind);
   SetChecked(IDC_TEXTWRAPCHECKBOX, v.TextWrap);
@@ -586,6 +596,8 @@ ConfigValues TConfigDlg::ReadControls() const {
   v.TextLayout = RadioIndex(IDC_TEXTLAYOUT0, 3);
   v.Interval = static_cast<int16_t>(UpDownPosition(Item(IDC_INTERVALUPDOWN)));
   v.BlankScreenInterval = static_cast<int16_t>(UpDownPosition(Item(IDC_BLANKSCREENINTERVALUPDOWN)));
+  v.Transition = TransitionEasyComboBox.ItemIndex();
+  v.TransitionTime = static_cast<int16_t>(UpDownPosition(Item(IDC_TRANSITIONTIMEUPDOWN)));
 
   v.ShowTextKind = ShowTextKindEasyComboBox.ItemIndex();
   v.TextWrap = Checked(IDC_TEXTWRAPCHECKBOX);

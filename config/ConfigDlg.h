@@ -136,12 +136,14 @@ class TConfigDlg : public tk::TForm {
   TEasyListView FileNameListView;
   TEasyListView ExtendNameEasyListView;
   TEasyComboBox ShowTextKindEasyComboBox;
+  TEasyComboBox TransitionEasyComboBox;
   TNumberFilterEdit SizeEdit;
   TNumberFilterEdit WidthEdit;
   TNumberFilterEdit HeightEdit;
   TNumberFilterEdit WindowBorderNumberFilterEdit;
   TNumberFilterEdit IntervalEdit;
   TNumberFilterEdit BlankScreenIntervalNumberFilterEdit;
+  TNumberFilterEdit TransitionTimeNumberFilterEdit;
   std::unique_ptr<TLayoutSample> sample_;
   // The decoder of the sample's background while it is asked.
   std::unique_ptr<TDecoderClient> sample_decoder_;

@@ -93,6 +93,8 @@ TextWrap=1
 Interval=8
 BlankScreenInterval=2
 WindowBorder=10
+Transition=1
+TransitionTime=1500
 [Font]
 Name=ＭＳ Ｐゴシック
 CharSet=128
