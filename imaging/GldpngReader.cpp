@@ -5,7 +5,6 @@
 
 #include "imaging/GldpngFormat.h"
 #include "imaging/Gldpngstream.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 
 namespace orv {
@@ -494,7 +493,6 @@ void TGLDPNGReadStream::DecodePass(int pass, Rows& rows, int& lineNo, int totalR
   const bool decodeHook = with_hooks_ && !password_.empty() && owner_.OnDecode;
   std::memset(rows.prev, 0, rowLen + 1);
   for (int r = 0; r < passHeight; ++r) {
-    if ((r & 15) == 0) tk::CheckDecodeCancelled();
     InflateRow(rows.cur, rowLen + 1);
     if (!pngrow::UnfilterRow(rows.cur[0], rows.cur + 1, rows.prev + 1, rowLen, bpp))
       RaisePng(PngError::ReadImage);

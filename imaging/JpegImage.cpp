@@ -10,7 +10,6 @@
 
 #include "imaging/AreaShrink.h"
 #include "imaging/ExifOrientation.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 
 namespace orv {
@@ -25,7 +24,6 @@ struct ErrorManager {
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
   int warnings;
-  bool cancelled;             // the program asked the decode to stop
   uint64_t maxScanWork;       // scans x frame pixels a file may demand
 };
 
@@ -62,11 +60,6 @@ void OutputMessage(j_common_ptr) {}
 // progressive file in jpeg_start_decompress.
 void ProgressMonitor(j_common_ptr cinfo) {
   ErrorManager* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-  if (tk::DecodeCancelled()) {
-    err->cancelled = true;
-    std::snprintf(err->message, sizeof err->message, "Decoding cancelled");
-    std::longjmp(err->jump, 1);
-  }
   if (!cinfo->is_decompressor) return;
   const j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(cinfo);
   // Every scan of a progressive file passes over the whole frame: a small
@@ -222,7 +215,6 @@ class Decompressor {
 
   jpeg_decompress_struct& Info() { return cinfo_; }
   const char* Message() const { return err_.message; }
-  bool Cancelled() const { return err_.cancelled; }
   int Warnings() const { return err_.warnings; }
 
  private:
@@ -243,7 +235,6 @@ void SwapRedBlue(uint8_t* top, std::ptrdiff_t stride, int width, int rows) {
 #endif
 
 [[noreturn]] void Fail(const Decompressor& d) {
-  if (d.Cancelled()) tk::Abort();
   throw tk::EInvalidGraphic(std::string("JPEG error: ") + d.Message());
 }
 

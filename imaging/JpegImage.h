@@ -60,8 +60,7 @@ class TJPEGImage {
 
   // Decodes into `dest` as pf24bit. Throws EInvalidGraphic when the data
   // cannot be decoded or demand too much work, EOutOfResources when the
-  // picture is too large and EAbort when the thread's decode-cancel token
-  // asks it to stop; on any failure `dest` is unchanged. An empty image empties `dest`.
+  // picture is too large; on any failure `dest` is unchanged. An empty image empties `dest`.
   // Recoverable damage (such as data ending early) still gives a picture.
   void AssignTo(tk::TBitmap& dest) const;
   // The same at the size the picture is shown, `fitWidth` x `fitHeight`

@@ -5,7 +5,6 @@
 
 #include "imaging/Gldpng.h"
 #include "imaging/JpegImage.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
 #include "toolkit/Streams.h"
@@ -71,8 +70,6 @@ void LoadJpeg(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins
       jpeg.LoadFromBorrowedMemory(source.bytes->data(), source.bytes->size());
     else
       jpeg.LoadFromFile(source.fileName);
-  } catch (const tk::EAbort&) {
-    throw;
   } catch (const tk::Exception&) {
     LoadThroughPlugins(source, target, plugins);
     return;
@@ -112,9 +109,6 @@ void LoadPng(const Source& source, tk::TBitmap& target, IPluginDecoder* plugins)
   tk::TBitmap image;
   try {
     ReadPngFile(source, image);
-  } catch (const tk::EAbort&) {
-    // A decode the program stopped gives nothing; no plug-in is tried.
-    throw;
   } catch (const tk::Exception&) {
     LoadThroughPlugins(source, target, plugins);
     return;
@@ -139,7 +133,6 @@ void LoadPicture(const std::string& fileName, tk::TBitmap& target,
                  const LoadPictureOptions& options, PictureSize* ownSize) {
   if (ownSize) *ownSize = PictureSize{};
   if (!options.bytes && options.skipMissingFile && !tk::FileExists(fileName)) return;
-  const tk::ScopedDecodeCancel cancel(options.cancel);
   const Source source{fileName, options.bytes};
   const std::string ext = tk::AsciiLower(tk::ExtractFileExt(fileName));
   PictureSize size;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "toolkit/Bitmap.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/StringList.h"
 
 namespace orv {
@@ -53,10 +52,6 @@ void FillPictureExtensions(tk::TStringList& list, const std::string& resourceTex
 struct LoadPictureOptions {
   // The slideshow's copy returns at once when the file does not exist.
   bool skipMissingFile = false;
-  // Asked while the picture decodes; when it asks to stop, the decode ends
-  // at once and the target stays empty. Null: the decode always runs to
-  // its end (or to the token the caller made current).
-  tk::TDecodeCancel* cancel = nullptr;
   // The box the picture will be shrunk into when it is larger (0 x 0: it is
   // shown at its own size). A JPEG is then decoded only as large as its
   // place in the box needs; the target is smaller than the picture, whose

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "toolkit/Bitmap.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/Streams.h"
 
@@ -220,7 +219,6 @@ void DecodeRle(const Header& h, const uint8_t* src, size_t size, TBitmap& bmp) {
       case 0:  // end of line
         x = 0;
         ++y;
-        if ((y & 63) == 0) CheckDecodeCancelled();
         break;
       case 1:  // end of bitmap
         return;
@@ -255,7 +253,6 @@ void DecodeMasked(const Header& h, const uint8_t* src, size_t fileStride, TBitma
   const int bytes = h.bits / 8;
   const bool alpha = bmp.PixelFormat() == TPixelFormat::pf32bit;
   for (int64_t y = 0; y < h.height; ++y) {
-    if ((y & 63) == 0) CheckDecodeCancelled();
     const uint8_t* in = src + y * fileStride;
     uint8_t* out = bmp.ScanLine(TargetRow(h, y));
     for (int64_t x = 0; x < h.width; ++x, in += bytes) {
@@ -273,7 +270,6 @@ void DecodeMasked(const Header& h, const uint8_t* src, size_t fileStride, TBitma
 // Widens 2-bit rows to the 4-bit format the toolkit has.
 void Decode2Bit(const Header& h, const uint8_t* src, size_t fileStride, TBitmap& bmp) {
   for (int64_t y = 0; y < h.height; ++y) {
-    if ((y & 63) == 0) CheckDecodeCancelled();
     const uint8_t* in = src + y * fileStride;
     uint8_t* out = bmp.ScanLine(TargetRow(h, y));
     for (int64_t x = 0; x < h.width; ++x) {
@@ -354,7 +350,6 @@ void Decode(const uint8_t* data, size_t size, TBitmap& result) {
   } else {
     const size_t rowBytes = static_cast<size_t>((h.width * h.bits + 7) / 8);
     for (int64_t y = 0; y < h.height; ++y) {
-      if ((y & 255) == 0) CheckDecodeCancelled();
       std::memcpy(bmp.ScanLine(TargetRow(h, y)), pixels + y * fileStride, rowBytes);
     }
   }

@@ -11,7 +11,6 @@
 #include "imaging/PictureLoader.h"
 #include "imaging/Gldpng.h"
 #include "tests/core/jpeg_test_encoder.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
 #include "toolkit/Streams.h"
@@ -340,70 +339,6 @@ TEST_F(LoadPictureTest, PluginFailuresNeverReachTheCaller) {
 
   FakePlugins oom(FakePlugins::kOutOfMemory);
   Load(Write("oom.gif", jpeg_), &oom);
-  EXPECT_TRUE(TargetUnchanged());
-}
-
-// A decode asked to stop ends at once, leaving the target as it was (the
-// show hands in an empty one), and asks nobody else to decode the file.
-TEST_F(LoadPictureTest, EveryDecoderStopsAtOnceWhenTheDecodeIsCancelled) {
-  const int w = 320, h = 1024;
-  TBitmap big;
-  big.Allocate(TPixelFormat::pf24bit, w, h);
-  tk::TMemoryStream bmpOut;
-  big.SaveToStream(bmpOut);
-  orv::TGLDPNG png;
-  png.OwnImage().Allocate(TPixelFormat::pf24bit, w, h);
-  tk::TMemoryStream pngOut;
-  png.SaveToStream(pngOut);
-  jpegtest::Options progressive;
-  progressive.progressive = true;
-  const Bytes texture = jpegtest::Texture(w, h, 3);
-  struct Case {
-    const char* name;
-    Bytes bytes;
-  } cases[] = {
-      {"big.bmp", bmpOut.Data()},
-      {"big.png", pngOut.Data()},
-      {"big.jpg", jpegtest::Encode(w, h, texture)},
-      {"big_progressive.jpg", jpegtest::Encode(w, h, texture, progressive)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string path = Write(c.name, c.bytes);
-    // Undisturbed, each decodes, asking the token along the way.
-    tk::TDecodeCancel quiet;
-    int polls = 0;
-    quiet.Poll = [&polls] {
-      ++polls;
-      return false;
-    };
-    ResetTarget();
-    LoadPicture(path, target_, extensions_, nullptr, orv::LoadPictureOptions{false, &quiet});
-    ASSERT_EQ(target_.Width(), w);
-    ASSERT_GT(polls, 1) << "the decoder never asked";
-    // Asked to stop at the second look: nothing comes out.
-    tk::TDecodeCancel stop;
-    int asked = 0;
-    stop.Poll = [&asked] { return ++asked >= 2; };
-    ResetTarget();
-    LoadPicture(path, target_, extensions_, nullptr, orv::LoadPictureOptions{false, &stop});
-    EXPECT_TRUE(TargetUnchanged());
-    EXPECT_EQ(asked, 2) << "once raised, the token is not polled again";
-    EXPECT_TRUE(stop.Raised());
-    // Raised before the decode began (the show is ending): not even a look.
-    ResetTarget();
-    LoadPicture(path, target_, extensions_, nullptr, orv::LoadPictureOptions{false, &stop});
-    EXPECT_TRUE(TargetUnchanged());
-    EXPECT_EQ(asked, 2);
-  }
-  // A cancelled decode is not handed to the plug-ins instead.
-  FakePlugins plugins(FakePlugins::kAccept);
-  tk::TDecodeCancel raised;
-  raised.Raise();
-  ResetTarget();
-  LoadPicture(Write("c.png", cases[1].bytes), target_, extensions_, &plugins,
-              orv::LoadPictureOptions{false, &raised});
-  EXPECT_TRUE(plugins.calls.empty());
   EXPECT_TRUE(TargetUnchanged());
 }
 
