@@ -462,10 +462,7 @@ TEST_F(TwoMonitorsTest, APictureWithAValidHeaderAndBrokenDataIsPassedOverAndTheS
   std::vector<std::string> files = Pictures();
   const std::string broken = dir_ + "broken_tall.orv";
   {
-    std::string v(ORV_TEST_MAGIC, 8);
-    for (uint32_t x : {300u, 900u, static_cast<uint32_t>(kModeDataBroken)})
-      for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-    v.append(300 * 900 * 3, '\x40');
+    std::string v = orvtest::FlatOrvPicture(300u, 900u, static_cast<uint32_t>(kModeDataBroken));
     orvtest::WriteFile(broken, v);
   }
   files.insert(files.begin() + 2, broken);

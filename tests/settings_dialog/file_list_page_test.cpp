@@ -15,6 +15,7 @@
 #include "tests/core/jpeg_test_encoder.h"
 #include "tests/plugins/TestPlugin.h"
 #include "tests/settings_dialog/dialog_harness.h"
+#include "tests/win/test_files.h"
 #include "toolkit/Bitmap.h"
 
 namespace {
@@ -368,10 +369,7 @@ TEST_F(FileListPage, HintsFollowTheSelectionAndDeleteRemovesOnlySelectedEntries)
 namespace {
 
 std::string TestPicture(uint32_t w, uint32_t h, uint32_t mode) {
-  std::string v(ORV_TEST_MAGIC, 8);
-  for (uint32_t x : {w, h, mode})
-    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-  v.append(size_t(w) * h * 3, '\x40');
+  std::string v = orvtest::FlatOrvPicture(w, h, mode);
   return v;
 }
 

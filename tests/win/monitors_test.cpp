@@ -137,10 +137,7 @@ std::string TestPluginDir() {
 }
 
 void WriteOrvPicture(const std::string& path, uint32_t w, uint32_t h, OrvTestMode mode) {
-  std::string v(ORV_TEST_MAGIC, 8);
-  for (uint32_t x : {w, h, static_cast<uint32_t>(mode)})
-    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-  v.append(size_t(w) * h * 3, '\x60');
+  std::string v = orvtest::FlatOrvPicture(w, h, static_cast<uint32_t>(mode), '\x60');
   WriteFile(path, v);
 }
 

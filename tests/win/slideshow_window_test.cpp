@@ -313,11 +313,7 @@ TEST_F(SlideshowWindowTest, PreviewShowsOnlyTheNameAndIgnoresInput) {
 
 // A picture only the test plug-in reads, under a name libjpeg rejects.
 void WritePluginPicture(const std::string& path, int w, int h) {
-  std::string v(ORV_TEST_MAGIC, 8);
-  for (uint32_t x :
-       {static_cast<uint32_t>(w), static_cast<uint32_t>(h), static_cast<uint32_t>(kModeBottomUp)})
-    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-  v.append(static_cast<size_t>(w) * h * 3, '\x55');
+  std::string v = orvtest::FlatOrvPicture(uint32_t(w), uint32_t(h), kModeBottomUp, '\x55');
   WriteFile(path, v);
 }
 
@@ -371,10 +367,7 @@ TEST_F(SlideshowWindowTest, APlugInThatFaultsCostsOnlyItsPictures) {
   WriteFile(trigger, "FAULT");
   const std::string divides = dir_ + "faults_in_getpicture.orv";
   {
-    std::string v(ORV_TEST_MAGIC, 8);
-    for (uint32_t x : {8u, 8u, uint32_t(kModeFaultDivide)})
-      for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-    v.append(8 * 8 * 3, '\x40');
+    std::string v = orvtest::FlatOrvPicture(8u, 8u, uint32_t(kModeFaultDivide));
     WriteFile(divides, v);
   }
   const std::string good = dir_ + "good.bmp";
@@ -402,10 +395,7 @@ TEST_F(SlideshowWindowTest, APlugInThatFaultsCostsOnlyItsPictures) {
 // place where either can happen.
 std::string WriteStalledPicture(const std::string& dir) {
   const std::string path = dir + "stalls.orv";
-  std::string v(ORV_TEST_MAGIC, 8);
-  for (uint32_t x : {16u, 16u, uint32_t(kModeSlow)})
-    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-  v.append(16 * 16 * 3, '\x40');
+  std::string v = orvtest::FlatOrvPicture(16u, 16u, uint32_t(kModeSlow));
   WriteFile(path, v);
   return path;
 }
@@ -516,10 +506,7 @@ TEST_F(SlideshowWindowTest, MisbehavingPlugInsCostTheirPicturesAndNothingElse) {
   WriteSolidBmp(good, 40, 30, RGB(0, 200, 0));
   for (const Case& c : cases) {
     const std::string path = dir_ + "mode" + std::to_string(c.mode) + ".orv";
-    std::string v(ORV_TEST_MAGIC, 8);
-    for (uint32_t x : {24u, 16u, c.mode})
-      for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-    v.append(24 * 16 * 3, '\x70');
+    std::string v = orvtest::FlatOrvPicture(24u, 16u, c.mode, '\x70');
     WriteFile(path, v);
     files.push_back(path);
     files.push_back(good);

@@ -1,5 +1,5 @@
-// Files the Windows tests write: a fresh folder of their own, text files
-// and solid-colour bitmaps.
+// Files the Windows tests write: a fresh folder of their own, text files,
+// solid-colour bitmaps and the test plug-ins' pictures.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/plugins/TestPlugin.h"
 #include "toolkit/Bitmap.h"
 
 namespace orvtest {
@@ -30,6 +31,16 @@ inline void WriteFile(const std::string& path, const std::string& text) {
   ASSERT_NE(f, nullptr) << path;
   std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
+}
+
+// An ORVTEST1 picture (tests/plugins/TestPlugin.h) whose bytes are all
+// `level`, handed back by the test plug-in as `mode` says.
+inline std::string FlatOrvPicture(uint32_t w, uint32_t h, uint32_t mode, char level = '\x40') {
+  std::string v(ORV_TEST_MAGIC, 8);
+  for (uint32_t x : {w, h, mode})
+    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
+  v.append(size_t(w) * h * 3, level);
+  return v;
 }
 
 // A solid-colour 24-bit BMP.
