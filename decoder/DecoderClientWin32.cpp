@@ -95,7 +95,11 @@ void AdoptDecoded(tk::TBitmap& picture, std::unique_ptr<DecodedDib> dib, const D
 TDecoderClient::TDecoderClient(std::string module, DecodeSetup setup)
     : module_(std::move(module)), setup_(std::move(setup)) {}
 
-TDecoderClient::~TDecoderClient() { Stop(); }
+TDecoderClient::~TDecoderClient() {
+  Stop();
+  if (watched_) UnmapViewOfFile(const_cast<long*>(watched_));
+  CloseIf(watch_);
+}
 
 DWORD TDecoderClient::DecoderProcessId() const { return process_ ? GetProcessId(process_) : 0; }
 
@@ -113,9 +117,19 @@ bool TDecoderClient::Start() {
   SetHandleInformation(toDecoder_, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(fromDecoder_, HANDLE_FLAG_INHERIT, 0);
 
+  if (!watch_) {
+    // One page the decoder marks while it loads plug-ins: which one it is
+    // in. Made once, inherited by every decoder of this client.
+    watch_ = CreateFileMappingA(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, 4096, nullptr);
+    if (watch_)
+      watched_ = static_cast<volatile long*>(MapViewOfFile(watch_, FILE_MAP_WRITE, 0, 0, 4096));
+    if (!watched_) CloseIf(watch_);
+  }
+  if (watched_) *watched_ = 0;
   launch_.commandLine = "\"" + module_ + "\" /decode " +
                         std::to_string(reinterpret_cast<uintptr_t>(childIn)) + " " +
-                        std::to_string(reinterpret_cast<uintptr_t>(childOut));
+                        std::to_string(reinterpret_cast<uintptr_t>(childOut)) + " " +
+                        std::to_string(reinterpret_cast<uintptr_t>(watch_));
   job_ = CreateJobObjectA(nullptr, nullptr);
   if (job_) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -184,9 +198,18 @@ bool TDecoderClient::Ask(DecodeMessage kind, const std::string& path, int fitWid
     q.sectionBytes = DibRowBytes(fitWidth, 32) * uint64_t(fitHeight);
     section_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                   DWORD(q.sectionBytes >> 32), DWORD(q.sectionBytes), nullptr);
+    if (!section_) return false;
+  }
+  bound_ = DecodeTimeBoundMs(fileBytes);
+  retries_ = 0;
+  return Send(q);
+}
+
+bool TDecoderClient::Send(DecodeRequest q) {
+  if (q.kind == DecodeMessage::kDecode) {
     HANDLE remote = nullptr;
-    if (!section_ || !DuplicateHandle(GetCurrentProcess(), section_, process_, &remote,
-                                      FILE_MAP_WRITE, FALSE, 0)) {
+    if (!DuplicateHandle(GetCurrentProcess(), section_, process_, &remote, FILE_MAP_WRITE, FALSE,
+                         0)) {
       CloseIf(section_);
       return false;
     }
@@ -200,8 +223,20 @@ bool TDecoderClient::Ask(DecodeMessage kind, const std::string& path, int fitWid
   request_ = q;
   pending_ = true;
   askedAt_ = GetTickCount();
-  bound_ = DecodeTimeBoundMs(fileBytes);
   return true;
+}
+
+bool TDecoderClient::LeaveOutAndRetry() {
+  const long mark = watched_ ? *watched_ : 0;
+  if (mark <= 0 || size_t(mark) > setup_.pluginFiles.size() || retries_ >= kMaxRetries)
+    return false;
+  // The decoder ended, or hung, while it loaded this plug-in: the next
+  // decoders do without it, and the question goes to one at once.
+  left_out_.push_back(setup_.pluginFiles[size_t(mark - 1)]);
+  setup_.pluginFiles.erase(setup_.pluginFiles.begin() + (mark - 1));
+  ++retries_;
+  Abandon();
+  return Start() && Send(request_);
 }
 
 TDecoderClient::Result TDecoderClient::Check(DecodeAnswer& answer,
@@ -262,6 +297,7 @@ TDecoderClient::Result TDecoderClient::Check(DecodeAnswer& answer,
   }
   const bool died = WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
   if (died || GetTickCount() - askedAt_ > bound_) {
+    if (LeaveOutAndRetry()) return Result::kPending;
     pending_ = false;
     CloseIf(section_);
     Abandon();

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "decoder/DecodeProtocol.h"
 #include "search/SearchRun.h"
@@ -94,9 +95,18 @@ class TDecoderClient {
 
   const DecoderLaunch& LastLaunch() const { return launch_; }
   DWORD DecoderProcessId() const;
+  // The plug-ins left out of this client's decoders because one died or
+  // hung while loading them, in that order.
+  const std::vector<std::string>& LeftOut() const { return left_out_; }
 
  private:
+  // A plug-in that ends its decoder while loading is left out and the
+  // question asked again, so many times for one question at most.
+  static constexpr int kMaxRetries = 4;
+
   bool Start();
+  bool Send(DecodeRequest q);
+  bool LeaveOutAndRetry();
   void Abandon();
 
   std::string module_;
@@ -111,6 +121,10 @@ class TDecoderClient {
   DecodeRequest request_;
   HANDLE section_ = nullptr;
   DWORD askedAt_ = 0, bound_ = 0;
+  HANDLE watch_ = nullptr;             // the page the decoder marks
+  volatile long* watched_ = nullptr;   // its view here
+  std::vector<std::string> left_out_;
+  int retries_ = 0;
 };
 
 // The module a decoder is started from: this process's own (the saver's

@@ -1,9 +1,10 @@
-// The decoder process: the module started with "/decode <in> <out>",
-// the two ends of the pipes its saver made, as inherited handle values. It
-// reads every picture file itself, decodes it (BMP, JPEG, PNG, plug-ins),
-// brings it to the box asked for, and writes the rows into the section the
-// saver duplicated into it. Whatever a picture or a plug-in does to this
-// process, the saver only loses an answer.
+// The decoder process: the module started with "/decode <in> <out> <page>",
+// the two ends of the pipes its saver made and the page it marks while it
+// loads plug-ins, as inherited handle values. It reads every picture file
+// itself, decodes it (BMP, JPEG, PNG, plug-ins), brings it to the box asked
+// for, and writes the rows into the section the saver duplicated into it.
+// Whatever a picture or a plug-in does to this process, the saver only
+// loses an answer.
 #include "decoder/DecoderProcessWin32.h"
 
 #include <windows.h>
@@ -18,7 +19,6 @@
 #include "decoder/PipeWin32.h"
 #include "decoder/DecodedPixels.h"
 #include "imaging/PictureLoader.h"
-#include "imaging/PlugInGuardWin32.h"
 #include "imaging/SPILib.h"
 #include "search/SearchRun.h"
 #include "slideshow/LayoutMath.h"
@@ -170,11 +170,15 @@ int RunDecoderProcess(const std::string& commandLine) {
   // Started by hand, or by anything but its saver: nothing to serve.
   if (!IsPipe(in) || !IsPipe(out)) return 2;
   // A plug-in's fault ends this process without a dialog box the user
-  // would have to close.
+  // would have to close. Nothing steps in front of a plug-in's own fault
+  // handling: what it does not catch ends the process, and its saver
+  // reports the picture.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  // Whatever faults in here ends here: no guard steps in front of a
-  // plug-in's own fault handling.
-  TurnFaultGuardsOff();
+  // The saver's page, marked while plug-ins load: a plug-in that ends or
+  // hangs this process there is named, and left out of the next decoder.
+  volatile long* watch = nullptr;
+  if (HANDLE page = HandleArgument(commandLine, 4))
+    watch = static_cast<volatile long*>(MapViewOfFile(page, FILE_MAP_WRITE, 0, 0, sizeof(long)));
   Decoder decoder;
   FrameReader reader;
   std::vector<uint8_t> buffer(64 * 1024), payload;
@@ -187,7 +191,9 @@ int RunDecoderProcess(const std::string& commandLine) {
       if (kind == uint32_t(DecodeMessage::kSetup)) {
         DecodeSetup setup;
         if (!ParseSetup(payload, setup)) return 3;
+        WatchPlugInCalls(watch);
         decoder.Setup(setup);
+        WatchPlugInCalls(nullptr);
         continue;
       }
       DecodeRequest request;

@@ -3,7 +3,9 @@
 // with the first picture plug-in that accepts them.
 //
 // Plug-in libraries stay loaded until FreePlugIn or the destructor. A host
-// is used from one thread at a time and takes no lock.
+// is used from one thread at a time and takes no lock. Plug-in code runs
+// unguarded: the host belongs in a decoder process, which a plug-in's fault
+// ends without harm to its saver.
 #pragma once
 
 #include <cstdint>
@@ -19,13 +21,12 @@
 
 namespace orv {
 
-// A plug-in that faulted in one of our calls: the call counts as failed and
-// the plug-in is not called again.
-class EPlugInFault : public tk::Exception {
- public:
-  explicit EPlugInFault(const std::string& name)
-      : tk::Exception("Susie Plugin " + name + " が異常終了しました") {}
-};
+// From here on every call into a plug-in of any host of this process
+// stores, in *slot, the plug-in's line in the list it was loaded from plus
+// one, and 0 once the call is back (null: no watch). The slot lies in
+// memory the saver shares with its decoder: a decoder that dies or hangs
+// inside a plug-in names the culprit.
+void WatchPlugInCalls(volatile long* slot);
 
 class TSpiLib32 : public IPluginDecoder {
  public:
@@ -58,8 +59,7 @@ class TSpiLib32 : public IPluginDecoder {
   // The chosen plug-in's GetPictureInfo, asked about the file's image in
   // memory. No answer (false) when no plug-in accepts the file, the chosen
   // one lacks GetPictureInfo, returns an error or gives a side of 0 or
-  // less. A file that cannot be opened raises tk::EFOpenError; a plug-in
-  // that faults is marked broken and raises, as it does in a decode.
+  // less. A file that cannot be opened raises tk::EFOpenError.
   bool SizeFromHeader(const std::string& FileName, PictureSize& Size) override;
   void LoadFromStream(tk::TStream& Stream, tk::TBitmap& Bitmap);
   void LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& Bitmap);
@@ -102,9 +102,7 @@ class TSpiLib32 : public IPluginDecoder {
   // came from no file.
   void DecodeBlock(uint8_t* block, int64_t length, const char* fileName, tk::TBitmap& Bitmap);
   // The first sound picture plug-in whose IsSupported accepts the block
-  // (`name` may be null); null when none does. One whose IsSupported
-  // faults is marked broken and passed; when none accepts and one faulted,
-  // that fault is raised.
+  // (`name` may be null); null when none does.
   TPicPlug* ChoosePicPlug(char* image, char* name);
 
   std::vector<std::unique_ptr<TPicPlug>> pic_table_;

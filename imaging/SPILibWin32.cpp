@@ -9,9 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "imaging/PlugInGuardWin32.h"
 #include "imaging/PluginDib.h"
-#include "toolkit/DecodeCancel.h"
 #include "toolkit/Exceptions.h"
 #include "toolkit/FileUtil.h"
 #include "toolkit/Win32Handles.h"
@@ -65,21 +63,29 @@ Proc Lookup(HMODULE module, const char* name) {
   return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// Plug-ins built with some compilers change the floating-point control
-// state (unmasked exceptions, other precision or rounding) and leave it so;
-// our own arithmetic would then trap or round differently. Every call into
-// plug-in code, loading and unloading included, runs inside one of these.
-class FloatingPointStateGuard {
+volatile LONG* g_watch = nullptr;
+
+// Every call into plug-in code, loading and unloading included, runs inside
+// one of these. Plug-ins built with some compilers change the
+// floating-point control state (unmasked exceptions, other precision or
+// rounding) and leave it so; our own arithmetic would then trap or round
+// differently. Where the calls are watched, the slot names the plug-in for
+// as long as its code runs.
+class PlugInCall {
  public:
-  FloatingPointStateGuard() : mxcsr_(_mm_getcsr()) { __asm__ volatile("fnstcw %0" : "=m"(x87_)); }
-  ~FloatingPointStateGuard() {
+  explicit PlugInCall(int place) : mxcsr_(_mm_getcsr()) {
+    __asm__ volatile("fnstcw %0" : "=m"(x87_));
+    if (g_watch) InterlockedExchange(g_watch, LONG(place + 1));
+  }
+  ~PlugInCall() {
+    if (g_watch) InterlockedExchange(g_watch, 0);
     // Exceptions the plug-in left pending would trap at our next x87
     // instruction once the saved mask is back.
     __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(x87_));
     _mm_setcsr(mxcsr_);
   }
-  FloatingPointStateGuard(const FloatingPointStateGuard&) = delete;
-  FloatingPointStateGuard& operator=(const FloatingPointStateGuard&) = delete;
+  PlugInCall(const PlugInCall&) = delete;
+  PlugInCall& operator=(const PlugInCall&) = delete;
 
  private:
   unsigned int mxcsr_;
@@ -87,36 +93,26 @@ class FloatingPointStateGuard {
 };
 
 // The buffer is cleared before every call and terminated after it, so a
-// plug-in that writes no zero byte cannot make us read past it. False when
-// the plug-in faulted.
-bool PluginInfo(GetPluginInfoProc proc, int number, char* buffer, std::string& text) {
+// plug-in that writes no zero byte cannot make us read past it.
+void PluginInfo(GetPluginInfoProc proc, int place, int number, char* buffer, std::string& text) {
   std::memset(buffer, 0, kInfoBufferSize);
-  bool ok;
   {
-    FloatingPointStateGuard fp;
-    ok = Guarded([&] { proc(number, buffer, kInfoBufferSize - 1); });
+    PlugInCall call(place);
+    proc(number, buffer, kInfoBufferSize - 1);
   }
   buffer[kInfoBufferSize - 1] = '\0';
   text = buffer;
-  return ok;
 }
 
 // A library that is missing a dependency must not make the system show a
 // message box: the slideshow shows nothing. Its own DLLs beside it are
-// found there, as a plug-in's author expects. Null also when its start-up
-// code faulted (the loader itself handles that fault).
-HMODULE LoadPlugInLibrary(const std::string& path) {
-  FloatingPointStateGuard fp;
+// found there, as a plug-in's author expects.
+HMODULE LoadPlugInLibrary(const std::string& path, int place) {
+  PlugInCall call(place);
   const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = nullptr;
-  const char* name = path.c_str();
-  const bool ok = Guarded(
-      [&] { module = LoadLibraryExA(name, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH); },
-      GuardKind::kNoteOnly);
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   SetErrorMode(old);
-  // A library whose start-up code faulted is never called again, not even
-  // to unload it.
-  return ok ? module : nullptr;
+  return module;
 }
 
 // The file image handed to plug-ins: the data followed by zeros up to a
@@ -179,89 +175,62 @@ tk::TStringList FindPlugInFiles(const std::string& folder) {
   return list;
 }
 
-// The progress callback plug-ins get: non-zero asks them to stop, which the
-// show does when it is ending. It runs inside the plug-in's call, so it
-// raises nothing.
-int __stdcall PlugInProgress(int, int, LONG_PTR) { return tk::DecodeCancelled() ? 1 : 0; }
+// The progress callback plug-ins get: never a request to stop, since a
+// decode that is no longer wanted ends with its process.
+int __stdcall PlugInProgress(int, int, LONG_PTR) { return 0; }
 
 // How a plug-in's picture came across.
-enum class Conversion { kDone, kRefused, kFaulted };
+enum class Conversion { kDone, kRefused };
 
 // The largest header, masks and colour table a plug-in may hand back: a
 // BITMAPV5HEADER and 256 entries.
 constexpr size_t kMaxHeaderBytes = 124 + 12 + 256 * 4;
 
 // Copies the plug-in's picture into `target` by way of SetDIBits; `target`
-// changes only when it is done. Every look at the plug-in's blocks (their
-// locks, the header, the pixels GDI reads) runs guarded: the handles and
-// what they hold are outside data.
+// changes only when it is done. The handles and what they hold are the
+// plug-in's data, checked before GDI reads them.
 Conversion ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
   if (!info || !pixels || info == pixels) return Conversion::kRefused;
-  struct Blocks {
-    HANDLE info, pixels;
-    void* pixelData = nullptr;
-    void* infoData = nullptr;
-    SIZE_T infoSize = 0, pixelSize = 0;
-    uint8_t header[kMaxHeaderBytes];
-    size_t headerCopied = 0;
-  } b{info, pixels, nullptr, nullptr, 0, 0, {}, 0};
-  const bool locked = Guarded([&b] {
-    b.pixelData = GlobalLock(b.pixels);
-    if (!b.pixelData) return;
-    b.infoData = GlobalLock(b.info);
-    if (!b.infoData) return;
-    b.infoSize = GlobalSize(b.info);
-    b.pixelSize = GlobalSize(b.pixels);
-    b.headerCopied = b.infoSize < kMaxHeaderBytes ? b.infoSize : kMaxHeaderBytes;
-    std::memcpy(b.header, b.infoData, b.headerCopied);
-  });
-  auto unlock = [&b] {
-    return Guarded([&b] {
-      if (b.pixelData) GlobalUnlock(b.pixels);
-      if (b.infoData) GlobalUnlock(b.info);
-    });
-  };
-  if (!locked) return Conversion::kFaulted;
-  if (!b.pixelData || !b.infoData) return unlock() ? Conversion::kRefused : Conversion::kFaulted;
-
+  void* pixelData = GlobalLock(pixels);
+  void* infoData = pixelData ? GlobalLock(info) : nullptr;
   Conversion result = Conversion::kRefused;
-  PluginDibLayout layout;
-  if (CheckPluginDib(b.header, b.headerCopied, b.pixelSize, layout) == PluginDibError::kNone) {
-    try {
-      // GDI gets our checked copy of the header, with the colour count
-      // clamped to what the bit depth can index.
-      auto* bmi = reinterpret_cast<BITMAPINFO*>(b.header);
-      if (layout.bitCount <= 8) bmi->bmiHeader.biClrUsed = layout.colors;
-      // A fresh bitmap in the target's format and palette: the target only
-      // changes once the whole picture has arrived.
-      tk::TBitmap picture;
-      picture.SetPalette(target.Palette());
-      picture.Allocate(target.PixelFormat(), layout.width, layout.height);
-      HDC dc = CreateCompatibleDC(nullptr);
-      if (dc) {
-        int lines = 0;
-        const HBITMAP handle = static_cast<HBITMAP>(picture.Handle());
-        const UINT height = static_cast<UINT>(layout.height);
-        const void* pixelData = b.pixelData;
-        const bool read = Guarded([&] {
-          lines = SetDIBits(dc, handle, 0, height, pixelData, bmi, DIB_RGB_COLORS);
-        });
-        DeleteDC(dc);
-        if (!read) {
-          result = Conversion::kFaulted;
-        } else if (lines > 0) {
-          picture.Flush();
-          picture.SetTransparent(target.Transparent());
-          picture.SetTransparentColor(target.TransparentColor());
-          target.Swap(picture);
-          result = Conversion::kDone;
+  if (pixelData && infoData) {
+    const SIZE_T infoSize = GlobalSize(info), pixelSize = GlobalSize(pixels);
+    uint8_t header[kMaxHeaderBytes];
+    const size_t headerCopied = infoSize < kMaxHeaderBytes ? infoSize : kMaxHeaderBytes;
+    std::memcpy(header, infoData, headerCopied);
+    PluginDibLayout layout;
+    if (CheckPluginDib(header, headerCopied, pixelSize, layout) == PluginDibError::kNone) {
+      try {
+        // GDI gets our checked copy of the header, with the colour count
+        // clamped to what the bit depth can index.
+        auto* bmi = reinterpret_cast<BITMAPINFO*>(header);
+        if (layout.bitCount <= 8) bmi->bmiHeader.biClrUsed = layout.colors;
+        // A fresh bitmap in the target's format and palette: the target
+        // only changes once the whole picture has arrived.
+        tk::TBitmap picture;
+        picture.SetPalette(target.Palette());
+        picture.Allocate(target.PixelFormat(), layout.width, layout.height);
+        if (HDC dc = CreateCompatibleDC(nullptr)) {
+          const int lines = SetDIBits(dc, static_cast<HBITMAP>(picture.Handle()), 0,
+                                      static_cast<UINT>(layout.height), pixelData, bmi,
+                                      DIB_RGB_COLORS);
+          DeleteDC(dc);
+          if (lines > 0) {
+            picture.Flush();
+            picture.SetTransparent(target.Transparent());
+            picture.SetTransparentColor(target.TransparentColor());
+            target.Swap(picture);
+            result = Conversion::kDone;
+          }
         }
+      } catch (const std::exception&) {
+        result = Conversion::kRefused;
       }
-    } catch (const std::exception&) {
-      result = Conversion::kRefused;
     }
   }
-  if (!unlock()) result = Conversion::kFaulted;
+  if (infoData) GlobalUnlock(info);
+  if (pixelData) GlobalUnlock(pixels);
   return result;
 }
 
@@ -271,8 +240,8 @@ Conversion ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
 struct PlugInModuleTraits : tk::UncountedTraits {
   static HMODULE Null() { return nullptr; }
   static void Close(HMODULE h) {
-    FloatingPointStateGuard fp;
-    Guarded([h] { FreeLibrary(h); }, GuardKind::kNoteOnly);
+    PlugInCall call(-1);
+    FreeLibrary(h);
   }
 };
 using ScopedPlugInModule = tk::ScopedHandle<HMODULE, PlugInModuleTraits>;
@@ -286,9 +255,8 @@ struct PlugRecord {
   std::string typeName;
   GetPluginInfoProc getPluginInfo = nullptr;
   IsSupportedProc isSupported = nullptr;
-  // Faulted in one of our calls: skipped from then on, and left loaded
-  // (its unloading code is not trusted either).
-  bool broken = false;
+  // Its line in the list it was loaded from: what the watch slot names.
+  int place = -1;
   PlugRecord() = default;
   PlugRecord(const PlugRecord&) = delete;
   PlugRecord& operator=(const PlugRecord&) = delete;
@@ -317,19 +285,17 @@ namespace {
 // with exactly `version`, filling the four texts. On false the record's
 // destructor unloads the library again.
 template <typename Plug>
-bool LoadPlugInInfo(Plug& plug, const std::string& path, const char* version, char* buffer) {
-  plug.module.Reset(LoadPlugInLibrary(path));
+bool LoadPlugInInfo(Plug& plug, const std::string& path, int place, const char* version,
+                    char* buffer) {
+  plug.place = place;
+  plug.module.Reset(LoadPlugInLibrary(path, place));
   if (!plug.module) return false;
   plug.getPluginInfo = Lookup<GetPluginInfoProc>(plug.module.Get(), "GetPluginInfo");
   if (!plug.getPluginInfo) return false;
   std::string texts[5];
   const int numbers[5] = {0, 0, 1, 2, 3};
   for (int i = 0; i < 5; ++i) {
-    if (!PluginInfo(plug.getPluginInfo, numbers[i], buffer, texts[i])) {
-      // One that faulted is not even unloaded.
-      plug.module.Release();
-      return false;
-    }
+    PluginInfo(plug.getPluginInfo, place, numbers[i], buffer, texts[i]);
     if (i == 0 && texts[0] != version) return false;
   }
   plug.apiVersion = texts[1];
@@ -348,9 +314,10 @@ TSpiLib32::~TSpiLib32() { FreePlugIn(); }
 void TSpiLib32::LoadPlugInFromList(const tk::TStringList& List) {
   pfilter_.clear();
   char buffer[kInfoBufferSize];
+  int place = 0;
   for (const std::string& path : List.Items()) {
     auto plug = std::make_unique<TPicPlug>();
-    if (!LoadPlugInInfo(*plug, path, "00IN", buffer)) continue;
+    if (!LoadPlugInInfo(*plug, path, place++, "00IN", buffer)) continue;
     plug->folder = tk::ExtractFilePath(path);
     plug->getPicture = Lookup<GetPictureProc>(plug->module.Get(), "GetPicture");
     plug->getPictureInfo = Lookup<GetPictureInfoProc>(plug->module.Get(), "GetPictureInfo");
@@ -371,9 +338,10 @@ void TSpiLib32::LoadPlugInArc(const std::string& Folder) {
   afilter_.clear();
   char buffer[kInfoBufferSize];
   const tk::TStringList files = FindPlugInFiles(Folder);
+  int place = 0;
   for (const std::string& path : files.Items()) {
     auto plug = std::make_unique<TArcPlug>();
-    if (!LoadPlugInInfo(*plug, path, "00AM", buffer)) continue;
+    if (!LoadPlugInInfo(*plug, path, place++, "00AM", buffer)) continue;
     plug->getArchiveInfo = Lookup<GetArchiveInfoProc>(plug->module.Get(), "GetArchiveInfo");
     plug->getFile = GetProcAddress(plug->module.Get(), "GetFile");
     plug->getFileInfo = GetProcAddress(plug->module.Get(), "GetFileInfo");
@@ -423,25 +391,15 @@ void TSpiLib32::LoadFromMemory(const void* Buffer, int64_t Length, tk::TBitmap& 
 }
 
 TSpiLib32::TPicPlug* TSpiLib32::ChoosePicPlug(char* image, char* name) {
-  TPicPlug* faulted = nullptr;
   for (auto& plug : pic_table_) {
-    if (plug->broken || !plug->isSupported || !plug->getPicture) continue;
-    IsSupportedProc isSupported = plug->isSupported;
+    if (!plug->isSupported || !plug->getPicture) continue;
     int answer = 0;
-    bool ok;
     {
-      FloatingPointStateGuard fp;
-      ok = Guarded([&] { answer = isSupported(name, reinterpret_cast<ULONG_PTR>(image)); });
-    }
-    if (!ok) {
-      // The others may still read the file.
-      plug->broken = true;
-      if (!faulted) faulted = plug.get();
-      continue;
+      PlugInCall call(plug->place);
+      answer = plug->isSupported(name, reinterpret_cast<ULONG_PTR>(image));
     }
     if (answer) return plug.get();
   }
-  if (faulted) throw EPlugInFault(faulted->name);
   return nullptr;
 }
 
@@ -458,40 +416,25 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
   HANDLE info = nullptr;
   HANDLE pixels = nullptr;
   int code = 0;
-  bool ok;
   {
-    FloatingPointStateGuard fp;
-    GetPictureProc getPicture = chosen->getPicture;
-    ok = Guarded([&] {
-      code = getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels,
-                        reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&PlugInProgress)), 0);
-    });
-  }
-  // A plug-in that faulted may have left anything in the handle variables:
-  // they are not touched.
-  if (!ok) {
-    chosen->broken = true;
-    throw EPlugInFault(chosen->name);
+    PlugInCall call(chosen->place);
+    code = chosen->getPicture(image, static_cast<LONG_PTR>(length), 1, &info, &pixels,
+                              reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&PlugInProgress)),
+                              0);
   }
   // The blocks are ours only when the plug-in says it succeeded. One that
-  // failed or was stopped may have freed them already and left the handles
-  // set: using or freeing them then would free them twice. A plug-in that
-  // keeps them on failure leaks them, which is the lesser harm.
+  // failed may have freed them already and left the handles set: using or
+  // freeing them then would free them twice. A plug-in that keeps them on
+  // failure leaks them, which is the lesser harm.
   if (code != 0) tk::Abort();
-  const Conversion result = tk::DecodeCancelled() ? Conversion::kRefused
-                                                  : ConvertPicture(info, pixels, Bitmap);
-  if (result == Conversion::kFaulted) {
-    chosen->broken = true;
-    throw EPlugInFault(chosen->name);
-  }
-  const bool freed = Guarded([&] {
+  Conversion result;
+  {
+    // Its blocks may not be what it says they are.
+    PlugInCall call(chosen->place);
+    result = ConvertPicture(info, pixels, Bitmap);
     if (pixels) GlobalFree(pixels);
     // The same block handed back twice is freed once.
     if (info && info != pixels) GlobalFree(info);
-  });
-  if (!freed) {
-    chosen->broken = true;
-    throw EPlugInFault(chosen->name);
   }
   if (result != Conversion::kDone) tk::Abort();
 }
@@ -516,30 +459,15 @@ bool TSpiLib32::SizeFromHeader(const std::string& FileName, PictureSize& Size) {
   std::memset(&record, 0, sizeof record);
   const SusiePictureInfo& info = record.info;
   int code = 0;
-  bool ok;
   {
     // Flag 1: the image in memory, as GetPicture gets it.
-    FloatingPointStateGuard fp;
-    GetPictureInfoProc getPictureInfo = chosen->getPictureInfo;
-    const LONG_PTR length = static_cast<LONG_PTR>(block.Length());
-    SusiePictureInfo* out = &record.info;
-    ok = Guarded([&] { code = getPictureInfo(image, length, 1, out); });
+    PlugInCall call(chosen->place);
+    code = chosen->getPictureInfo(image, static_cast<LONG_PTR>(block.Length()), 1, &record.info);
+    // As with GetPicture's blocks, the text block is ours only when the
+    // plug-in says it succeeded.
+    if (code == 0 && info.hInfo) LocalFree(info.hInfo);
   }
-  if (!ok) {
-    chosen->broken = true;
-    throw EPlugInFault(chosen->name);
-  }
-  // As with GetPicture's blocks, the text block is ours only when the
-  // plug-in says it succeeded.
-  if (code != 0) return false;
-  if (info.hInfo) {
-    const HLOCAL text = info.hInfo;
-    if (!Guarded([text] { LocalFree(text); })) {
-      chosen->broken = true;
-      throw EPlugInFault(chosen->name);
-    }
-  }
-  if (info.width <= 0 || info.height <= 0) return false;
+  if (code != 0 || info.width <= 0 || info.height <= 0) return false;
   Size = PictureSize{info.width, info.height};
   return true;
 }
@@ -549,15 +477,9 @@ bool TSpiLib32::SupportArcFile(const std::string& FileName) {
   if (block.Length() <= 0) return false;
   const ULONG_PTR image = reinterpret_cast<ULONG_PTR>(block.Data());
   for (auto& plug : arc_table_) {
-    if (plug->broken || !plug->isSupported) continue;
-    IsSupportedProc isSupported = plug->isSupported;
-    int answer = 0;
-    FloatingPointStateGuard fp;
-    if (!Guarded([&] { answer = isSupported(nullptr, image); })) {
-      plug->broken = true;
-      continue;
-    }
-    if (answer) return true;
+    if (!plug->isSupported) continue;
+    PlugInCall call(plug->place);
+    if (plug->isSupported(nullptr, image)) return true;
   }
   return false;
 }
@@ -568,72 +490,33 @@ void TSpiLib32::ArcFileList(const std::string& FileName, tk::TStringList& String
   char* image = reinterpret_cast<char*>(block.Data());
   TArcPlug* chosen = nullptr;
   for (auto& plug : arc_table_) {
-    if (plug->broken || !plug->isSupported || !plug->getArchiveInfo) continue;
-    IsSupportedProc isSupported = plug->isSupported;
-    int answer = 0;
-    FloatingPointStateGuard fp;
-    if (!Guarded([&] { answer = isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image)); })) {
-      plug->broken = true;
-      continue;
-    }
-    if (answer) {
+    if (!plug->isSupported || !plug->getArchiveInfo) continue;
+    PlugInCall call(plug->place);
+    if (plug->isSupported(nullptr, reinterpret_cast<ULONG_PTR>(image))) {
       chosen = plug.get();
       break;
     }
   }
   if (!chosen) return;
 
+  PlugInCall call(chosen->place);
   HLOCAL list = nullptr;
-  bool ok;
-  {
-    // Flag 1: the buffer is the archive's image in memory (0 would make
-    // the plug-in take it for a file name).
-    FloatingPointStateGuard fp;
-    GetArchiveInfoProc getArchiveInfo = chosen->getArchiveInfo;
-    const LONG_PTR size = static_cast<LONG_PTR>(block.Length());
-    ok = Guarded([&] { getArchiveInfo(image, size, 1, &list); });
-  }
-  if (!ok) {
-    chosen->broken = true;
-    return;
-  }
+  // Flag 1: the buffer is the archive's image in memory (0 would make the
+  // plug-in take it for a file name).
+  chosen->getArchiveInfo(image, static_cast<LONG_PTR>(block.Length()), 1, &list);
   if (!list) return;
-  // The records are copied out under the guard, then listed.
-  struct Listing {
-    HLOCAL list;
-    std::vector<char>* names;  // reserved before, so no allocation inside
-    size_t count = 0;
-  };
-  SIZE_T size = 0;
-  if (!Guarded([&] { size = LocalSize(list); })) {
-    chosen->broken = true;
-    return;
-  }
-  const size_t count = size / kArcRecordSize;
-  std::vector<char> names(count * (kArcNameSize + 1), '\0');
-  Listing l{list, &names, 0};
-  ok = Guarded([&l, count] {
-    if (const uint8_t* records = static_cast<const uint8_t*>(LocalLock(l.list))) {
-      // Only whole records inside the block are read.
-      for (size_t i = 0; i < count; ++i) {
-        const uint8_t* record = records + i * kArcRecordSize;
-        if (record[0] == 0) break;
-        std::memcpy(l.names->data() + i * (kArcNameSize + 1), record + kArcNameOffset,
-                    kArcNameSize);
-        l.count = i + 1;
-      }
-      LocalUnlock(l.list);
+  const size_t count = LocalSize(list) / kArcRecordSize;
+  if (const uint8_t* records = static_cast<const uint8_t*>(LocalLock(list))) {
+    // Only whole records inside the block are read.
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* record = records + i * kArcRecordSize;
+      if (record[0] == 0) break;
+      const char* n = reinterpret_cast<const char*>(record + kArcNameOffset);
+      Strings.Add(std::string(n, strnlen(n, kArcNameSize)));
     }
-    LocalFree(l.list);
-  });
-  if (!ok) {
-    chosen->broken = true;
-    return;
+    LocalUnlock(list);
   }
-  for (size_t i = 0; i < l.count; ++i) {
-    const char* n = names.data() + i * (kArcNameSize + 1);
-    Strings.Add(std::string(n, strnlen(n, kArcNameSize)));
-  }
+  LocalFree(list);
 }
 
 void TSpiLib32::ListPic(tk::TStringList& Strings, bool Clear) const {
@@ -661,6 +544,8 @@ std::vector<TSpiLib32::PlugInfo> TSpiLib32::ArcPlugIns() const {
   }
   return out;
 }
+
+void WatchPlugInCalls(volatile long* slot) { g_watch = reinterpret_cast<volatile LONG*>(slot); }
 
 tk::TStringList PlugInFilesIn(const std::string& folder) {
   // Byte tests would take the second byte of a Shift-JIS character such as

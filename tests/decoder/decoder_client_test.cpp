@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "decoder/DecoderClientWin32.h"
 #include "tests/plugins/TestPlugin.h"
@@ -187,10 +188,7 @@ TEST_F(DecoderClientTest, TheDecoderRunsInAJobThatEndsWithTheSaver) {
 TEST_F(DecoderClientTest, ADecoderThatHangsOrDiesIsEndedAndReplaced) {
   const std::string slow = dir_ + "slow.orv";
   {
-    std::string v(ORV_TEST_MAGIC, 8);
-    for (uint32_t x : {16u, 16u, static_cast<uint32_t>(kModeSlow)})
-      for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-    v.append(16 * 16 * 3, '\x40');
+    std::string v = orvtest::FlatOrvPicture(16u, 16u, static_cast<uint32_t>(kModeSlow));
     orvtest::WriteFile(slow, v);
   }
   DecodeSetup setup = BuiltInTypes();
@@ -264,6 +262,67 @@ TEST_F(DecoderClientTest, ThePlugInsPatternsComeFromTheDecoderThatLoadedThem) {
   EXPECT_EQ(GetModuleHandleA("orvtest.spi"), nullptr) << "the plug-in was loaded here";
   TDecoderClient without(ModulePath(), BuiltInTypes());
   EXPECT_EQ(PlugInFilterThrough(without), "");
+}
+
+std::string TestPlugIn(const std::string& name) {
+  std::string p = "Z:" + std::string(ORV_TEST_PLUGIN_DIR) + "/" + name + ".spi";
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return p;
+}
+
+// A plug-in that ends its decoder while it loads (a fault in DllMain or in
+// GetPluginInfo) would end every decoder after it the same way: it is left
+// out, and the question goes at once to a decoder without it. One that
+// faults while it decodes costs only that picture.
+TEST_F(DecoderClientTest, APlugInThatEndsTheDecoderWhileLoadingIsLeftOutOfTheNext) {
+  const std::string good = dir_ + "good.orv", bad = dir_ + "bad.orv";
+  orvtest::WriteFile(good, orvtest::FlatOrvPicture(3, 2, kModeBottomUp));
+  orvtest::WriteFile(bad, orvtest::FlatOrvPicture(3, 2, kModeFaultWrite));
+  const std::string faultLoad = TestPlugIn("faulty/orvfaultload");
+  const std::string faultInfo = TestPlugIn("faulty/orvfaultinfo");
+  const std::string orvtest = TestPlugIn("orvtest");
+  struct Case {
+    const char* what;
+    std::vector<std::string> plugins;
+    std::vector<std::string> leftOut;
+  } cases[] = {
+      {"all sound", {orvtest}, {}},
+      {"a fault in DllMain", {faultLoad, orvtest}, {}},
+      {"a fault in GetPluginInfo, after the good one", {orvtest, faultInfo}, {faultInfo}},
+      {"two, in list order", {faultInfo, orvtest, faultInfo, faultLoad}, {faultInfo, faultInfo}},
+  };
+  // The loader may handle a fault in DllMain itself (Wine's does) and fail
+  // the load, or let it end the decoder: either way the plug-in loads
+  // nothing, and only the second way leaves it out.
+  auto leftOut = [&faultLoad](const TDecoderClient& client) {
+    std::vector<std::string> v = client.LeftOut();
+    v.erase(std::remove(v.begin(), v.end(), faultLoad), v.end());
+    return v;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DecodeSetup setup = BuiltInTypes();
+    setup.pluginFiles = c.plugins;
+    TDecoderClient client(ModulePath(), setup);
+    ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, good, 100, 100, 0, 0));
+    Waited w = Wait(client, 30000);
+    ASSERT_EQ(w.result, TDecoderClient::Result::kAnswered);
+    EXPECT_EQ(w.answer.status, DecodeStatus::kDecoded);
+    EXPECT_EQ(w.answer.width, 3);
+    EXPECT_LT(w.longestCheck, 200u) << "a check waited";
+    EXPECT_EQ(leftOut(client), c.leftOut);
+    EXPECT_EQ(PlugInFilterThrough(client), "*.orv;");
+
+    // A fault while decoding: that picture is lost, nothing is left out,
+    // and the plug-in reads the next file.
+    ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, bad, 100, 100, 0, 0));
+    EXPECT_EQ(Wait(client, 30000).result, TDecoderClient::Result::kLost);
+    ASSERT_TRUE(client.Ask(DecodeMessage::kDecode, good, 100, 100, 0, 0));
+    w = Wait(client, 30000);
+    ASSERT_EQ(w.result, TDecoderClient::Result::kAnswered);
+    EXPECT_EQ(w.answer.status, DecodeStatus::kDecoded);
+    EXPECT_EQ(leftOut(client), c.leftOut);
+  }
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "config/SearchUi.h"
+#include "decoder/DecoderClientWin32.h"
 #include "imaging/SPILib.h"
 #include "search/Dirsearch.h"
 #include "tests/plugins/TestPlugin.h"
+#include "tests/win/test_files.h"
 #include "tests/win/test_form.h"
 #include "toolkit/Bitmap.h"
 #include "toolkit/Win32Handles.h"
@@ -162,11 +164,14 @@ std::string PluginPath(const std::string& name) {
 }
 
 std::string OrvPicture(uint32_t w, uint32_t h, uint32_t mode) {
-  std::string v(ORV_TEST_MAGIC, 8);
-  for (uint32_t x : {w, h, mode})
-    for (int i = 0; i < 4; ++i) v += static_cast<char>(x >> (8 * i));
-  v.append(size_t(w) * h * 3, '\x40');
+  std::string v = orvtest::FlatOrvPicture(w, h, mode);
   return v;
+}
+
+std::string ModulePath() {
+  std::string p = ORV_SCR_PATH;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return p;
 }
 
 orv::TSpiLib32& LoadOne(orv::TSpiLib32& host, const std::string& plugin) {
@@ -177,9 +182,9 @@ orv::TSpiLib32& LoadOne(orv::TSpiLib32& host, const std::string& plugin) {
 }
 
 // A plug-in that faults, in IsSupported, in GetPictureInfo or in the
-// GetPicture a plug-in that cannot tell a size is asked, fails the file it
-// was asked about like any undecodable file: reported when reports are on,
-// and the run goes on to the next.
+// GetPicture a plug-in that cannot tell a size is asked, costs the decoder
+// the run measures in: the file is reported as the dialog reports it, and
+// the run goes on to the next file with a fresh decoder.
 TEST_F(SearchRunWin, APlugInThatFaultsFailsItsCandidateAndTheRunGoesOn) {
   struct Case {
     const char* plugin;
@@ -195,20 +200,28 @@ TEST_F(SearchRunWin, APlugInThatFaultsFailsItsCandidateAndTheRunGoesOn) {
     const std::string root = MakeTree();
     WriteBytes(root + "\\bad.orv", c.bytes);
     WriteBmp(root + "\\ok.bmp", 60, 60);
-    orv::TSpiLib32 host;
-    LoadOne(host, c.plugin);
+    WriteBmp(root + "\\sub\\after.bmp", 60, 60);
+    orv::DecodeSetup setup;
+    setup.extensions = ".bmp,.jpg,.jpeg,.png";
+    setup.pluginFiles = {PluginPath(c.plugin)};
+    orv::TDecoderClient client(ModulePath(), setup);
     orv::SearchServices s = RealWalk();
-    s.loadPlugIns = [&host](const tk::TStringList&) { return host.PFilter(); };
-    s.plugins = &host;
+    s.loadPlugIns = [&client](const tk::TStringList&) { return orv::PlugInFilterThrough(client); };
+    s.measure = orv::MeasureThrough(client);
     c_.usePlugins = true;
     c_.reportErrors = true;
     errors_.clear();
     orv::SearchFolder(root, c_, *ui_, s);
-    EXPECT_EQ(files_, Names{root + "\\ok.bmp"});
+    Names accepted = files_;
+    std::sort(accepted.begin(), accepted.end());
+    EXPECT_EQ(accepted, (Names{root + "\\ok.bmp", root + "\\sub\\after.bmp"}));
     ASSERT_EQ(errors_.size(), 1u);
-    EXPECT_NE(errors_[0].find("Orvanelle test plug-in"), std::string::npos) << errors_[0];
-    EXPECT_NE(errors_[0].find(" : " + root + "\\bad.orv"), std::string::npos) << errors_[0];
+    EXPECT_EQ(errors_[0], std::string(orv::kDecoderLostMessage) + " : " + root + "\\bad.orv");
     EXPECT_TRUE(IsWindowEnabled(dialog_.Handle()));
+    EXPECT_EQ(GetModuleHandleA((std::string(c.plugin).substr(std::string(c.plugin).rfind('\\') + 1) +
+                                ".spi").c_str()),
+              nullptr)
+        << "the plug-in ran in the dialog's process";
   }
 }
 
