@@ -2,6 +2,7 @@
 
 #include <imm.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "search/PlugInListWin32.h"
@@ -248,6 +249,15 @@ void TPrimaryWindow::MonitorsChanged() {
         ArrangeForPicture();
         if (PicturePaintBoxEx.Visible()) layout_.Show(true);
       }
+      // What was on screen was of the old size: the window starts over
+      // from what it shows now.
+      if (player_) {
+        if (frames_) frames_->Resize(ClientWidth(), ClientHeight());
+        frame_tap_.reset();
+        if (OnFrameDrawn) frame_tap_ = TFrameRenderer::InMemory(ClientWidth(), ClientHeight());
+        player_->Reset();
+        BeginSlide();
+      }
     });
   }
   Invalidate();
@@ -261,6 +271,11 @@ void TPrimaryWindow::DpiChanged(int dpi) {
 }
 
 void TPrimaryWindow::FormDestroy() {
+  // No frame is drawn while what it draws is released.
+  pacer_.reset();
+  frames_.reset();
+  frame_tap_.reset();
+  player_.reset();
   // Whatever the decoder is doing ends with its job, not waited for.
   SetPolling(false);
   decoder_.reset();
@@ -376,6 +391,24 @@ LRESULT TPrimaryWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMonitorsChangedMessage:
       MonitorsChanged();
       return 0;
+    case kFrameMessage:
+      Quietly([&] { DrawFrames(); });
+      return 0;
+    case WM_PAINT:
+      // Direct2D owns the surface: what GDI would paint is only ever seen
+      // through a slide.
+      if (frames_) {
+        PAINTSTRUCT ps;
+        BeginPaint(Handle(), &ps);
+        EndPaint(Handle(), &ps);
+        Quietly([&] { DrawFrame(); });
+        FormPaint();
+        return 0;
+      }
+      break;
+    case WM_SIZE:
+      if (frames_) frames_->Resize(LOWORD(lParam), HIWORD(lParam));
+      break;
     case WM_TIMER:
       if (wParam == kDecoderPollTimer) {
         // A tick must never end in an exception through the system.
@@ -404,6 +437,14 @@ void TPrimaryWindow::DrawIntervalTimerTimer(TMMTimer*) {
   Quietly([&] { next = cycle_.Step(timing, DrawIntervalTimer.Interval()); });
   // A staggered first tick delays the start only, not the step after it.
   if (before == CycleState::Start) next = DisplayCycle::kStartInterval;
+  // Steps that follow at once (the end of a picture, the load of the next)
+  // make one change: the slide is taken where the cycle waits, and the
+  // wait lasts at least the fade, so one fade ends before the next begins.
+  if (player_ && scene_changed_ && next > 0) {
+    scene_changed_ = false;
+    Quietly([&] { BeginSlide(); });
+    next = std::max<uint32_t>(next, static_cast<uint32_t>(player_->FadeMs()));
+  }
   DrawIntervalTimer.Tag = static_cast<int>(cycle_.State());
   DrawIntervalTimer.ChangeInterval(next);
   DrawIntervalTimer.ChangeEnabled(true);
@@ -499,6 +540,7 @@ void TPrimaryWindow::StartShow() {
   TextLabel.SetWordWrap(s.TextWrap);
   TextLabel.SetEllipsis(s.TextWrap ? elNone : elEnd);
   show_started_ = true;
+  StartFrames();
   // Asks the decoder for the background, and for the first picture while
   // the cycle's first blank runs.
   LoadBackground();
@@ -607,6 +649,12 @@ bool TPrimaryWindow::AskPicture() {
   const std::string& path = s.FileList[chosen_index_];
   int width = ClientWidth() - LeftShape.Width() - RightShape.Width();
   int height = ClientHeight() - TopShape.Height() - BottomShape.Height();
+  if (s.StretchDraw && player_ && player_->Style() == TransitionStyle::kPanZoom) {
+    // The deepest zoom shows 1/1.15 of the picture across the place: a
+    // bitmap that much larger keeps it as sharp as the rest of the path.
+    width = static_cast<int>(width * kPanZoomMaxZoom);
+    height = static_cast<int>(height * kPanZoomMaxZoom);
+  }
   if (!s.StretchDraw) {
     // Shown at its own size: the box is the picture's own.
     if (measured_index_ != chosen_index_)
@@ -730,16 +778,21 @@ void TPrimaryWindow::ArrangeForPicture() {
 }
 
 void TPrimaryWindow::HideLayout() {
+  scene_changed_ = true;
   Quietly([&] { layout_.Show(false); });
   if (OnPictureShown) OnPictureShown(this, false);
 }
 
 void TPrimaryWindow::ShowLayout() {
+  scene_changed_ = true;
   Quietly([&] { layout_.Show(true); });
   if (OnPictureShown) OnPictureShown(this, true);
 }
 
-void TPrimaryWindow::SetBackgroundVisible(bool visible) { PrimaryBGImage.SetVisible(visible); }
+void TPrimaryWindow::SetBackgroundVisible(bool visible) {
+  scene_changed_ = true;
+  PrimaryBGImage.SetVisible(visible);
+}
 
 bool TPrimaryWindow::BackgroundEnabled() const {
   const TApplicationIniFile* s = Lead().settings_.get();
@@ -766,6 +819,109 @@ bool TPrimaryWindow::NextPictureReady() {
   if (!s || !show_started_ || !pictures_ || s->FileList.Count() == 0) return true;
   Quietly([&] { PumpDecoder(); });
   return next_index_ >= 0;
+}
+
+void TPrimaryWindow::StartFrames() {
+  const TPrimaryWindow& lead = Lead();
+  const TApplicationIniFile& s = *lead.settings_;
+  if (Preview() || !pictures_ || s.Transition == kTransitionNone || player_) return;
+  frames_ = TFrameRenderer::ForWindow(Handle());
+  if (!frames_) return;  // the show as it always was
+  player_ = std::make_unique<TTransitionPlayer>(s.Transition == kTransitionPanZoom
+                                                    ? TransitionStyle::kPanZoom
+                                                    : TransitionStyle::kCrossFade,
+                                                s.TransitionTime);
+  if (lead.OnFrameDrawn) frame_tap_ = TFrameRenderer::InMemory(ClientWidth(), ClientHeight());
+  Invalidate();
+}
+
+// The window as GDI would paint it now becomes the next slide: its scene
+// (background, margin, caption) and, for pan and zoom, the picture on its
+// own, drawn into its place frame by frame.
+void TPrimaryWindow::BeginSlide() {
+  if (!frames_ || !player_) return;
+  const int w = ClientWidth(), h = ClientHeight();
+  if (w <= 0 || h <= 0) return;
+  const IntRect& r = layout_.PictureRect();
+  const bool separate = player_->Style() == TransitionStyle::kPanZoom &&
+                        PicturePaintBoxEx.Visible() && picture_bitmap_ &&
+                        !picture_bitmap_->Empty() && r.Width() > 0 && r.Height() > 0;
+  SlideFacts facts;
+  tk::TBitmap scene;
+  scene.Allocate(tk::TPixelFormat::pf32bit, w, h);
+  if (separate) PicturePaintBoxEx.SetVisible(false);
+  {
+    tk::TBitmapCanvas canvas(scene);
+    tk::TForm::WndProc(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Canvas().Handle()),
+                       PRF_CLIENT);
+  }
+  if (separate) {
+    PicturePaintBoxEx.SetVisible(true);
+    facts.picture = true;
+    facts.pictureWidth = picture_bitmap_->Width();
+    facts.pictureHeight = picture_bitmap_->Height();
+    const double x = PicturePaintBoxEx.Left(), y = PicturePaintBoxEx.Top();
+    facts.place = RectF{x + r.left, y + r.top, x + r.right, y + r.bottom};
+    // Only a picture the layout had to shrink has pixels to zoom into.
+    facts.enlargeable = picture_size_.width > r.Width() && picture_size_.height > r.Height();
+  }
+  const int slot = player_->NextSlot();
+  frames_->SetSlide(slot, scene, facts.picture ? picture_bitmap_.get() : nullptr);
+  if (frame_tap_) frame_tap_->SetSlide(slot, scene, facts.picture ? picture_bitmap_.get() : nullptr);
+  const TApplicationIniFile& s = *Lead().settings_;
+  // The path spans the picture's whole time up, both fades included.
+  const double pathMs = SecondsToDelay(s.Interval, 1000) + 2 * player_->FadeMs();
+  player_->Begin(facts, FrameClockMs(), pathMs, rng_);
+  frames_moving_ = true;
+  KeepFramesMoving(true);
+}
+
+void TPrimaryWindow::DrawFrame() {
+  if (!frames_ || !player_) return;
+  const double now = FrameClockMs();
+  const FramePlan plan = player_->Plan(now);
+  const COLORREF background = tk::ColorToRGB(Color());
+  if (!frames_->Draw(plan, background)) {
+    // The card's surface was lost with every slide on it: start over from
+    // what the window shows now.
+    player_->Reset();
+    BeginSlide();
+    return;
+  }
+  frames_moving_ = plan.moving;
+  for (int slot = 0; slot < 2; ++slot) {
+    if (player_->SlotInUse(slot, now)) continue;
+    frames_->DropSlide(slot);
+    if (frame_tap_) frame_tap_->DropSlide(slot);
+  }
+  TPrimaryWindow& lead = Lead();
+  if (frame_tap_ && lead.OnFrameDrawn) {
+    std::vector<uint32_t> pixels;
+    int tw = 0, th = 0;
+    if (frame_tap_->Draw(plan, background) && frame_tap_->ReadPixels(pixels, tw, th))
+      lead.OnFrameDrawn(this, pixels, tw, th, now);
+  }
+}
+
+void TPrimaryWindow::DrawFrames() {
+  TPrimaryWindow& lead = Lead();
+  bool moving = false;
+  auto draw = [&moving](TPrimaryWindow& w) {
+    if (!w.player_ || !w.frames_moving_) return;
+    w.DrawFrame();
+    moving = moving || w.frames_moving_;
+  };
+  draw(lead);
+  for (auto& w : lead.others_) draw(*w);
+  lead.KeepFramesMoving(moving);
+  if (lead.pacer_) lead.pacer_->Taken();
+}
+
+void TPrimaryWindow::KeepFramesMoving(bool moving) {
+  TPrimaryWindow& lead = Lead();
+  if (moving && !lead.pacer_ && lead.Handle())
+    lead.pacer_ = std::make_unique<TFramePacer>(lead.Handle(), kFrameMessage);
+  if (lead.pacer_) lead.pacer_->SetRunning(moving);
 }
 
 void TPrimaryWindow::ArmExit() {

@@ -18,6 +18,8 @@
 #include "decoder/DecoderClientWin32.h"
 #include "settings/ApplicationIniFile.h"
 #include "slideshow/DisplayCycle.h"
+#include "slideshow/FramePlan.h"
+#include "slideshow/FrameRendererWin32.h"
 #include "slideshow/Layout.h"
 #include "slideshow/MMTimer.h"
 #include "slideshow/MonitorPlan.h"
@@ -87,6 +89,18 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
 
   // Message the lead posts itself when the monitors changed.
   static constexpr UINT kMonitorsChangedMessage = WM_APP + 18;
+  // The pacer's message to the lead: draw the next frame of every window.
+  static constexpr UINT kFrameMessage = WM_APP + 19;
+
+  // Whether this window draws its frames with Direct2D: transitions are on
+  // and Direct2D could be had. Otherwise it paints as it always has.
+  bool DrawsFrames() const { return frames_ != nullptr; }
+  // Set on the lead before the show starts (tests): every frame any window
+  // draws is drawn once more into memory and handed here, with the frame
+  // clock's time (ms).
+  std::function<void(TPrimaryWindow* sender, const std::vector<uint32_t>& pixels, int width,
+                     int height, double ms)>
+      OnFrameDrawn;
 
   // What every window's decoder is told: the extension list and the
   // plug-in files of the show, in the order they are asked.
@@ -144,6 +158,14 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   void TakeAnswer(const DecodeAnswer* answer, std::unique_ptr<DecodedDib> dib);
   void PutBackground(std::unique_ptr<DecodedDib> dib, const DecodeAnswer& answer);
   void SetPolling(bool on);
+  // Frames: the window's scene after a change of the cycle becomes a new
+  // slide, which fades in over the one before; the pacer then wakes the
+  // lead once a refresh while any window's frames move.
+  void StartFrames();
+  void BeginSlide();
+  void DrawFrame();
+  void DrawFrames();
+  void KeepFramesMoving(bool moving);
 
   // ICycleActions
   void HideLayout() override;
@@ -209,6 +231,15 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   // Where the cursor was when input was armed: only real movement ends the
   // show, not the moves the system synthesises when windows change.
   POINT armed_cursor_ = {-1, -1};
+  // This window's frames; all null when it paints itself through GDI.
+  std::unique_ptr<TFrameRenderer> frames_;
+  std::unique_ptr<TFrameRenderer> frame_tap_;
+  std::unique_ptr<TTransitionPlayer> player_;
+  // Lead only: one pacer for every window.
+  std::unique_ptr<TFramePacer> pacer_;
+  // The cycle changed what the window shows since the last slide.
+  bool scene_changed_ = false;
+  bool frames_moving_ = false;
   bool armed_cursor_known_ = false;
 };
 
