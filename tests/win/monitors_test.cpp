@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -221,6 +222,42 @@ TEST_F(MonitorsTest, AKeyOnAnyMonitorEndsTheShowOnceArmedAndEveryWindowGoes) {
   EXPECT_TRUE(tk::Application.Terminated());
   window_.reset();
   EXPECT_FALSE(IsWindow(otherHandle));
+}
+
+// With a cross-fade chosen each monitor fades on its own: both windows
+// draw frames in which their two pictures are mixed.
+TEST_F(MonitorsTest, EveryMonitorFadesBetweenItsOwnPictures) {
+  const std::vector<std::pair<std::string, COLORREF>> pictures = {
+      {"wide_red.bmp", RGB(255, 0, 0)},  {"tall_green.bmp", RGB(0, 255, 0)},
+      {"wide_blue.bmp", RGB(0, 0, 255)}, {"tall_blue.bmp", RGB(0, 0, 255)}};
+  std::vector<std::string> files;
+  for (const auto& p : pictures) {
+    files.push_back(dir_ + p.first);
+    const bool wide = p.first[0] == 'w';
+    WriteSolidBmp(files.back(), wide ? 1280 : 768, wide ? 960 : 1024, p.second);
+  }
+  WriteSettings(
+      "[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=0\r\nWindowBorder=0\r\n"
+      "ShowTextKind=0\r\nBGColor=clBlack\r\nAllMonitors=1\r\nTransition=1\r\n"
+      "TransitionTime=2000\r\n",
+      files);
+  TPrimaryWindow& w = Start();
+  std::map<TPrimaryWindow*, int> mixed;
+  w.OnFrameDrawn = [&mixed](TPrimaryWindow* sender, const std::vector<uint32_t>& px, int width,
+                            int height, double) {
+    const uint32_t c = px[size_t(height / 2) * size_t(width) + size_t(width / 2)];
+    const int r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
+    // Red into blue on the wide monitor, green into blue on the tall one.
+    if (b > 20 && (r > 20 || g > 20)) ++mixed[sender];
+  };
+  ASSERT_EQ(w.MonitorWindowCount(), 1u);
+  TPrimaryWindow& tall = w.MonitorWindow(0);
+  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 1 && tall.PicturesLoaded() >= 1; },
+                        60000));
+  if (!w.DrawsFrames()) GTEST_SKIP() << "Direct2D cannot be had here";
+  EXPECT_TRUE(tall.DrawsFrames());
+  EXPECT_TRUE(PumpUntil([&] { return mixed[&w] >= 2 && mixed[&tall] >= 2; }, 90000))
+      << "wide " << mixed[&w] << ", tall " << mixed[&tall];
 }
 
 TEST_F(MonitorsTest, WithoutAllMonitorsTheOthersShowTheBackgroundOnly) {
