@@ -70,6 +70,8 @@ ShowTextKind=1
 TextArrangement=3
 TextAlign=1
 BGColor=$00302018
+Transition=2
+TransitionTime=1500
 [Font]
 Name=IPAGothic
 Size=20

@@ -27,10 +27,15 @@ packages=(
 # stand-in.
 wine_x11_libs=(libxinerama1 libxrandr2 libxrender1 libxcursor1 libxi6 libxcomposite1
   libxfixes3 libxxf86vm1 libxext6 libx11-6 libxcb1 libfreetype6 libfontconfig1)
-packages+=("${wine_x11_libs[@]}")
+# Direct2D under Wine draws through OpenGL: winex11 opens libGL (glvnd),
+# which takes Mesa's GLX and its software driver (llvmpipe) on Xvfb. Without
+# them the show runs without its transitions and their tests skip. Named for
+# both Wines, as the X libraries are.
+wine_gl_libs=(libgl1 libglx0 libglx-mesa0 libgl1-mesa-dri)
+packages+=("${wine_x11_libs[@]}" "${wine_gl_libs[@]}")
 # The 32-bit half: the loader that runs the shipped module and what it opens.
 packages_i386=(wine32)
-for p in "${wine_x11_libs[@]}"; do packages_i386+=("$p:i386"); done
+for p in "${wine_x11_libs[@]}" "${wine_gl_libs[@]}"; do packages_i386+=("$p:i386"); done
 
 log() { echo "setup: $*"; }
 
