@@ -66,6 +66,23 @@ class TransitionWindowTest : public orvtest::ShowWindowTest {
     return w;
   }
 
+  // Two flat pictures that fill the screen, red then blue, cross-faded in
+  // `fadeMs`; returns once both were taken from the decoder.
+  TPrimaryWindow& StartRedIntoBlue(int fadeMs) {
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    const std::string red = dir_ + "red.bmp", blue = dir_ + "blue.bmp";
+    orvtest::WriteSolidBmp(red, sw, sh, RGB(255, 0, 0));
+    orvtest::WriteSolidBmp(blue, sw, sh, RGB(0, 0, 255));
+    WriteSettings(
+        "[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=0\r\nWindowBorder=0\r\n"
+        "ShowTextKind=0\r\nBGColor=clBlack\r\nTransition=1\r\nTransitionTime=" +
+            std::to_string(fadeMs) + "\r\n",
+        {red, blue});
+    TPrimaryWindow& w = StartRecording();
+    EXPECT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 2; }, 60000));
+    return w;
+  }
+
   std::vector<Frame> frames_;
 };
 
@@ -73,16 +90,7 @@ class TransitionWindowTest : public orvtest::ShowWindowTest {
 // through mixed colours, one way only, and never through black: there is
 // no blank step between the pictures.
 TEST_F(TransitionWindowTest, ACrossFadeMixesThePicturesOneWayWithoutABlackFrame) {
-  const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-  const std::string red = dir_ + "red.bmp", blue = dir_ + "blue.bmp";
-  orvtest::WriteSolidBmp(red, sw, sh, RGB(255, 0, 0));
-  orvtest::WriteSolidBmp(blue, sw, sh, RGB(0, 0, 255));
-  WriteSettings(
-      "[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=0\r\nWindowBorder=0\r\n"
-      "ShowTextKind=0\r\nBGColor=clBlack\r\nTransition=1\r\nTransitionTime=3000\r\n",
-      {red, blue});
-  TPrimaryWindow& w = StartRecording();
-  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 2; }, 60000));
+  TPrimaryWindow& w = StartRedIntoBlue(3000);
   if (!w.DrawsFrames()) GTEST_SKIP() << "Direct2D cannot be had here";
   // On until the second picture has fully come.
   ASSERT_TRUE(PumpUntil(
@@ -166,26 +174,24 @@ TEST_F(TransitionWindowTest, WithoutTheKeysTheShowPaintsAsBefore) {
             RGB(255, 0, 0));
 }
 
-// A key in the middle of a fade ends the show at once, as it does over a
-// picture that stands still.
+// A key in the middle of a fade ends the show at once, although frames
+// are drawn one after the other.
 TEST_F(TransitionWindowTest, AKeyDuringAFadeEndsTheShowAtOnce) {
-  const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-  const std::string red = dir_ + "red.bmp", blue = dir_ + "blue.bmp";
-  orvtest::WriteSolidBmp(red, sw, sh, RGB(255, 0, 0));
-  orvtest::WriteSolidBmp(blue, sw, sh, RGB(0, 0, 255));
-  WriteSettings(
-      "[Screen]\r\nRandamDisplay=0\r\nInterval=1\r\nBlankScreenInterval=0\r\nWindowBorder=0\r\n"
-      "ShowTextKind=0\r\nBGColor=clBlack\r\nTransition=1\r\nTransitionTime=5000\r\n",
-      {red, blue});
-  TPrimaryWindow& w = StartRecording();
-  ASSERT_TRUE(PumpUntil([&] { return w.PicturesLoaded() >= 2; }, 60000));
+  TPrimaryWindow& w = StartRedIntoBlue(5000);
   if (!w.DrawsFrames()) GTEST_SKIP() << "Direct2D cannot be had here";
   // Well inside the second fade.
   ASSERT_TRUE(PumpUntil(
       [&] { return !frames_.empty() && frames_.back().centre.r < 200 && frames_.back().centre.b > 55; },
       60000));
+  // As the keyboard gives it: through the input queue, behind whatever
+  // frame messages are posted.
+  ASSERT_EQ(GetForegroundWindow(), w.Handle());
+  INPUT key[2] = {};
+  key[0].type = key[1].type = INPUT_KEYBOARD;
+  key[0].ki.wVk = key[1].ki.wVk = 'A';
+  key[1].ki.dwFlags = KEYEVENTF_KEYUP;
   const double pressed = FrameClockMs();
-  SendMessageA(w.Handle(), WM_KEYDOWN, 'A', 0);
+  ASSERT_EQ(SendInput(2, key, sizeof(INPUT)), 2u);
   ASSERT_TRUE(PumpUntil([] { return tk::Application.Terminated(); }, 5000));
   EXPECT_LT(FrameClockMs() - pressed, 300);
 }
