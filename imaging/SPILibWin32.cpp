@@ -179,21 +179,18 @@ tk::TStringList FindPlugInFiles(const std::string& folder) {
 // decode that is no longer wanted ends with its process.
 int __stdcall PlugInProgress(int, int, LONG_PTR) { return 0; }
 
-// How a plug-in's picture came across.
-enum class Conversion { kDone, kRefused };
-
 // The largest header, masks and colour table a plug-in may hand back: a
 // BITMAPV5HEADER and 256 entries.
 constexpr size_t kMaxHeaderBytes = 124 + 12 + 256 * 4;
 
 // Copies the plug-in's picture into `target` by way of SetDIBits; `target`
-// changes only when it is done. The handles and what they hold are the
+// changes only when it is done (true). The handles and what they hold are the
 // plug-in's data, checked before GDI reads them.
-Conversion ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
-  if (!info || !pixels || info == pixels) return Conversion::kRefused;
+bool ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
+  if (!info || !pixels || info == pixels) return false;
   void* pixelData = GlobalLock(pixels);
   void* infoData = pixelData ? GlobalLock(info) : nullptr;
-  Conversion result = Conversion::kRefused;
+  bool done = false;
   if (pixelData && infoData) {
     const SIZE_T infoSize = GlobalSize(info), pixelSize = GlobalSize(pixels);
     uint8_t header[kMaxHeaderBytes];
@@ -221,17 +218,17 @@ Conversion ConvertPicture(HANDLE info, HANDLE pixels, tk::TBitmap& target) {
             picture.SetTransparent(target.Transparent());
             picture.SetTransparentColor(target.TransparentColor());
             target.Swap(picture);
-            result = Conversion::kDone;
+            done = true;
           }
         }
       } catch (const std::exception&) {
-        result = Conversion::kRefused;
+        // No memory for the copy: refused, the target as it was.
       }
     }
   }
   if (infoData) GlobalUnlock(info);
   if (pixelData) GlobalUnlock(pixels);
-  return result;
+  return done;
 }
 
 // What picture and archive plug-ins have in common; the library stays
@@ -427,16 +424,16 @@ void TSpiLib32::DecodeBlock(uint8_t* block, int64_t length, const char* fileName
   // freeing them then would free them twice. A plug-in that keeps them on
   // failure leaks them, which is the lesser harm.
   if (code != 0) tk::Abort();
-  Conversion result;
+  bool converted;
   {
     // Its blocks may not be what it says they are.
     PlugInCall call(chosen->place);
-    result = ConvertPicture(info, pixels, Bitmap);
+    converted = ConvertPicture(info, pixels, Bitmap);
     if (pixels) GlobalFree(pixels);
     // The same block handed back twice is freed once.
     if (info && info != pixels) GlobalFree(info);
   }
-  if (result != Conversion::kDone) tk::Abort();
+  if (!converted) tk::Abort();
 }
 
 bool TSpiLib32::SizeFromHeader(const std::string& FileName, PictureSize& Size) {

@@ -77,7 +77,7 @@ D2D1_RECT_F ToD2D(const RectF& r) {
 
 }  // namespace
 
-std::unique_ptr<TFrameRenderer> TFrameRenderer::ForWindow(HWND window) {
+std::unique_ptr<TFrameRenderer> TFrameRenderer::ForWindow(HWND window, bool mirrored) {
   if (!window || !Factory()) return nullptr;
   std::unique_ptr<TFrameRenderer> r(new TFrameRenderer());
   r->window_ = window;
@@ -86,6 +86,7 @@ std::unique_ptr<TFrameRenderer> TFrameRenderer::ForWindow(HWND window) {
   r->width_ = client.right;
   r->height_ = client.bottom;
   if (!r->MakeTarget()) return nullptr;
+  if (mirrored) r->mirror_ = InMemory(r->width_, r->height_);
   return r;
 }
 
@@ -159,6 +160,7 @@ void TFrameRenderer::ReleaseTarget() {
 bool TFrameRenderer::SetSlide(int slot, const tk::TBitmap& scene, const tk::TBitmap* picture) {
   if (slot < 0 || slot > 1) return false;
   DropSlide(slot);
+  if (mirror_) mirror_->SetSlide(slot, scene, picture);
   if (!MakeTarget()) return false;
   Slot& s = slots_[slot];
   s.scene = MakeBitmap(target_, scene);
@@ -172,6 +174,8 @@ bool TFrameRenderer::SetSlide(int slot, const tk::TBitmap& scene, const tk::TBit
 
 void TFrameRenderer::DropSlide(int slot) {
   if (slot < 0 || slot > 1) return;
+  // The mirror's slot goes with this one's.
+  if (mirror_) mirror_->DropSlide(slot);
   Release(slots_[slot].scene);
   Release(slots_[slot].picture);
 }
@@ -180,6 +184,7 @@ void TFrameRenderer::Resize(int width, int height) {
   if (width == width_ && height == height_) return;
   width_ = width;
   height_ = height;
+  if (mirror_) mirror_ = InMemory(width, height);
   if (hwnd_target_ && width > 0 && height > 0) {
     const D2D1_SIZE_U size = {static_cast<UINT32>(width), static_cast<UINT32>(height)};
     if (SUCCEEDED(hwnd_target_->Resize(&size))) return;
@@ -220,6 +225,7 @@ void TFrameRenderer::DrawLayer(const FrameLayer& layer) {
 }
 
 bool TFrameRenderer::Draw(const FramePlan& plan, COLORREF background) {
+  if (mirror_) mirror_->Draw(plan, background);
   if (!MakeTarget()) return false;
   // Nothing to show that Windows could not paint itself.
   if (hwnd_target_ && (hwnd_target_->CheckWindowState() & D2D1_WINDOW_STATE_OCCLUDED)) return true;
@@ -234,6 +240,10 @@ bool TFrameRenderer::Draw(const FramePlan& plan, COLORREF background) {
     return false;
   }
   return true;
+}
+
+bool TFrameRenderer::ReadMirror(std::vector<uint32_t>& pixels, int& width, int& height) const {
+  return mirror_ && mirror_->ReadPixels(pixels, width, height);
 }
 
 bool TFrameRenderer::ReadPixels(std::vector<uint32_t>& pixels, int& width, int& height) const {

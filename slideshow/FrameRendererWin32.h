@@ -30,10 +30,9 @@ namespace orv {
 class TFrameRenderer {
  public:
   // The renderer of a window, or null when Direct2D cannot draw into it.
-  static std::unique_ptr<TFrameRenderer> ForWindow(HWND window);
-  // A renderer into memory of `width` x `height` (software): what a window
-  // would show, for reading back. Null where it cannot be made.
-  static std::unique_ptr<TFrameRenderer> InMemory(int width, int height);
+  // `mirrored`: every slide and frame also goes to a copy in memory, read
+  // back with ReadMirror (tests: GDI does not read what Direct2D drew).
+  static std::unique_ptr<TFrameRenderer> ForWindow(HWND window, bool mirrored);
   ~TFrameRenderer();
   TFrameRenderer(const TFrameRenderer&) = delete;
   TFrameRenderer& operator=(const TFrameRenderer&) = delete;
@@ -48,15 +47,19 @@ class TFrameRenderer {
   // lost: every slide is gone (the window makes them again), and the next
   // call makes a new surface.
   bool Draw(const FramePlan& plan, COLORREF background);
-  // The window changed its size.
+  // The window changed its size. A mirror is made anew at the new size,
+  // without the slides: the window gives them again.
   void Resize(int width, int height);
 
   bool OnHardware() const { return hardware_; }
-  // In memory only: the last frame's top-down 32-bit pixels.
-  bool ReadPixels(std::vector<uint32_t>& pixels, int& width, int& height) const;
+  // The mirror's last frame as top-down 32-bit pixels; false without one.
+  bool ReadMirror(std::vector<uint32_t>& pixels, int& width, int& height) const;
 
  private:
   TFrameRenderer() = default;
+  // A renderer into memory of `width` x `height` (software).
+  static std::unique_ptr<TFrameRenderer> InMemory(int width, int height);
+  bool ReadPixels(std::vector<uint32_t>& pixels, int& width, int& height) const;
   bool MakeTarget();
   void ReleaseTarget();
   void DrawLayer(const FrameLayer& layer);
@@ -67,6 +70,7 @@ class TFrameRenderer {
   ID2D1RenderTarget* target_ = nullptr;
   ID2D1HwndRenderTarget* hwnd_target_ = nullptr;
   IWICBitmap* memory_ = nullptr;
+  std::unique_ptr<TFrameRenderer> mirror_;
   struct Slot {
     ID2D1Bitmap* scene = nullptr;
     ID2D1Bitmap* picture = nullptr;

@@ -249,12 +249,9 @@ void TPrimaryWindow::MonitorsChanged() {
         ArrangeForPicture();
         if (PicturePaintBoxEx.Visible()) layout_.Show(true);
       }
-      // What was on screen was of the old size: the window starts over
-      // from what it shows now.
+      // What was on screen was of the old size (WM_SIZE has resized the
+      // surface): the window starts over from what it shows now.
       if (player_) {
-        if (frames_) frames_->Resize(ClientWidth(), ClientHeight());
-        frame_tap_.reset();
-        if (OnFrameDrawn) frame_tap_ = TFrameRenderer::InMemory(ClientWidth(), ClientHeight());
         player_->Reset();
         BeginSlide();
       }
@@ -274,7 +271,6 @@ void TPrimaryWindow::FormDestroy() {
   // No frame is drawn while what it draws is released.
   pacer_.reset();
   frames_.reset();
-  frame_tap_.reset();
   player_.reset();
   // Whatever the decoder is doing ends with its job, not waited for.
   SetPolling(false);
@@ -825,13 +821,12 @@ void TPrimaryWindow::StartFrames() {
   const TPrimaryWindow& lead = Lead();
   const TApplicationIniFile& s = *lead.settings_;
   if (Preview() || !pictures_ || s.Transition == kTransitionNone || player_) return;
-  frames_ = TFrameRenderer::ForWindow(Handle());
+  frames_ = TFrameRenderer::ForWindow(Handle(), lead.OnFrameDrawn != nullptr);
   if (!frames_) return;  // the show as it always was
   player_ = std::make_unique<TTransitionPlayer>(s.Transition == kTransitionPanZoom
                                                     ? TransitionStyle::kPanZoom
                                                     : TransitionStyle::kCrossFade,
                                                 s.TransitionTime);
-  if (lead.OnFrameDrawn) frame_tap_ = TFrameRenderer::InMemory(ClientWidth(), ClientHeight());
   Invalidate();
 }
 
@@ -867,7 +862,6 @@ void TPrimaryWindow::BeginSlide() {
   }
   const int slot = player_->NextSlot();
   frames_->SetSlide(slot, scene, facts.picture ? picture_bitmap_.get() : nullptr);
-  if (frame_tap_) frame_tap_->SetSlide(slot, scene, facts.picture ? picture_bitmap_.get() : nullptr);
   const TApplicationIniFile& s = *Lead().settings_;
   // The path spans the picture's whole time up, both fades included.
   const double pathMs = SecondsToDelay(s.Interval, 1000) + 2 * player_->FadeMs();
@@ -889,18 +883,13 @@ void TPrimaryWindow::DrawFrame() {
     return;
   }
   frames_moving_ = plan.moving;
-  for (int slot = 0; slot < 2; ++slot) {
-    if (player_->SlotInUse(slot, now)) continue;
-    frames_->DropSlide(slot);
-    if (frame_tap_) frame_tap_->DropSlide(slot);
-  }
+  for (int slot = 0; slot < 2; ++slot)
+    if (!player_->SlotInUse(slot, now)) frames_->DropSlide(slot);
   TPrimaryWindow& lead = Lead();
-  if (frame_tap_ && lead.OnFrameDrawn) {
-    std::vector<uint32_t> pixels;
-    int tw = 0, th = 0;
-    if (frame_tap_->Draw(plan, background) && frame_tap_->ReadPixels(pixels, tw, th))
-      lead.OnFrameDrawn(this, pixels, tw, th, now);
-  }
+  std::vector<uint32_t> pixels;
+  int mw = 0, mh = 0;
+  if (lead.OnFrameDrawn && frames_->ReadMirror(pixels, mw, mh))
+    lead.OnFrameDrawn(this, pixels, mw, mh, now);
 }
 
 void TPrimaryWindow::DrawFrames() {

@@ -233,7 +233,6 @@ class TPrimaryWindow : public tk::TForm, private ICycleActions {
   POINT armed_cursor_ = {-1, -1};
   // This window's frames; all null when it paints itself through GDI.
   std::unique_ptr<TFrameRenderer> frames_;
-  std::unique_ptr<TFrameRenderer> frame_tap_;
   std::unique_ptr<TTransitionPlayer> player_;
   // Lead only: one pacer for every window.
   std::unique_ptr<TFramePacer> pacer_;
